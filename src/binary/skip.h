@@ -1,0 +1,60 @@
+// Bounded skipping over payloads of the binary format. Every function takes
+// the end of the data `e`, never reads at or beyond it, and returns e when the
+// data ends before the skipped item is complete.
+
+#ifndef QKXDR_SRC_BINARY_SKIP_H_
+#define QKXDR_SRC_BINARY_SKIP_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "binary/coding.h"
+
+namespace qkxdr::impl {
+
+// Position after n varints: one scan counting terminating bytes.
+inline const uint8_t* SkipVarints(const uint8_t* p, const uint8_t* e, uint32_t n) {
+  while (n != 0 && p < e) {
+    if (*p++ & 0x80) --n;
+  }
+  return p;
+}
+
+// Position after one string payload (length, then one varint per unit).
+inline const uint8_t* SkipString(const uint8_t* p, const uint8_t* e) {
+  uint32_t length;
+  p = GetVarint32(p, e, &length);
+  return SkipVarints(p, e, length);
+}
+
+// Position after n doubles.
+inline const uint8_t* SkipDoubles(const uint8_t* p, const uint8_t* e, uint32_t n) {
+  const uint64_t bytes = uint64_t{n} * kDoubleSize;
+  return bytes < static_cast<uint64_t>(e - p) ? p + bytes : e;
+}
+
+// Position after one blob payload (length, then that many bytes).
+inline const uint8_t* SkipBlob(const uint8_t* p, const uint8_t* e) {
+  uint32_t size;
+  p = GetVarint32(p, e, &size);
+  return size < static_cast<size_t>(e - p) ? p + size : e;
+}
+
+// Position after n items skipped one at a time by SkipOne.
+template <const uint8_t* (*SkipOne)(const uint8_t*, const uint8_t*)>
+inline const uint8_t* SkipEach(const uint8_t* p, const uint8_t* e, uint32_t n) {
+  for (; n != 0 && p < e; --n) p = SkipOne(p, e);
+  return p;
+}
+
+inline const uint8_t* SkipStrings(const uint8_t* p, const uint8_t* e, uint32_t n) {
+  return SkipEach<SkipString>(p, e, n);
+}
+
+inline const uint8_t* SkipBlobs(const uint8_t* p, const uint8_t* e, uint32_t n) {
+  return SkipEach<SkipBlob>(p, e, n);
+}
+
+}  // namespace qkxdr::impl
+
+#endif  // QKXDR_SRC_BINARY_SKIP_H_

@@ -1,0 +1,27 @@
+// The exported stream factories and the no-op entry point.
+
+#include "QkXDR.h"
+
+extern "C" {
+
+QKXDR_API QkXDROStream* QkXDRCreateOStream(void) { return nullptr; }
+
+QKXDR_API QkXDROStream2* QkXDRCreateOStream2(void) { return nullptr; }
+
+QKXDR_API QkXDRIStream* QkXDRCreateIStream(const void*, uint32_t) { return nullptr; }
+
+QKXDR_API QkXDRIStream2* QkXDRCreateIStream2(const void*, uint32_t) { return nullptr; }
+
+QKXDR_API QkXDROStream* QkXDRCreateTextOStream(void) { return nullptr; }
+
+QKXDR_API QkXDROStream2* QkXDRCreateTextOStream2(void) { return nullptr; }
+
+QKXDR_API QkXDRIStream* QkXDRCreateTextIStream(const char16_t*, uint32_t) { return nullptr; }
+
+QKXDR_API QkXDRIStream2* QkXDRCreateTextIStream2(const char16_t*, uint32_t) { return nullptr; }
+
+QKXDR_API void QkXDRTextParse(QkXDRTextHandler*, const char16_t*, uint32_t) {}
+
+QKXDR_API void QkXDRParse(void) {}
+
+}  // extern "C"

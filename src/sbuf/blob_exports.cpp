@@ -1,0 +1,42 @@
+// The exported blob slot functions.
+
+#include <cstring>
+
+#include "QkXDR.h"
+#include "sbuf/binary.h"
+
+extern "C" {
+
+QKXDR_API void QkXDRBinaryAttach(QkXDRBinary* dst, const void* data, uint32_t size) {
+  const sbuf::shallow_binary view(data, size);
+  sbuf::Assign(dst, &view);
+}
+
+QKXDR_API void QkXDRBinaryCopy(QkXDRBinary* dst, const QkXDRBinary* src) {
+  sbuf::Assign(dst, sbuf::Held(src));
+}
+
+QKXDR_API void QkXDRBinaryFree(QkXDRBinary* slot) { sbuf::Empty(slot); }
+
+QKXDR_API const void* QkXDRBinaryData(const QkXDRBinary* slot) {
+  const sbuf::binary_base* held = sbuf::Held(slot);
+  return held == nullptr ? nullptr : held->data();
+}
+
+QKXDR_API uint32_t QkXDRBinarySize(const QkXDRBinary* slot) {
+  const sbuf::binary_base* held = sbuf::Held(slot);
+  return held == nullptr ? 0 : held->size();
+}
+
+QKXDR_API uint32_t QkXDRBinaryRead(const QkXDRBinary* slot, QkXDRAllocator* allocator) {
+  const uint32_t size = QkXDRBinarySize(slot);
+  const void* data = QkXDRBinaryData(slot);
+  // A view attached to a null pointer has nothing to copy, whatever its size.
+  if (size == 0 || data == nullptr) return 0;
+  void* buffer = allocator->Alloc(size);
+  if (buffer == nullptr) return 0;
+  std::memcpy(buffer, data, size);
+  return size;
+}
+
+}  // extern "C"

@@ -1,0 +1,42 @@
+// A QkXDRAllocator for tests: records every request, hands out buffers it
+// owns, and can be told to refuse.
+
+#ifndef QKXDR_TESTS_TEST_ALLOCATOR_H_
+#define QKXDR_TESTS_TEST_ALLOCATOR_H_
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "QkXDR.h"
+
+class TestAllocator final : public QkXDRAllocator {
+ public:
+  explicit TestAllocator(bool refuse = false) : refuse_(refuse) {}
+
+  void* Alloc(uint32_t count) override {
+    requests.push_back(count);
+    if (refuse_) return nullptr;
+    // Filled with a marker so that untouched elements are visible; at least
+    // one element so that Alloc(0) still yields a distinct pointer.
+    buffers.push_back(std::make_unique<uint16_t[]>(count + 1));
+    std::fill_n(buffers.back().get(), count + 1, uint16_t{0xCCCC});
+    return buffers.back().get();
+  }
+
+  // The last buffer as `count` elements of T.
+  template <typename T>
+  std::vector<T> Last(uint32_t count) const {
+    const T* p = reinterpret_cast<const T*>(buffers.back().get());
+    return std::vector<T>(p, p + count);
+  }
+
+  std::vector<uint32_t> requests;
+  std::vector<std::unique_ptr<uint16_t[]>> buffers;
+
+ private:
+  bool refuse_;
+};
+
+#endif  // QKXDR_TESTS_TEST_ALLOCATOR_H_
