@@ -24,7 +24,14 @@
 #endif
 
 // Type of the current value, as reported by first-generation readers.
-enum class QkXDRType : int32_t { ArrayBegin = 0, ArrayEnd = 1, Int = 2, String = 3, Double = 4, None = 5 };
+enum class QkXDRType : int32_t {
+  ArrayBegin = 0,
+  ArrayEnd = 1,
+  Int = 2,
+  String = 3,
+  Double = 4,
+  None = 5
+};
 
 // Type of the current value, as reported by second-generation readers.
 enum class QkXDRType2 : int32_t {
@@ -101,7 +108,7 @@ class QkXDRIStream {
   virtual QkXDRType PeekType() = 0;  // type of the current value; does not move
   virtual bool ReadBeginArray() = 0;
   virtual bool ReadEndArray() = 0;
-  virtual void Skip() = 0;  // skips the rest of the innermost open array
+  virtual void Skip() = 0;     // skips the rest of the innermost open array
   virtual bool IsValid() = 0;  // whether there is a current value
   virtual void Release() = 0;
 

@@ -48,10 +48,18 @@ TEST(Coding, VarintEncodings) {
   for (const Case& c : cases) {
     Bytes got;
     switch (c.width) {
-      case 8: got = Encode(PutVarint8, static_cast<uint8_t>(c.value)); break;
-      case 16: got = Encode(PutVarint16, static_cast<uint16_t>(c.value)); break;
-      case 32: got = Encode(PutVarint32, static_cast<uint32_t>(c.value)); break;
-      default: got = Encode(PutVarint64, c.value); break;
+      case 8:
+        got = Encode(PutVarint8, static_cast<uint8_t>(c.value));
+        break;
+      case 16:
+        got = Encode(PutVarint16, static_cast<uint16_t>(c.value));
+        break;
+      case 32:
+        got = Encode(PutVarint32, static_cast<uint32_t>(c.value));
+        break;
+      default:
+        got = Encode(PutVarint64, c.value);
+        break;
     }
     EXPECT_EQ(got, c.bytes) << "value " << c.value << " width " << c.width;
     if (c.width == 32) {
@@ -65,8 +73,14 @@ TEST(Coding, ZigZagBothWidths) {
     int64_t value;
     uint64_t mapped;
   };
-  const Case cases32[] = {{0, 0},           {-1, 1},          {1, 2}, {-2, 3}, {64, 128}, {-64, 127},
-                          {INT32_MAX, 0xFFFFFFFE}, {INT32_MIN, 0xFFFFFFFF}};
+  const Case cases32[] = {{0, 0},
+                          {-1, 1},
+                          {1, 2},
+                          {-2, 3},
+                          {64, 128},
+                          {-64, 127},
+                          {INT32_MAX, 0xFFFFFFFE},
+                          {INT32_MIN, 0xFFFFFFFF}};
   for (const Case& c : cases32) {
     const auto v = static_cast<int32_t>(c.value);
     EXPECT_EQ(ZigZag32(v), c.mapped) << c.value;
@@ -172,11 +186,10 @@ TEST(RunState, TagsAndSplits) {
     WireType type;
     uint8_t count;
   };
-  const Split splits[] = {{0x00, WireType::ArrayBegin, 1}, {0x2B, WireType::ArrayEnd, 2},
-                          {0x7D, WireType::Int, 42},       {0x7E, WireType::Double, 1},
-                          {0xA8, WireType::String, 1},     {0xD3, WireType::Binary, 2},
-                          {0xFB, WireType::Binary, 42},    {0xFC, WireType::Other, 1},
-                          {0xFF, WireType::Other, 4}};
+  const Split splits[] = {
+      {0x00, WireType::ArrayBegin, 1}, {0x2B, WireType::ArrayEnd, 2}, {0x7D, WireType::Int, 42},
+      {0x7E, WireType::Double, 1},     {0xA8, WireType::String, 1},   {0xD3, WireType::Binary, 2},
+      {0xFB, WireType::Binary, 42},    {0xFC, WireType::Other, 1},    {0xFF, WireType::Other, 4}};
   for (const Split& s : splits) {
     RunState r;
     r.Split(s.tag);
@@ -213,7 +226,8 @@ TEST(Skip, EveryTruncationPoint) {
       {"doubles", doubles2, Bytes(16, 0x11)},
       {"blob", SkipBlob, {0x83, 0x01, 0x02, 0x03}},
       {"blobs", blobs2, {0x83, 0x01, 0x02, 0x03, 0x80}},
-      {"long blob", SkipBlob, [] {
+      {"long blob", SkipBlob,
+       [] {
          Bytes b = {0x68, 0x87};  // length 1000
          b.resize(1002, 0xAA);
          return b;

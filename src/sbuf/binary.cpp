@@ -62,9 +62,7 @@ binary_base* deep_binary::clone(QkXDRBinary* storage) const {
   return new (storage) deep_binary(*this);
 }
 
-uint32_t deep_binary::size() const {
-  return block_ == nullptr ? 0 : LoadU32(block_ + kSizeField);
-}
+uint32_t deep_binary::size() const { return block_ == nullptr ? 0 : LoadU32(block_ + kSizeField); }
 
 const uint8_t* deep_binary::data() const {
   return block_ == nullptr ? nullptr : block_ + kHeaderSize;
