@@ -1,31 +1,31 @@
 #!/usr/bin/env bash
-# Builds QkXDR and runs one job: `./build.sh demo` (the default) or `./build.sh test`.
-# Missing build tools are installed with apt-get when run as root on Debian.
+# Builds QkXDR and runs one job (see README.md, "Quick start"):
+#   ./build.sh demo      build everything, run the demo (the default job)
+#   ./build.sh test      every test stage below, as continuous integration runs them
+#   ./build.sh unit      Linux build with warnings as errors, all tests
+#   ./build.sh windows   cross-build both Windows DLLs; their checks, and the suite under Wine
+# Missing Debian packages are installed with apt-get when run as root.
 set -euo pipefail
 cd "$(dirname "$0")"
 
-job=${1:-demo}
-
-# Debian packages the build needs, each with a file that shows it is present.
-declare -A needed=(
-  [cmake]=/usr/bin/cmake
-  [ninja-build]=/usr/bin/ninja
-  [g++]=/usr/bin/g++
-  [libgtest-dev]=/usr/include/gtest/gtest.h
-)
-
-install_missing() {
-  local missing=()
-  for package in "${!needed[@]}"; do
-    [[ -e ${needed[$package]} ]] || missing+=("$package")
+# Installs the Debian packages among "package:file ..." whose file is missing.
+require() {
+  local missing=() entry
+  for entry in "$@"; do
+    [[ -e ${entry#*:} ]] || missing+=("${entry%%:*}")
   done
   ((${#missing[@]} == 0)) && return 0
   if [[ $(id -u) -ne 0 ]]; then
-    echo "missing build dependencies: ${missing[*]} (run as root, or install them)" >&2
+    echo "missing packages: ${missing[*]} (run as root, or install them)" >&2
     exit 2
   fi
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+require_base() {
+  require cmake:/usr/bin/cmake ninja-build:/usr/bin/ninja g++:/usr/bin/g++ \
+    libgtest-dev:/usr/include/gtest/gtest.h
 }
 
 build() {
@@ -33,18 +33,37 @@ build() {
   cmake --build --preset "$1"
 }
 
-install_missing
-case $job in
+stage_unit() {
+  require_base
+  build ci
+  ctest --preset ci
+}
+
+stage_windows() {
+  require_base
+  require g++-mingw-w64-i686:/usr/bin/i686-w64-mingw32-g++-posix \
+    g++-mingw-w64-x86-64:/usr/bin/x86_64-w64-mingw32-g++-posix \
+    wine64:/usr/lib/wine/wine64
+  build mingw-x86
+  ctest --preset mingw-x86
+  build mingw-x64
+  ctest --preset mingw-x64
+}
+
+case ${1:-demo} in
   demo)
+    require_base
     build default
     ./build/default/tools/qkxdr-demo
     ;;
+  unit) stage_unit ;;
+  windows) stage_windows ;;
   test)
-    build ci
-    ctest --preset ci
+    stage_unit
+    stage_windows
     ;;
   *)
-    echo "usage: $0 [demo|test]" >&2
+    sed -n '2,7p' "$0" >&2
     exit 2
     ;;
 esac
