@@ -21,68 +21,27 @@ namespace {
 
 // One write operation, replayed on either generation.
 struct Op {
-  enum Kind { kString, kStringA, kInt, kInt64, kDouble, kBinary, kBegin, kEnd };
-  Kind kind = kBegin;
+  enum Kind { kString, kStringA, kInt, kInt64, kDouble, kBinary, kBegin, kEnd } kind;
   std::u16string text;  // kString
-  std::string bytes;    // kStringA, kBinary
-  int64_t integer = 0;
-  double real = 0;
-  bool null = false;       // kString, kStringA: null pointer; kBinary: null slot pointer
-  bool null_data = false;  // kBinary: a view on null with blob_size bytes
-  uint32_t blob_size = 0;
+  std::string bytes;    // kStringA; kBinary: the bytes of a view on them
+  int64_t integer;
+  double real;
+  bool null;       // null string pointer; kBinary: null slot pointer
+  bool null_data;  // kBinary: a view on a null pointer with `integer` bytes
 
   bool Shared() const { return kind != kStringA && kind != kInt64 && kind != kBinary; }
 };
 
-Op Make(Op::Kind kind) {
-  Op op;
-  op.kind = kind;
-  return op;
-}
-Op Str(std::u16string s) {
-  Op op = Make(Op::kString);
-  op.text = std::move(s);
-  return op;
-}
-Op StrA(std::string s) {
-  Op op = Make(Op::kStringA);
-  op.bytes = std::move(s);
-  return op;
-}
-Op Int(int32_t v) {
-  Op op = Make(Op::kInt);
-  op.integer = v;
-  return op;
-}
-Op Int64(int64_t v) {
-  Op op = Make(Op::kInt64);
-  op.integer = v;
-  return op;
-}
-Op Dbl(double v) {
-  Op op = Make(Op::kDouble);
-  op.real = v;
-  return op;
-}
-Op Blob(std::string bytes) {
-  Op op = Make(Op::kBinary);
-  op.blob_size = static_cast<uint32_t>(bytes.size());
-  op.bytes = std::move(bytes);
-  return op;
-}
-Op Begin() { return Make(Op::kBegin); }
-Op End() { return Make(Op::kEnd); }
-Op Null(Op::Kind kind) {
-  Op op = Make(kind);
-  op.null = true;
-  return op;
-}
-Op BlobWithoutData(uint32_t size) {
-  Op op = Make(Op::kBinary);
-  op.blob_size = size;
-  op.null_data = true;
-  return op;
-}
+Op Str(std::u16string s) { return {Op::kString, std::move(s), "", 0, 0, false, false}; }
+Op StrA(std::string s) { return {Op::kStringA, u"", std::move(s), 0, 0, false, false}; }
+Op Int(int32_t v) { return {Op::kInt, u"", "", v, 0, false, false}; }
+Op Int64(int64_t v) { return {Op::kInt64, u"", "", v, 0, false, false}; }
+Op Dbl(double v) { return {Op::kDouble, u"", "", 0, v, false, false}; }
+Op Blob(std::string bytes) { return {Op::kBinary, u"", std::move(bytes), 0, 0, false, false}; }
+Op BlobWithoutData(uint32_t size) { return {Op::kBinary, u"", "", size, 0, false, true}; }
+Op Begin() { return {Op::kBegin, u"", "", 0, 0, false, false}; }
+Op End() { return {Op::kEnd, u"", "", 0, 0, false, false}; }
+Op Null(Op::Kind kind) { return {kind, u"", "", 0, 0, true, false}; }
 
 template <typename W>
 void Play(W* w, const Op& op) {
@@ -110,7 +69,11 @@ void Play(W* w, const Op& op) {
         if (op.kind == Op::kBinary && op.null) w->WriteBinary(nullptr);
         if (op.kind == Op::kBinary && !op.null) {
           QkXDRBinary slot{};
-          QkXDRBinaryAttach(&slot, op.null_data ? nullptr : op.bytes.data(), op.blob_size);
+          if (op.null_data) {
+            QkXDRBinaryAttach(&slot, nullptr, static_cast<uint32_t>(op.integer));
+          } else {
+            QkXDRBinaryAttach(&slot, op.bytes.data(), static_cast<uint32_t>(op.bytes.size()));
+          }
           w->WriteBinary(&slot);
           QkXDRBinaryFree(&slot);
         }
