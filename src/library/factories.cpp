@@ -1,6 +1,9 @@
 // The exported stream factories and the no-op entry point.
 
+#include <new>
+
 #include "QkXDR.h"
+#include "text/text_ostream.h"
 
 extern "C" {
 
@@ -12,9 +15,13 @@ QKXDR_API QkXDRIStream* QkXDRCreateIStream(const void*, uint32_t) { return nullp
 
 QKXDR_API QkXDRIStream2* QkXDRCreateIStream2(const void*, uint32_t) { return nullptr; }
 
-QKXDR_API QkXDROStream* QkXDRCreateTextOStream(void) { return nullptr; }
+QKXDR_API QkXDROStream* QkXDRCreateTextOStream(void) {
+  return new (std::nothrow) qkxdr::impl::QkXDRTextOStreamImp<QkXDROStream>();
+}
 
-QKXDR_API QkXDROStream2* QkXDRCreateTextOStream2(void) { return nullptr; }
+QKXDR_API QkXDROStream2* QkXDRCreateTextOStream2(void) {
+  return new (std::nothrow) qkxdr::impl::QkXDRTextOStreamImp<QkXDROStream2>();
+}
 
 QKXDR_API QkXDRIStream* QkXDRCreateTextIStream(const char16_t*, uint32_t) { return nullptr; }
 

@@ -1,0 +1,177 @@
+// The text writer's operations, instantiated for both generations.
+
+#include "text/text_ostream.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "sbuf/binary.h"
+#include "text/double_format.h"
+#include "text/int_format.h"
+
+namespace qkxdr::impl {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Quotation marks around a string; a blob's text also starts with "0X".
+constexpr uint32_t kQuoteUnits = 2;
+constexpr uint32_t kBlobPrefixUnits = kQuoteUnits + 2;
+
+inline char16_t Widen(char16_t unit) { return unit; }
+// Sign extension: 0x80..0xFF become U+FF80..U+FFFF.
+inline char16_t Widen(char byte) { return static_cast<char16_t>(static_cast<signed char>(byte)); }
+
+// The unit written after a backslash for `unit`, or 0 when it is written as
+// it stands.
+inline char16_t EscapeLetter(char16_t unit) {
+  switch (unit) {
+    case u'\n':
+      return u'n';
+    case u'\r':
+      return u'r';
+    case u'"':
+    case u'\'':
+    case u'\\':
+      return unit;
+    default:
+      return 0;
+  }
+}
+
+template <typename Unit>
+size_t StringLength(const Unit* s) {
+  size_t n = 0;
+  if (s != nullptr) {
+    while (s[n] != 0) ++n;
+  }
+  return n;
+}
+
+// Units of the first n units of s in quoted, escaped form.
+template <typename Unit>
+uint64_t QuotedLength(const Unit* s, size_t n) {
+  uint64_t units = kQuoteUnits + uint64_t{n};
+  for (size_t i = 0; i < n; ++i) units += EscapeLetter(Widen(s[i])) != 0;
+  return units;
+}
+
+}  // namespace
+
+template <typename I>
+char16_t* QkXDRTextOStreamImp<I>::StartValue(uint64_t units) {
+  char16_t* p = out.Extend(CommaUnits() + units);  // throws before any change
+  if (needComma) *p++ = u',';
+  needComma = true;
+  return p;
+}
+
+template <typename I>
+void QkXDRTextOStreamImp<I>::FinishAt(const char16_t* end) {
+  out.Resize(static_cast<uint32_t>(end - out.data()));
+}
+
+template <typename I>
+void QkXDRTextOStreamImp<I>::AppendValue(const char16_t* text, uint32_t n) {
+  std::memcpy(StartValue(n), text, n * sizeof(char16_t));
+}
+
+template <typename I>
+template <typename Unit>
+void QkXDRTextOStreamImp<I>::AppendString(const Unit* s) {
+  const size_t n = StringLength(s);
+  // Room for the worst case, every unit escaped, when it is already there;
+  // otherwise the buffer grows to the exact size.
+  uint64_t units = kQuoteUnits + 2 * uint64_t{n};
+  if (uint64_t{out.size()} + CommaUnits() + units > out.capacity()) units = QuotedLength(s, n);
+  char16_t* p = StartValue(units);
+  *p++ = u'"';
+  for (size_t i = 0; i < n; ++i) {
+    const char16_t unit = Widen(s[i]);
+    const char16_t letter = EscapeLetter(unit);
+    if (letter != 0) {
+      *p++ = u'\\';
+      *p++ = letter;
+    } else {
+      *p++ = unit;
+    }
+  }
+  *p++ = u'"';
+  FinishAt(p);
+}
+
+template <typename I>
+void QkXDRTextOStreamImp<I>::WriteStringA(const char* s) {
+  AppendString(s);
+}
+
+template <typename I>
+void QkXDRTextOStreamImp<I>::WriteString(const char16_t* s) {
+  AppendString(s);
+}
+
+template <typename I>
+void QkXDRTextOStreamImp<I>::WriteBinary(const QkXDRBinary* blob) {
+  const sbuf::binary_base* held = blob == nullptr ? nullptr : sbuf::Held(blob);
+  const uint8_t* data = held == nullptr ? nullptr : held->data();
+  const uint32_t size = data == nullptr ? 0 : held->size();
+  char16_t* p = out.Extend(kBlobPrefixUnits + 2 * uint64_t{size});  // throws before any change
+  *p++ = u'"';
+  *p++ = u'0';
+  *p++ = u'X';
+  for (uint32_t i = 0; i < size; ++i) {
+    *p++ = static_cast<char16_t>(kHexDigits[data[i] >> 4]);
+    *p++ = static_cast<char16_t>(kHexDigits[data[i] & 0x0F]);
+  }
+  *p = u'"';
+}
+
+template <typename I>
+void QkXDRTextOStreamImp<I>::WriteInt64(int64_t v) {
+  char16_t text[kMaxIntText];
+  AppendValue(text, static_cast<uint32_t>(FormatInt64(v, text) - text));
+}
+
+template <typename I>
+void QkXDRTextOStreamImp<I>::WriteInt(int32_t v) {
+  char16_t text[kMaxIntText];
+  AppendValue(text, static_cast<uint32_t>(FormatInt32(v, text) - text));
+}
+
+template <typename I>
+void QkXDRTextOStreamImp<I>::WriteDouble(double v) {
+  char16_t text[kMaxDoubleText];
+  AppendValue(text, static_cast<uint32_t>(FormatDouble(v, text) - text));
+}
+
+template <typename I>
+void QkXDRTextOStreamImp<I>::BeginArray() {
+  *StartValue(1) = u'[';
+  needComma = false;
+}
+
+template <typename I>
+void QkXDRTextOStreamImp<I>::EndArray() {
+  out.PushBack(u']');
+  needComma = true;
+}
+
+template <typename I>
+const void* QkXDRTextOStreamImp<I>::GetData() {
+  return out.size() == 0 ? nullptr : out.data();
+}
+
+template <typename I>
+uint32_t QkXDRTextOStreamImp<I>::GetSize() {
+  return out.size() * 2;
+}
+
+template <typename I>
+void QkXDRTextOStreamImp<I>::Release() {
+  delete this;
+}
+
+template class QkXDRTextOStreamImp<QkXDROStream>;
+template class QkXDRTextOStreamImp<QkXDROStream2>;
+
+}  // namespace qkxdr::impl
