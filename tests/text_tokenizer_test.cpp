@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
@@ -17,35 +16,18 @@
 
 #include "text/char_class.h"
 #include "text/number_scan.h"
+#include "text_test_util.h"
 
 namespace qkxdr::impl {
 namespace {
-
-// The units as ASCII, every other unit as <XXXX>.
-std::string Printable(const std::u16string& units) {
-  std::string out;
-  for (char16_t c : units) {
-    if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "<%04X>", static_cast<unsigned>(c));
-      out += hex;
-    }
-  }
-  return out;
-}
 
 // A value as "i:", "r:", "s:", "w:", "n:", "b0:" or "b1:" and its content.
 std::string DescribeValue(const TextValue& value) {
   switch (value.kind) {
     case TextValueKind::Integer:
       return "i:" + std::to_string(value.integer);
-    case TextValueKind::Real: {
-      char text[40];
-      std::snprintf(text, sizeof text, "r:%.17g", value.real);
-      return text;
-    }
+    case TextValueKind::Real:
+      return "r:" + DoubleText(value.real);
     case TextValueKind::Boolean:
       return (value.boolean ? "b1:" : "b0:") + Printable(value.text);
     default: {
@@ -65,14 +47,6 @@ std::string Describe(const TextTokenizer& tokenizer) {
                         : kTokens[static_cast<int>(tokenizer.GetToken())];
   if (!tokenizer.name().empty()) out += " @" + Printable(tokenizer.name());
   return out;
-}
-
-// A copy of the text in a heap block of exactly its size, so that a read
-// beyond the end is caught by AddressSanitizer.
-std::unique_ptr<char16_t[]> ExactCopy(const std::u16string& text) {
-  std::unique_ptr<char16_t[]> copy(new char16_t[text.size()]);
-  std::copy(text.begin(), text.end(), copy.get());
-  return copy;
 }
 
 // Steps through the whole text as the readers do, clearing the token before
@@ -386,17 +360,9 @@ TEST(TextTokenizer, TenThousandLevels) {
 // Random text, heavy in the format's punctuation, in exact-size blocks:
 // every step moves forward, never beyond the end, at every cut of the text.
 TEST(TextTokenizer, NoStepStallsOrOverreads) {
-  const std::u16string alphabet = u"[]{},:+-.eE0123456789\"'\\u aZ\t\n";
   std::mt19937 random(20240601);
-  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
-  std::uniform_int_distribution<int> length(0, 40);
-  std::uniform_int_distribution<int> percent(0, 99);
-  std::uniform_int_distribution<uint32_t> any_unit(0, 0xFFFF);
   for (int round = 0; round < 1500; ++round) {
-    std::u16string text(static_cast<size_t>(length(random)), u' ');
-    for (char16_t& c : text) {
-      c = percent(random) < 85 ? alphabet[pick(random)] : static_cast<char16_t>(any_unit(random));
-    }
+    const std::u16string text = RandomText(random, 40);
     for (size_t cut = 0; cut <= text.size(); ++cut) Tokenize(text.substr(0, cut));
   }
 }

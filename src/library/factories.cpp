@@ -1,6 +1,9 @@
 // The exported stream factories and the no-op entry point.
 
+#include <new>
+
 #include "QkXDR.h"
+#include "text/text_istream.h"
 
 extern "C" {
 
@@ -16,11 +19,13 @@ QKXDR_API QkXDROStream* QkXDRCreateTextOStream(void) { return nullptr; }
 
 QKXDR_API QkXDROStream2* QkXDRCreateTextOStream2(void) { return nullptr; }
 
-QKXDR_API QkXDRIStream* QkXDRCreateTextIStream(const char16_t*, uint32_t) { return nullptr; }
+QKXDR_API QkXDRIStream* QkXDRCreateTextIStream(const char16_t* text, uint32_t length) {
+  return new (std::nothrow) qkxdr::impl::QkXDRTextIStreamImp<QkXDRIStream>(text, text + length);
+}
 
-QKXDR_API QkXDRIStream2* QkXDRCreateTextIStream2(const char16_t*, uint32_t) { return nullptr; }
-
-QKXDR_API void QkXDRTextParse(QkXDRTextHandler*, const char16_t*, uint32_t) {}
+QKXDR_API QkXDRIStream2* QkXDRCreateTextIStream2(const char16_t* text, uint32_t length) {
+  return new (std::nothrow) qkxdr::impl::QkXDRTextIStreamImp<QkXDRIStream2>(text, text + length);
+}
 
 QKXDR_API void QkXDRParse(void) {}
 
