@@ -119,6 +119,17 @@ class FuzzAllocator final : public QkXDRAllocator {
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
 };
 
+// Whether a and b have the same bits: NaN payloads and the sign of zero count.
+template <typename T>
+bool SameBits(T a, T b) {
+  static_assert(sizeof(T) <= sizeof(uint64_t), "compared as one word");
+  uint64_t x = 0;
+  uint64_t y = 0;
+  std::memcpy(&x, &a, sizeof a);
+  std::memcpy(&y, &b, sizeof b);
+  return x == y;
+}
+
 // Reads every byte of the range, so that a range reaching outside its block
 // is caught; returns their sum to keep the reads.
 inline unsigned Touch(const void* data, size_t size) {

@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 void RunFile(const fs::path& path) {
   const auto size = static_cast<size_t>(fs::file_size(path));
   std::unique_ptr<uint8_t[]> input(new uint8_t[size]);
-  std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(input.get()), size);
+  std::ifstream(path, std::ios::binary)
+      .read(reinterpret_cast<char*>(input.get()), static_cast<std::streamsize>(size));
   LLVMFuzzerTestOneInput(input.get(), size);
 }
 

@@ -187,7 +187,7 @@ bool ReadsBack(QkXDRIStream2* in, const Value& v, QkXDRType2 type, bool text) {
     case Value::kInt64:
       return in->ReadInt64(&i) && i == v.integer;
     case Value::kDouble:
-      if (!text) return in->ReadDouble(&d) && std::memcmp(&d, &v.real, sizeof d) == 0;
+      if (!text) return in->ReadDouble(&d) && SameBits(d, v.real);
       if (type == QkXDRType2::Int) {
         return in->ReadInt64(&i) &&
                TextOf([i](QkXDROStream2* out) { out->WriteInt64(i); }) == DoubleText(v.real);

@@ -5,7 +5,6 @@
 // The input is the number of the call at which the handler stops (0: never)
 // and the text (see ByteSource::Unit).
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -53,7 +52,7 @@ bool ReadsSame(QkXDRIStream* reader, const Event& event, FuzzAllocator* allocato
     case Event::kDouble: {
       double d;
       return reader->PeekType() == QkXDRType::Double && reader->ReadDouble(&d) &&
-             std::memcmp(&d, &event.real, sizeof d) == 0;
+             SameBits(d, event.real);
     }
     case Event::kInt: {
       int32_t i;

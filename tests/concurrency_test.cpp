@@ -26,6 +26,7 @@ auto OnThreads(Work work) {
   std::vector<decltype(work())> results(kThreads);
   std::atomic<int> ready{0};
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       ++ready;
@@ -52,7 +53,7 @@ std::string Written(QkXDROStream2* out) {
     out->WriteBinary(&blob);
     out->EndArray();
   }
-  const std::string written(static_cast<const char*>(out->GetData()), out->GetSize());
+  std::string written(static_cast<const char*>(out->GetData()), out->GetSize());
   out->Release();
   return written;
 }

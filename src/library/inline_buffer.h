@@ -21,6 +21,8 @@ class InlineBuffer {
   static_assert(kRoom > 0 && kRoom <= kMaxSize, "room must fit the size limit");
 
  public:
+  // The room is left uninitialised: only the first size() elements are read.
+  // cppcheck-suppress uninitMemberVar
   InlineBuffer() = default;
   InlineBuffer(const InlineBuffer&) = delete;
   InlineBuffer& operator=(const InlineBuffer&) = delete;
@@ -60,12 +62,12 @@ class InlineBuffer {
   void Grow(uint64_t n) {
     if (n > kMaxSize) throw std::bad_alloc();
     const uint64_t wanted = n * 3 / 2;
-    const uint32_t capacity = static_cast<uint32_t>(wanted < kMaxSize ? wanted : kMaxSize);
-    T* block = new T[capacity];
+    const uint32_t grown = static_cast<uint32_t>(wanted < kMaxSize ? wanted : kMaxSize);
+    T* block = new T[grown];
     if (size_ != 0) std::memcpy(block, data_, sizeof(T) * size_);
     if (data_ != room_) delete[] data_;
     data_ = block;
-    capacity_ = capacity;
+    capacity_ = grown;
   }
 
   uint32_t size_ = 0;

@@ -3,6 +3,7 @@
 #ifndef QKXDR_SRC_TEXT_INT_FORMAT_H_
 #define QKXDR_SRC_TEXT_INT_FORMAT_H_
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qkxdr::impl {
@@ -27,8 +28,9 @@ inline uint32_t DecimalLength(uint64_t v) {
 
 // Writes the two digits of n < 100 at p.
 inline void PutDigitPair(char16_t* p, unsigned n) {
-  p[0] = static_cast<char16_t>(kDigitPairs[2 * n]);
-  p[1] = static_cast<char16_t>(kDigitPairs[2 * n + 1]);
+  const char* pair = kDigitPairs + 2 * size_t{n};
+  p[0] = static_cast<char16_t>(pair[0]);
+  p[1] = static_cast<char16_t>(pair[1]);
 }
 
 // Writes the digits of v, no leading zeros, at dst; returns the end. U is an
@@ -59,6 +61,7 @@ inline char16_t* FormatInt32(int32_t v, char16_t* dst) {
 }
 
 inline char16_t* FormatInt64(int64_t v, char16_t* dst) {
+  // cppcheck-suppress redundantAssignment ; false positive: one assignment
   const uint64_t magnitude =
       v < 0 ? uint64_t{0} - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
   if (v < 0) *dst++ = u'-';

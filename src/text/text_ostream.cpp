@@ -128,20 +128,23 @@ void QkXDRTextOStreamImp<I>::WriteBinary(const QkXDRBinary* blob) {
 
 template <typename I>
 void QkXDRTextOStreamImp<I>::WriteInt64(int64_t v) {
-  char16_t text[kMaxIntText];
-  AppendValue(text, static_cast<uint32_t>(FormatInt64(v, text) - text));
+  char16_t scratch[kMaxIntText];
+  const char16_t* end = FormatInt64(v, scratch);
+  AppendValue(scratch, static_cast<uint32_t>(end - scratch));
 }
 
 template <typename I>
 void QkXDRTextOStreamImp<I>::WriteInt(int32_t v) {
-  char16_t text[kMaxIntText];
-  AppendValue(text, static_cast<uint32_t>(FormatInt32(v, text) - text));
+  char16_t scratch[kMaxIntText];
+  const char16_t* end = FormatInt32(v, scratch);
+  AppendValue(scratch, static_cast<uint32_t>(end - scratch));
 }
 
 template <typename I>
 void QkXDRTextOStreamImp<I>::WriteDouble(double v) {
-  char16_t text[kMaxDoubleText];
-  AppendValue(text, static_cast<uint32_t>(FormatDouble(v, text) - text));
+  char16_t scratch[kMaxDoubleText];
+  const char16_t* end = FormatDouble(v, scratch);
+  AppendValue(scratch, static_cast<uint32_t>(end - scratch));
 }
 
 template <typename I>
