@@ -20,10 +20,9 @@ namespace qkxdr::impl {
 constexpr QkXDRType kTypeCodes[] = {QkXDRType::ArrayBegin, QkXDRType::ArrayEnd, QkXDRType::Int,
                                     QkXDRType::Double,     QkXDRType::String,   QkXDRType::None,
                                     QkXDRType::None};
-constexpr QkXDRType2 kTypeCodes2[] = {QkXDRType2::ArrayBegin, QkXDRType2::ArrayEnd,
-                                      QkXDRType2::Int,        QkXDRType2::Double,
-                                      QkXDRType2::String,     QkXDRType2::Binary,
-                                      QkXDRType2::None};
+constexpr QkXDRType2 kTypeCodes2[] = {
+    QkXDRType2::ArrayBegin, QkXDRType2::ArrayEnd, QkXDRType2::Int, QkXDRType2::Double,
+    QkXDRType2::String,     QkXDRType2::Binary,   QkXDRType2::None};
 
 // The code of wire type t in the type code set Code (QkXDRType or QkXDRType2).
 template <typename Code>
