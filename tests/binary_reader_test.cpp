@@ -29,7 +29,7 @@ std::string Name(Code code) {
   return (std::is_same_v<I, QkXDRIStream2> ? kNames2 : kNames1)[static_cast<int>(code)];
 }
 
-// "[0061 0062]": the `count` elements of the allocator's last buffer; those
+// "[0061 0062]": the elements of the allocator's last buffer, in hex; those
 // the read left alone still hold the allocator's marker (CC or CCCC).
 template <typename Unit>
 std::string Units(const TestAllocator& allocator) {
@@ -44,8 +44,8 @@ std::string Units(const TestAllocator& allocator) {
 }
 
 // The number that read(&v) stored, or "no" when it failed.
-template <typename T, typename Read>
-std::string Number(Read read) {
+template <typename T, typename ReadFn>
+std::string Number(ReadFn read) {
   T v = 0;
   if (!read(&v)) return "no";
   std::ostringstream out;

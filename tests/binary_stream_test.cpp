@@ -146,68 +146,6 @@ TEST(BinaryStreams, RandomSequencesReadBackValueForValue) {
   }
 }
 
-// What one read of the current value, by its own kind, delivered.
-struct Delivery {
-  bool ok = false;
-  bool stepped_over = false;  // by ReadType: a value the interface cannot read
-  int64_t number = 0;  // an integer, or a double's bits
-  uint32_t requested = 0;
-  std::u16string units;
-  Bytes blob;
-};
-
-template <typename I>
-Delivery ReadCurrent(I* r) {
-  Delivery out;
-  TestAllocator allocator;
-  switch (Decoder(r).run.type) {
-    case WireType::ArrayBegin:
-      out.ok = r->ReadBeginArray();
-      break;
-    case WireType::ArrayEnd:
-      out.ok = r->ReadEndArray();
-      break;
-    case WireType::Int:
-      if constexpr (std::is_same_v<I, QkXDRIStream2>) {
-        out.ok = r->ReadInt64(&out.number);
-      } else {
-        int32_t v = 0;
-        out.ok = r->ReadInt(&v);
-        out.number = v;
-      }
-      break;
-    case WireType::Double: {
-      double d = 0;
-      out.ok = r->ReadDouble(&d);
-      std::memcpy(&out.number, &d, sizeof d);
-      break;
-    }
-    case WireType::String:
-      out.ok = r->ReadString(&allocator);
-      if (out.ok) {
-        out.requested = allocator.requests.at(0);
-        const std::vector<char16_t> units = allocator.Last<char16_t>(out.requested);
-        out.units.assign(units.begin(), units.end());
-      }
-      break;
-    case WireType::Binary:
-      if constexpr (std::is_same_v<I, QkXDRIStream2>) {
-        QkXDRBinary slot{};
-        out.ok = r->ReadBinary(&slot);
-        const auto* data = static_cast<const uint8_t*>(QkXDRBinaryData(&slot));
-        out.blob.assign(data, data + QkXDRBinarySize(&slot));
-        QkXDRBinaryFree(&slot);
-        break;
-      }
-      [[fallthrough]];
-    default:
-      r->ReadType();
-      out.ok = out.stepped_over = true;
-      break;
-  }
-  return out;
-}
-
 // Reads a prefix (cut, k) of `whole` and the whole in step: the prefix has
 // the same types and values, and a read fails on the prefix exactly when the
 // cut falls before the end of what it needs (a string only needs its length;
@@ -230,13 +168,15 @@ void ExpectPrefixReadsLikeTheWhole(const uint8_t* cut, uint32_t k, const Bytes& 
     const uint8_t* needed = type == WireType::String ? qkxdr::impl::SkipVarint(start, end) : end;
     const ReaderState before = StateOf(p);
     const Delivery got = ReadCurrent(p);
-    ASSERT_EQ(got.ok, got.stepped_over || static_cast<size_t>(needed - base) <= k) << "value at " << start - base;
+    ASSERT_EQ(got.ok, got.used == Read::Step || static_cast<size_t>(needed - base) <= k)
+        << "value at " << start - base;
     if (!got.ok) {
       EXPECT_TRUE(StateOf(p) == before);
       p->ReadType();
       continue;
     }
     EXPECT_EQ(got.number, want.number);
+    EXPECT_TRUE(SameBits(got.real, want.real));
     EXPECT_EQ(got.blob, want.blob);
     EXPECT_EQ(got.requested, want.requested);
     const uint8_t* units_end = static_cast<size_t>(end - base) <= k ? end : base + k;

@@ -26,6 +26,8 @@ constexpr uint32_t kOutputRoom = 500;
 // throws std::bad_alloc when memory runs out or the output would pass
 // kMaxSize bytes; such a write leaves the buffer, the run and the tag index
 // exactly as they were. kMaxSize is a parameter so that tests can reach it.
+// Strings and blobs handed to a write must not lie inside the writer's own
+// output, which the write may move.
 template <uint32_t kMaxSize>
 class BasicBinaryEncoder {
  public:
@@ -54,7 +56,7 @@ class BasicBinaryEncoder {
   void WriteStringA(const char* s) { WriteUnits(s); }
 
   // A null pointer, an empty slot and a view on null data are written as an
-  // empty blob. The blob's bytes must not lie inside this writer's output.
+  // empty blob.
   void WriteBinary(const QkXDRBinary* blob) {
     const sbuf::binary_base* held = blob == nullptr ? nullptr : sbuf::Held(blob);
     uint32_t size = held == nullptr ? 0 : held->size();
@@ -114,7 +116,7 @@ class BasicBinaryEncoder {
     constexpr uint64_t kMaxUnit = sizeof(Unit) == 1 ? kMaxVarint8 : kMaxVarint16;
     const uint64_t longest = kMaxVarint32 + kMaxUnit * n;
     if (buffer_.size() + uint64_t{1} + longest <= buffer_.capacity()) return longest;
-    uint64_t exact = n > UINT32_MAX ? n : Varint32Length(static_cast<uint32_t>(n));
+    uint64_t exact = uint64_t{n} > UINT32_MAX ? n : Varint32Length(static_cast<uint32_t>(n));
     for (size_t i = 0; i < n; ++i) exact += Varint32Length(static_cast<Code>(s[i]));
     return exact;
   }
