@@ -33,20 +33,9 @@ class BasicBinaryEncoder {
  public:
   using OutputBuffer = InlineBuffer<uint8_t, kOutputRoom, kMaxSize>;
 
-  void WriteInt(int32_t v) {
-    uint8_t scratch[kMaxVarint32];
-    WriteScalar(WireType::Int, scratch, PutVarint32(scratch, ZigZag32(v)));
-  }
-
-  void WriteInt64(int64_t v) {
-    uint8_t scratch[kMaxVarint64];
-    WriteScalar(WireType::Int, scratch, PutVarint64(scratch, ZigZag64(v)));
-  }
-
-  void WriteDouble(double v) {
-    uint8_t scratch[kDoubleSize];
-    WriteScalar(WireType::Double, scratch, PutDouble(scratch, v));
-  }
+  void WriteInt(int32_t v) { WriteVarint(WireType::Int, ZigZag32(v)); }
+  void WriteInt64(int64_t v) { WriteVarint(WireType::Int, ZigZag64(v)); }
+  void WriteDouble(double v) { PutDouble(StartValue(WireType::Double, kDoubleSize), v); }
 
   void BeginArray() { StartValue(WireType::ArrayBegin, 0); }
   void EndArray() { StartValue(WireType::ArrayEnd, 0); }
@@ -88,10 +77,10 @@ class BasicBinaryEncoder {
     return payload;
   }
 
-  // Appends one integer or double already encoded in [begin, end).
-  void WriteScalar(WireType t, const uint8_t* begin, const uint8_t* end) {
-    const auto k = static_cast<uint32_t>(end - begin);
-    std::memcpy(StartValue(t, k), begin, k);
+  // An integer's varint, encoded straight into the room made for it.
+  template <typename T>
+  void WriteVarint(WireType t, T v) {
+    PutVarint(StartValue(t, VarintLength(v)), v);
   }
 
   // The unit count, then each unit as a varint of the unit's own width.
