@@ -4,25 +4,26 @@
 #ifndef QKXDR_SRC_LIBRARY_TRUNCATE_H_
 #define QKXDR_SRC_LIBRARY_TRUNCATE_H_
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
 namespace qkxdr::impl {
 
-// The double truncated toward zero; INT32_MIN for NaN, the infinities and
-// values whose truncation lies outside the 32-bit range. The range is tested
-// on the double (false for NaN), so the cast never leaves its defined range.
-inline int32_t TruncateToInt32(double d) {
-  if (d > -2147483649.0 && d < 2147483648.0) return static_cast<int32_t>(d);
-  return std::numeric_limits<int32_t>::min();
+// The double truncated toward zero; the smallest Int for NaN, the infinities
+// and values whose truncation lies outside Int's range. The range
+// [-2^(bits-1), 2^(bits-1)) has exact doubles as bounds and is tested on the
+// truncated double (false for NaN), so the cast never leaves its defined range.
+template <typename Int>
+inline Int TruncateToInteger(double d) {
+  constexpr Int kMin = std::numeric_limits<Int>::min();
+  constexpr double kLow = static_cast<double>(kMin);
+  const double t = std::trunc(d);
+  return t >= kLow && t < -kLow ? static_cast<Int>(t) : kMin;
 }
 
-// The double truncated toward zero; INT64_MIN for NaN, the infinities and
-// values outside the 64-bit range (both bounds are exact doubles: -2^63, 2^63).
-inline int64_t TruncateToInt64(double d) {
-  if (d >= -9223372036854775808.0 && d < 9223372036854775808.0) return static_cast<int64_t>(d);
-  return std::numeric_limits<int64_t>::min();
-}
+inline int32_t TruncateToInt32(double d) { return TruncateToInteger<int32_t>(d); }
+inline int64_t TruncateToInt64(double d) { return TruncateToInteger<int64_t>(d); }
 
 }  // namespace qkxdr::impl
 
