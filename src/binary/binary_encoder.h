@@ -48,12 +48,12 @@ class BasicBinaryEncoder {
   // empty blob.
   void WriteBinary(const QkXDRBinary* blob) {
     const sbuf::binary_base* held = blob == nullptr ? nullptr : sbuf::Held(blob);
-    uint32_t size = held == nullptr ? 0 : held->size();
-    const uint8_t* data = size == 0 ? nullptr : held->data();
-    if (data == nullptr) size = 0;
-    uint8_t* p = StartValue(WireType::Binary, uint64_t{Varint32Length(size)} + size);
-    p = PutVarint32(p, size);
-    if (size != 0) std::memcpy(p, data, size);
+    uint32_t length = held == nullptr ? 0 : held->size();
+    const uint8_t* bytes = length == 0 ? nullptr : held->data();
+    if (bytes == nullptr) length = 0;
+    uint8_t* p = StartValue(WireType::Binary, uint64_t{Varint32Length(length)} + length);
+    p = PutVarint32(p, length);
+    if (length != 0) std::memcpy(p, bytes, length);
   }
 
   // The encoded bytes, null while there are none; valid until the next write.
