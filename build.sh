@@ -135,16 +135,24 @@ stage_windows() {
   ctest --preset mingw-x64
 }
 
-# Runs the stages in order and reports how long each took.
+# Runs the stages in order; on exit, also after a failure, reports how long
+# each took.
+STAGE_TIMES=()
+STAGE=""
+STAGE_START=0
+report_stage_times() {
+  [[ -n $STAGE ]] && STAGE_TIMES+=("$(printf '%-9s %5d s  failed' "$STAGE" $((SECONDS - STAGE_START)))")
+  printf '%s\n' "=== stage times" "${STAGE_TIMES[@]}"
+}
 run_stages() {
-  local stage start report=()
-  for stage in "$@"; do
-    echo "=== stage $stage"
-    start=$SECONDS
-    "stage_$stage"
-    report+=("$(printf '%-9s %5d s' "$stage" $((SECONDS - start)))")
+  trap report_stage_times EXIT
+  for STAGE in "$@"; do
+    echo "=== stage $STAGE"
+    STAGE_START=$SECONDS
+    "stage_$STAGE"
+    STAGE_TIMES+=("$(printf '%-9s %5d s' "$STAGE" $((SECONDS - STAGE_START)))")
   done
-  printf '%s\n' "=== stage times" "${report[@]}"
+  STAGE=""
 }
 
 case ${1:-demo} in

@@ -68,15 +68,23 @@ class ByteSource {
   const uint8_t* end_;
 };
 
+// A copy of n elements in a block of exactly their size, so that any read
+// beyond them is caught.
+template <typename T>
+std::unique_ptr<T[]> ExactCopy(const T* data, size_t n) {
+  std::unique_ptr<T[]> copy(new T[n]);
+  if (n != 0) std::memcpy(copy.get(), data, n * sizeof(T));
+  return copy;
+}
+
 // The rest of the input as text, unit by unit as ByteSource::Unit reads it,
-// in a block of exactly its length so that any overread is caught.
+// in a block of exactly its length.
 struct FuzzText {
   explicit FuzzText(ByteSource* in) {
     std::u16string units;
     while (!in->empty()) units.push_back(in->Unit());
     length = static_cast<uint32_t>(units.size());
-    text.reset(new char16_t[length]);
-    if (length != 0) std::memcpy(text.get(), units.data(), length * sizeof(char16_t));
+    text = ExactCopy(units.data(), length);
   }
 
   std::unique_ptr<char16_t[]> text;

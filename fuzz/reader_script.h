@@ -171,12 +171,28 @@ class ReaderScript {
   QkXDRBinary slot_{};
 };
 
-// Runs the script's operations on the reader, then drains it (see Drain).
+// The start of a reader target's input: a head byte (bit 7: second
+// generation; bits 0-5: length of the script) and the script of reads. The
+// data to read follows.
+struct ReaderInput {
+  explicit ReaderInput(ByteSource* in) : head(in->Byte()) {
+    script = in->Take(head & 0x3F, &script_size);
+  }
+  bool second() const { return (head & 0x80) != 0; }
+
+  uint8_t head;
+  const uint8_t* script;
+  size_t script_size;
+};
+
+// Runs the script's operations on the reader, if there is one, then drains
+// it (see Drain).
 template <typename I>
-void RunReaderScript(I* reader, const uint8_t* script, size_t n, uint32_t limit, size_t drain_bound,
+void RunReaderScript(I* reader, const ReaderInput& input, uint32_t limit, size_t drain_bound,
                      bool until_invalid) {
+  if (reader == nullptr) return;
   ReaderScript<I> run(reader, limit);
-  for (size_t i = 0; i < n; ++i) run.Run(script[i]);
+  for (size_t i = 0; i < input.script_size; ++i) run.Run(input.script[i]);
   run.Drain(drain_bound, until_invalid);
 }
 

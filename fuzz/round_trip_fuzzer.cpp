@@ -248,9 +248,7 @@ QkXDRType2 TextType(const Value& v, uint32_t* depth) {
 }
 
 void ReadBinaryBack(const std::vector<uint8_t>& bytes, const std::vector<Value>& values) {
-  // A block of exactly the output's size, so that any overread is caught.
-  std::unique_ptr<uint8_t[]> copy(new uint8_t[bytes.size()]);
-  if (!bytes.empty()) std::memcpy(copy.get(), bytes.data(), bytes.size());
+  const std::unique_ptr<uint8_t[]> copy = ExactCopy(bytes.data(), bytes.size());
   QkXDRIStream2* in = QkXDRCreateIStream2(copy.get(), static_cast<uint32_t>(bytes.size()));
   FUZZ_CHECK((in == nullptr) == values.empty());
   if (in == nullptr) return;
@@ -260,8 +258,7 @@ void ReadBinaryBack(const std::vector<uint8_t>& bytes, const std::vector<Value>&
 }
 
 void ReadTextBack(const std::vector<char16_t>& text, const std::vector<Value>& values) {
-  std::unique_ptr<char16_t[]> copy(new char16_t[text.size()]);
-  if (!text.empty()) std::memcpy(copy.get(), text.data(), text.size() * sizeof(char16_t));
+  const std::unique_ptr<char16_t[]> copy = ExactCopy(text.data(), text.size());
   QkXDRIStream2* in = QkXDRCreateTextIStream2(copy.get(), static_cast<uint32_t>(text.size()));
   if (in == nullptr) return;
   uint32_t depth = 1;

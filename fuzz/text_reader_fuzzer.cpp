@@ -1,6 +1,5 @@
-// Text readers of both generations over any text. The input is a head byte
-// (bit 7: second generation; bits 0-5: length of the script), the script of
-// reads, and the text (see ByteSource::Unit).
+// Text readers of both generations over any text: the input is a script of
+// reads (see ReaderInput) and the text (see ByteSource::Unit).
 
 #include "fuzz_support.h"
 #include "reader_script.h"
@@ -8,25 +7,21 @@
 namespace {
 
 template <typename I>
-void ReadAll(I* reader, const uint8_t* script, size_t script_size, uint32_t length) {
-  if (reader == nullptr) return;
+void ReadAll(I* reader, const ReaderInput& input, uint32_t length) {
   // Every ReadType consumes a unit or more until the text ends.
-  RunReaderScript(reader, script, script_size, length + 1, size_t{length} + 2, false);
+  RunReaderScript(reader, input, length + 1, size_t{length} + 2, false);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ByteSource in(data, size);
-  const uint8_t head = in.Byte();
-  size_t script_size;
-  const uint8_t* script = in.Take(head & 0x3F, &script_size);
+  const ReaderInput input(&in);
   const FuzzText text(&in);
-  if (head & 0x80) {
-    ReadAll(QkXDRCreateTextIStream2(text.text.get(), text.length), script, script_size,
-            text.length);
+  if (input.second()) {
+    ReadAll(QkXDRCreateTextIStream2(text.text.get(), text.length), input, text.length);
   } else {
-    ReadAll(QkXDRCreateTextIStream(text.text.get(), text.length), script, script_size, text.length);
+    ReadAll(QkXDRCreateTextIStream(text.text.get(), text.length), input, text.length);
   }
   return 0;
 }

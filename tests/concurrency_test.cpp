@@ -46,7 +46,7 @@ std::string Written(QkXDROStream2* out) {
   for (int i = 0; i < 300; ++i) {
     out->BeginArray();
     out->WriteInt(i);
-    out->WriteInt64(-int64_t{i} << 40);
+    out->WriteInt64(-(int64_t{i} << 40));
     out->WriteDouble(i / 3.0);
     out->WriteString(u"quote\" backslash\\ \u20AC");
     out->WriteStringA("bytes");
