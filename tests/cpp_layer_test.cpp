@@ -392,8 +392,9 @@ std::vector<Value> RandomValues(std::mt19937& random, int n) {
     if (v.kind == Value::kEnd && depth == 0) v.kind = Value::kBegin;
     depth += v.kind == Value::kBegin ? 1 : v.kind == Value::kEnd ? -1 : 0;
     const int length = static_cast<int>(random() % 6);
-    v.number = v.kind == Value::kInt ? static_cast<int32_t>(random())
-                                     : (static_cast<int64_t>(random() % 9) - 4) << 40;
+    v.number = v.kind == Value::kInt
+                   ? static_cast<int32_t>(random())
+                   : (static_cast<int64_t>(random() % 9) - 4) * (int64_t{1} << 40);
     v.real = static_cast<double>(random() % 2000000) * 0.5 - 500000.0 + 0.25;
     for (int k = 0; k < length; ++k) {
       v.units += kUnits[random() % kUnits.size()];
