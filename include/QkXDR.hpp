@@ -35,8 +35,17 @@ using Type = QkXDRType2;
 
 namespace detail {
 
-// Lengths and sizes cross the C interface as 32-bit counts.
-inline constexpr std::size_t kMaxCount = std::numeric_limits<std::uint32_t>::max();
+// Whether a length or size fits the C interface's 32-bit counts (always,
+// where std::size_t has 32 bits).
+template <typename Size>
+constexpr bool FitsCount(Size n) {
+  if constexpr (sizeof(Size) > sizeof(std::uint32_t)) {
+    return n <= std::numeric_limits<std::uint32_t>::max();
+  } else {
+    static_cast<void>(n);
+    return true;
+  }
+}
 
 template <typename T>
 inline constexpr bool kIsCharacter =
@@ -81,7 +90,7 @@ inline constexpr bool kIsTemporary =
 // Whether (data, size) can become a blob view: the size fits the 32-bit count
 // and a non-empty view has bytes to point at.
 inline bool CanView(const void* data, std::size_t size) {
-  return size <= kMaxCount && (data != nullptr || size == 0);
+  return FitsCount(size) && (data != nullptr || size == 0);
 }
 
 // Runs `f`. An exception it throws is stored in `error` instead of unwinding
@@ -139,7 +148,7 @@ class Filler final : public QkXDRAllocator {
 template <typename Stream, typename Unit>
 Stream* OpenCounted(Stream* (*create)(const Unit*, std::uint32_t), const Unit* data,
                     std::size_t size) {
-  return size <= kMaxCount ? create(data, static_cast<std::uint32_t>(size)) : nullptr;
+  return FitsCount(size) ? create(data, static_cast<std::uint32_t>(size)) : nullptr;
 }
 
 }  // namespace detail
@@ -235,57 +244,39 @@ class Writer {
   // form: it is refused (false, nothing written) rather than wrapped.
   template <typename T, typename = std::enable_if_t<detail::kIsInteger<T>>>
   bool write(T v) {
-    if (!stream_) return false;
     if constexpr (std::is_signed_v<T>) {
       const auto wide = static_cast<std::int64_t>(v);
-      if (wide < INT32_MIN || wide > INT32_MAX) return WriteInt64(wide);
+      if (wide < INT32_MIN || wide > INT32_MAX) return Put(&QkXDROStream2::WriteInt64, wide);
     } else {
       const auto wide = static_cast<std::uint64_t>(v);
       if (wide > static_cast<std::uint64_t>(INT64_MAX)) return false;
       if (wide > static_cast<std::uint64_t>(INT32_MAX)) {
-        return WriteInt64(static_cast<std::int64_t>(wide));
+        return Put(&QkXDROStream2::WriteInt64, static_cast<std::int64_t>(wide));
       }
     }
-    stream_->WriteInt(static_cast<std::int32_t>(v));
-    return true;
+    return Put(&QkXDROStream2::WriteInt, static_cast<std::int32_t>(v));
   }
   // bool, characters and long double are not numbers of the format.
   template <typename T, typename = std::enable_if_t<detail::kIsRefusedNumber<T>>, typename = void>
   bool write(T v) = delete;
 
-  bool write(double v) {
-    if (!stream_) return false;
-    stream_->WriteDouble(v);
-    return true;
-  }
+  bool write(double v) { return Put(&QkXDROStream2::WriteDouble, v); }
 
   // Strings. The format ends a string at its first zero unit, so a view with
   // an embedded zero is written up to there. Zero-terminated arguments go to
   // the stream as they are; a view without a zero is first copied into a
   // buffer that the Writer keeps for the next one. A null pointer is refused.
-  bool write(const char16_t* s) {
-    if (!stream_ || s == nullptr) return false;
-    stream_->WriteString(s);
-    return true;
-  }
+  bool write(const char16_t* s) { return s && Put(&QkXDROStream2::WriteString, s); }
   bool write(const std::u16string& s) { return write(s.c_str()); }
   bool write(std::u16string_view s) { return write(Terminated(s, units_)); }
   // 8-bit strings: each byte becomes one unit, with no code-page conversion.
-  bool write(const char* s) {
-    if (!stream_ || s == nullptr) return false;
-    stream_->WriteStringA(s);
-    return true;
-  }
+  bool write(const char* s) { return s && Put(&QkXDROStream2::WriteStringA, s); }
   bool write(const std::string& s) { return write(s.c_str()); }
   bool write(std::string_view s) { return write(Terminated(s, chars_)); }
 
   // Blobs. Bytes are copied into the output. Refused when the size passes
   // 32 bits or data is null with a non-zero size.
-  bool write(const Blob& blob) {
-    if (!stream_) return false;
-    stream_->WriteBinary(blob.slot());
-    return true;
-  }
+  bool write(const Blob& blob) { return Put(&QkXDROStream2::WriteBinary, blob.slot()); }
   bool write(const void* data, std::size_t size) {
     return detail::CanView(data, size) && write(Blob::view(data, size));
   }
@@ -294,16 +285,8 @@ class Writer {
     return write(static_cast<const void*>(std::data(bytes)), std::size(bytes));
   }
 
-  bool begin_array() {
-    if (!stream_) return false;
-    stream_->BeginArray();
-    return true;
-  }
-  bool end_array() {
-    if (!stream_) return false;
-    stream_->EndArray();
-    return true;
-  }
+  bool begin_array() { return Put(&QkXDROStream2::BeginArray); }
+  bool end_array() { return Put(&QkXDROStream2::EndArray); }
   // Begins an array that ends when the returned guard goes out of scope.
   ArrayScope array();
 
@@ -322,8 +305,11 @@ class Writer {
   explicit Writer(QkXDROStream2* stream) noexcept : stream_(stream) {}
 
  private:
-  bool WriteInt64(std::int64_t v) {
-    stream_->WriteInt64(v);
+  // Calls one write of the stream; false when there is none.
+  template <typename... Params, typename... Args>
+  bool Put(void (QkXDROStream2::*op)(Params...), Args... args) {
+    if (!stream_) return false;
+    (stream_->*op)(args...);
     return true;
   }
 
@@ -579,7 +565,7 @@ class HandlerAdapter final : public QkXDRTextHandler {
 // here. Returns false, with no event, for text longer than 4 Gi - 1 units.
 template <typename Handler>
 bool parse_text(std::u16string_view text, Handler&& handler) {
-  if (text.size() > detail::kMaxCount) return false;
+  if (!detail::FitsCount(text.size())) return false;
   detail::HandlerAdapter<std::remove_reference_t<Handler>> adapter(handler);
   QkXDRTextParse(&adapter, text.data(), static_cast<std::uint32_t>(text.size()));
   adapter.RethrowError();
