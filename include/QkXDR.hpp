@@ -144,6 +144,34 @@ class Filler final : public QkXDRAllocator {
   std::exception_ptr error_;
 };
 
+// Owns a stream from a factory: releases it once; a move leaves null behind.
+template <typename Stream>
+class StreamOwner {
+ public:
+  StreamOwner() noexcept = default;
+  explicit StreamOwner(Stream* stream) noexcept : stream_(stream) {}
+  StreamOwner(StreamOwner&& other) noexcept : stream_(std::exchange(other.stream_, nullptr)) {}
+  StreamOwner& operator=(StreamOwner&& other) noexcept {
+    if (this != &other) {
+      Release();
+      stream_ = std::exchange(other.stream_, nullptr);
+    }
+    return *this;
+  }
+  ~StreamOwner() { Release(); }
+
+  Stream* get() const noexcept { return stream_; }
+  Stream* operator->() const noexcept { return stream_; }
+  explicit operator bool() const noexcept { return stream_ != nullptr; }
+
+ private:
+  void Release() noexcept {
+    if (stream_) stream_->Release();
+  }
+
+  Stream* stream_ = nullptr;
+};
+
 // Calls `create`(data, size) when size fits the 32-bit count; null otherwise.
 template <typename Stream, typename Unit>
 Stream* OpenCounted(Stream* (*create)(const Unit*, std::uint32_t), const Unit* data,
@@ -221,23 +249,11 @@ class ArrayScope;
 class Writer {
  public:
   Writer() noexcept = default;
-  Writer(Writer&& other) noexcept
-      : stream_(std::exchange(other.stream_, nullptr)),
-        units_(std::move(other.units_)),
-        chars_(std::move(other.chars_)) {}
-  Writer& operator=(Writer&& other) noexcept {
-    if (this != &other) {
-      Release();
-      stream_ = std::exchange(other.stream_, nullptr);
-      units_ = std::move(other.units_);
-      chars_ = std::move(other.chars_);
-    }
-    return *this;
-  }
-  ~Writer() { Release(); }
+  Writer(Writer&&) noexcept = default;
+  Writer& operator=(Writer&&) noexcept = default;
 
-  explicit operator bool() const noexcept { return stream_ != nullptr; }
-  QkXDROStream2* get() const noexcept { return stream_; }
+  explicit operator bool() const noexcept { return static_cast<bool>(stream_); }
+  QkXDROStream2* get() const noexcept { return stream_.get(); }
 
   // Integers of any width, by value: WriteInt when the value fits 32 bits,
   // else WriteInt64. An unsigned value above INT64_MAX has no signed 64-bit
@@ -309,7 +325,7 @@ class Writer {
   template <typename... Params, typename... Args>
   bool Put(void (QkXDROStream2::*op)(Params...), Args... args) {
     if (!stream_) return false;
-    (stream_->*op)(args...);
+    (stream_.get()->*op)(args...);
     return true;
   }
 
@@ -322,12 +338,7 @@ class Writer {
     return buffer.c_str();
   }
 
-  void Release() noexcept {
-    if (stream_) stream_->Release();
-    stream_ = nullptr;
-  }
-
-  QkXDROStream2* stream_ = nullptr;
+  detail::StreamOwner<QkXDROStream2> stream_;
   std::u16string units_;  // terminated copies of UTF-16 views
   std::string chars_;     // terminated copies of 8-bit views
 };
@@ -376,20 +387,11 @@ class TextWriter : public Writer {
 class Reader {
  public:
   Reader() noexcept = default;
-  Reader(Reader&& other) noexcept
-      : stream_(std::exchange(other.stream_, nullptr)), limit_(other.limit_) {}
-  Reader& operator=(Reader&& other) noexcept {
-    if (this != &other) {
-      Release();
-      stream_ = std::exchange(other.stream_, nullptr);
-      limit_ = other.limit_;
-    }
-    return *this;
-  }
-  ~Reader() { Release(); }
+  Reader(Reader&&) noexcept = default;
+  Reader& operator=(Reader&&) noexcept = default;
 
-  explicit operator bool() const noexcept { return stream_ != nullptr; }
-  QkXDRIStream2* get() const noexcept { return stream_; }
+  explicit operator bool() const noexcept { return static_cast<bool>(stream_); }
+  QkXDRIStream2* get() const noexcept { return stream_.get(); }
 
   // Whether there is a current value to read.
   bool valid() const { return stream_ && stream_->IsValid(); }
@@ -442,7 +444,7 @@ class Reader {
   template <typename T>
   std::optional<T> ReadNumber(bool (QkXDRIStream2::*read)(T*)) {
     T v{};
-    if (!stream_ || !(stream_->*read)(&v)) return std::nullopt;
+    if (!stream_ || !(stream_.get()->*read)(&v)) return std::nullopt;
     return v;
   }
 
@@ -451,17 +453,12 @@ class Reader {
     if (!stream_) return std::nullopt;
     String out;
     detail::Filler<String> filler(out, limit_);
-    const bool read_ok = (stream_->*read)(&filler);
+    const bool read_ok = (stream_.get()->*read)(&filler);
     if (filler.Refused() || !read_ok) return std::nullopt;
     return out;
   }
 
-  void Release() noexcept {
-    if (stream_) stream_->Release();
-    stream_ = nullptr;
-  }
-
-  QkXDRIStream2* stream_ = nullptr;
+  detail::StreamOwner<QkXDRIStream2> stream_;
   std::size_t limit_ = 0;
 };
 
