@@ -70,6 +70,9 @@ stage_package() {
   cmake -S examples -B "$out/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$out/prefix" \
     -DCMAKE_CXX_FLAGS="-Wall -Wextra -Wpedantic -Werror" >/dev/null
   cmake --build "$out/cmake"
+  if [[ -x $out/prefix/bin/qkxdr ]]; then
+    "$out/prefix/bin/qkxdr" --version  # finds the installed library by itself
+  fi
   local example compiler
   for example in record_round_trip text_events; do
     LD_LIBRARY_PATH=$libdir "$out/cmake/$example"

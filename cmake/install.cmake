@@ -34,6 +34,9 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/qkxdr.pc.in ${PROJECT_BINARY_DIR}/qkxdr
 install(FILES ${PROJECT_BINARY_DIR}/qkxdr.pc DESTINATION ${QKXDR_PC_DIR})
 
 if(TARGET qkxdr)
+  # The installed tool finds the library in the prefix it was installed to.
+  file(RELATIVE_PATH QKXDR_BIN_TO_LIB /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(qkxdr PROPERTIES INSTALL_RPATH $ORIGIN/${QKXDR_BIN_TO_LIB})
   install(TARGETS qkxdr RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
