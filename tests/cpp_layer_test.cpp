@@ -378,6 +378,28 @@ TEST(CppTextWriter, TextAndBytesCopyTheOutput) {
   EXPECT_EQ(std::memcmp(bytes.data(), text.data(), bytes.size()), 0);
 }
 
+TEST(CppBinaryReader, BlobViewsAndDamagedStrings) {
+  const std::vector<uint8_t> payload{1, 2, 3};
+  qkxdr::BinaryWriter writer;
+  writer.write(payload);
+  const std::vector<uint8_t> bytes = writer.bytes();
+  std::optional<qkxdr::Blob> blob = qkxdr::BinaryReader(bytes).read_blob();
+  if (!writer) GTEST_SKIP() << "no binary streams in this build";
+  ASSERT_TRUE(blob);  // a view into `bytes`, alive after its reader
+  EXPECT_GT(blob->data(), bytes.data());
+  EXPECT_EQ(blob->data() + blob->size(), bytes.data() + bytes.size());
+  EXPECT_EQ(blob->to_vector(), payload);
+
+  // A string of 1000 units in 4 bytes is refused without allocating.
+  const uint8_t too_long[] = {0xA8, 0x68, 0x87, 0xE1};
+  qkxdr::BinaryReader reader(too_long, sizeof too_long);
+  EXPECT_EQ(reader.read_u16string(), std::nullopt);
+  EXPECT_FALSE(reader.valid());
+  // A string of 3 units cut after the first comes back padded.
+  const uint8_t cut[] = {0xA8, 0x83, 0xE1};
+  EXPECT_EQ(qkxdr::BinaryReader(cut, sizeof cut).read_u16string(), std::u16string(u"a\0\0", 3));
+}
+
 // One value of a random sequence, written and read through the layer.
 struct Value {
   enum Kind { kBegin, kEnd, kInt, kInt64, kDouble, kUnits, kChars, kBytes } kind;
