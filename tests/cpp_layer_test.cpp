@@ -384,7 +384,6 @@ TEST(CppBinaryReader, BlobViewsAndDamagedStrings) {
   writer.write(payload);
   const std::vector<uint8_t> bytes = writer.bytes();
   std::optional<qkxdr::Blob> blob = qkxdr::BinaryReader(bytes).read_blob();
-  if (!writer) GTEST_SKIP() << "no binary streams in this build";
   ASSERT_TRUE(blob);  // a view into `bytes`, alive after its reader
   EXPECT_GT(blob->data(), bytes.data());
   EXPECT_EQ(blob->data() + blob->size(), bytes.data() + bytes.size());
@@ -500,14 +499,14 @@ void ExpectRead(qkxdr::Reader& r, const Value& v) {
 }
 
 TEST(CppRoundTrip, RandomSequencesInBothEncodings) {
-  for (const bool binary : {false, true}) {  // text first: it is always there
+  for (const bool binary : {true, false}) {
     SCOPED_TRACE(binary ? "binary" : "text");
     std::mt19937 random(binary ? 7 : 11);
     for (int round = 0; round < 20; ++round) {
       const std::vector<Value> values = RandomValues(random, 40);
       qkxdr::Writer writer =
           binary ? qkxdr::Writer(qkxdr::BinaryWriter()) : qkxdr::Writer(qkxdr::TextWriter());
-      if (!writer) GTEST_SKIP() << "no binary streams in this build";
+      ASSERT_TRUE(writer);
       for (const Value& v : values) Write(writer, v);
       const std::vector<uint8_t> bytes = writer.bytes();
       std::u16string text(bytes.size() / 2, u'\0');
