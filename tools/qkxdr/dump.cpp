@@ -15,7 +15,7 @@ constexpr uint64_t kShownUnits = 64;  // longer strings are cut in the view
 constexpr uint64_t kShownBytes = 32;  // longer blobs too
 constexpr size_t kHexPerLine = 8;
 constexpr int kOffsetWidth = 10;
-constexpr int kHexWidth = 3 * kHexPerLine;
+constexpr int kHexWidth = 3 * kHexPerLine + 1;
 constexpr int kRunWidth = 21;
 constexpr uint64_t kMaxIndent = 32;  // deeper values say their depth instead
 
@@ -183,7 +183,7 @@ void AppendItem(const WireItem& item, const uint8_t* begin, const uint8_t* end, 
 }
 
 void AppendHeader(bool hex, std::string* out) {
-  AppendPadded("offset", kOffsetWidth + 2, out);
+  out->append(kOffsetWidth - 6, ' ').append("offset  ");
   if (hex) AppendPadded("bytes", kHexWidth, out);
   AppendPadded("run", kRunWidth, out);
   out->append("value\n");
@@ -257,7 +257,7 @@ DumpTotals Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out)
       open = true;
       continue;
     }
-    if (item.kind != WireKind::Unknown) ++totals.values;
+    if (item.fault == WireFault::None || item.fault == WireFault::UnbalancedEnd) ++totals.values;
     AppendItem(item, begin, end, hex, &text);
     if (text.size() >= (size_t{1} << 16)) {
       out->Write(text);

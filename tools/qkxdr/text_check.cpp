@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "QkXDR.h"
+#include "io.h"
 #include "values.h"
 
 namespace qkxdr::tool {
@@ -79,8 +80,10 @@ Outcome Classify(std::u16string* text, size_t prefix) {
 // Where token number `index` starts: prefixes up to there do not hold any
 // of it and read without a fault at `index`; longer ones do not.
 size_t Locate(std::u16string* text, size_t length, uint64_t index) {
+  Progress progress("locating the problem", 2 * uint64_t{length});
   size_t clean = 0, faulty = length;
   while (faulty - clean > 1) {
+    progress.Update(2 * (length - (faulty - clean)));
     const size_t middle = clean + (faulty - clean) / 2;
     const Outcome outcome = Classify(text, middle);
     if (outcome.fault != TextFault::None && outcome.index >= index) {

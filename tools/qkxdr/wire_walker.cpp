@@ -42,7 +42,7 @@ void DecodeUnits(const uint8_t* p, const uint8_t* e, uint64_t max, std::u16strin
 bool WireWalker::Next(WireItem* item) {
   *item = WireItem();
   if (left_ > 0) {
-    ReadValue(static_cast<size_t>(p_ - begin_), item);
+    ReadValue(item);
     return true;
   }
   if (p_ < end_) return StartRun(item);
@@ -55,18 +55,18 @@ bool WireWalker::Next(WireItem* item) {
 }
 
 bool WireWalker::StartRun(WireItem* item) {
-  const size_t offset = static_cast<size_t>(p_ - begin_);
+  tagOffset_ = static_cast<size_t>(p_ - begin_);
   tag_ = *p_++;
   index_ = 0;
   left_ = static_cast<uint8_t>(tag_ % kRunLimit + 1);
   if (tag_ / kRunLimit < kTypeCount) {
-    ReadValue(offset, item);
+    ReadValue(item);
     return true;
   }
   // No payload format is known, so no value can be read: the next byte is
   // taken as the next tag.
-  item->offset = offset;
-  item->data = item->end = offset + 1;
+  item->offset = tagOffset_;
+  item->data = item->end = tagOffset_ + 1;
   item->tag = tag_;
   item->count = left_;
   item->depth = depth_;
@@ -75,11 +75,13 @@ bool WireWalker::StartRun(WireItem* item) {
   return true;
 }
 
-void WireWalker::ReadValue(size_t offset, WireItem* item) {
-  item->offset = offset;
+void WireWalker::ReadValue(WireItem* item) {
   item->data = static_cast<size_t>(p_ - begin_);
   item->tag = tag_;
   item->kind = static_cast<WireKind>(tag_ / kRunLimit);
+  // Array markers have no bytes of their own: each is its run's tag byte.
+  const bool marker = item->kind == WireKind::ArrayBegin || item->kind == WireKind::ArrayEnd;
+  item->offset = index_ == 0 || marker ? tagOffset_ : item->data;
   item->index = ++index_;
   item->count = static_cast<uint8_t>(index_ + --left_);
   UpdateDepth(item);

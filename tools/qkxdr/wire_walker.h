@@ -30,7 +30,7 @@ enum class WireFault : uint8_t {
 
 // One value of the stream, or one fault.
 struct WireItem {
-  size_t offset = 0;  // first byte: the tag byte for the first value of a run
+  size_t offset = 0;  // first byte: the run's tag byte for its first value and its array markers
   size_t data = 0;    // first byte of the payload; of a string or blob, the one after its length
   size_t end = 0;     // one past the last byte
   uint8_t tag = 0;
@@ -55,8 +55,8 @@ class WireWalker {
 
  private:
   bool StartRun(WireItem* item);
-  // Reads the next value of the current run; the tag, if any, ends at `offset`.
-  void ReadValue(size_t offset, WireItem* item);
+  // Reads the next value of the current run.
+  void ReadValue(WireItem* item);
   // Reads one payload; false when the data ends inside it.
   bool ReadPayload(WireItem* item);
   bool ReadCounted(WireItem* item);
@@ -65,6 +65,7 @@ class WireWalker {
   const uint8_t* begin_;
   const uint8_t* p_;
   const uint8_t* end_;
+  size_t tagOffset_ = 0;  // of the current run
   uint8_t tag_ = 0;
   uint8_t index_ = 0;  // values of the current run read so far
   uint8_t left_ = 0;   // values of the current run still to come
