@@ -3,6 +3,7 @@
 #include <new>
 
 #include "QkXDR.h"
+#include "text/text_istream.h"
 #include "text/text_ostream.h"
 
 extern "C" {
@@ -23,11 +24,13 @@ QKXDR_API QkXDROStream2* QkXDRCreateTextOStream2(void) {
   return new (std::nothrow) qkxdr::impl::QkXDRTextOStreamImp<QkXDROStream2>();
 }
 
-QKXDR_API QkXDRIStream* QkXDRCreateTextIStream(const char16_t*, uint32_t) { return nullptr; }
+QKXDR_API QkXDRIStream* QkXDRCreateTextIStream(const char16_t* text, uint32_t length) {
+  return new (std::nothrow) qkxdr::impl::QkXDRTextIStreamImp<QkXDRIStream>(text, text + length);
+}
 
-QKXDR_API QkXDRIStream2* QkXDRCreateTextIStream2(const char16_t*, uint32_t) { return nullptr; }
-
-QKXDR_API void QkXDRTextParse(QkXDRTextHandler*, const char16_t*, uint32_t) {}
+QKXDR_API QkXDRIStream2* QkXDRCreateTextIStream2(const char16_t* text, uint32_t length) {
+  return new (std::nothrow) qkxdr::impl::QkXDRTextIStreamImp<QkXDRIStream2>(text, text + length);
+}
 
 QKXDR_API void QkXDRParse(void) {}
 

@@ -1,0 +1,86 @@
+#include "text/string_scan.h"
+
+#include <cstddef>
+
+#include "text/char_class.h"
+#include "text/hex_digits.h"
+
+namespace qkxdr::impl {
+namespace {
+
+// The unit that a backslash and e stand for; any unit without a meaning of
+// its own stands for itself.
+char16_t Unescape(char16_t e) {
+  switch (e) {
+    case u'b':
+      return u'\b';
+    case u'f':
+      return u'\f';
+    case u'n':
+      return u'\n';
+    case u'r':
+      return u'\r';
+    case u't':
+      return u'\t';
+    default:
+      return e;
+  }
+}
+
+// The value of one "\u" digit; a unit that is no hexadecimal digit counts 0.
+uint32_t EscapeDigit(char16_t c) { return c < 0x80 ? HexDigitTable[c] : 0; }
+
+// Appends the escape whose first unit after the backslash is at cur;
+// returns the position after it.
+const char16_t* AppendEscape(const char16_t* cur, const char16_t* end, std::u16string* target) {
+  if (cur >= end) return end;
+  const char16_t e = *cur++;
+  if (e != u'u') {
+    target->push_back(Unescape(e));
+    return cur;
+  }
+  // Four digits are decoded only when a unit follows them.
+  if (end - cur < 5) return end;
+  uint32_t unit = 0;
+  for (int i = 0; i < 4; ++i) unit = unit << 4 | EscapeDigit(cur[i]);
+  target->push_back(static_cast<char16_t>(unit));
+  return cur + 4;
+}
+
+}  // namespace
+
+const char16_t* ScanString(const char16_t* cur, const char16_t* end, std::u16string* target) {
+  const char16_t quote = *cur++;
+  target->clear();
+  while (true) {
+    const char16_t* const span = cur;
+    while (cur < end && *cur != quote && *cur != u'\\') ++cur;
+    target->append(span, static_cast<size_t>(cur - span));
+    if (cur >= end) return end;
+    if (*cur == quote) return cur + 1;
+    cur = AppendEscape(cur + 1, end, target);
+  }
+}
+
+const char16_t* ScanWord(const char16_t* cur, const char16_t* end, std::u16string* target) {
+  const char16_t* const word = cur;
+  while (cur < end && IsWordCharacter(*cur)) ++cur;
+  target->assign(word, static_cast<size_t>(cur - word));
+  return cur;
+}
+
+void ClassifyWord(TextValue* value) {
+  if (value->text == u"true") {
+    value->kind = TextValueKind::Boolean;
+    value->boolean = 1;
+  } else if (value->text == u"false") {
+    value->kind = TextValueKind::Boolean;
+    value->boolean = 0;
+  } else if (value->text == u"null") {
+    value->kind = TextValueKind::Null;
+  } else {
+    value->kind = TextValueKind::Word;
+  }
+}
+
+}  // namespace qkxdr::impl

@@ -1,0 +1,57 @@
+// QkXDRTextParse: reports every array bracket and readable value of a text
+// to the caller's handler, until the text ends or the handler says stop.
+
+#include "QkXDR.h"
+#include "text/reader_values.h"
+#include "text/tokenizer.h"
+
+namespace qkxdr::impl {
+namespace {
+
+// Reports a scalar; words and literals are not reported and end the parse.
+bool ReportValue(const TextValue& value, QkXDRTextHandler* handler) {
+  switch (value.kind) {
+    case TextValueKind::Integer:
+      return handler->OnInt(Low32(value.integer));
+    case TextValueKind::Real:
+      return handler->OnDouble(value.real);
+    case TextValueKind::String:
+      return handler->OnString(value.text.data(), value.text.data() + value.text.size());
+    default:
+      return false;
+  }
+}
+
+// Reports the token read last; returns whether the parse goes on. No token,
+// object brackets and a bracket that closes nothing end it unreported.
+bool Report(const TextTokenizer& tokenizer, QkXDRTextHandler* handler) {
+  switch (tokenizer.GetToken()) {
+    case TextToken::BeginArray:
+      return handler->OnBeginArray();
+    case TextToken::EndArray:
+      return handler->OnEndArray();
+    case TextToken::Value:
+      return ReportValue(tokenizer.GetValue(), handler);
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+}  // namespace qkxdr::impl
+
+extern "C" {
+
+QKXDR_API void QkXDRTextParse(QkXDRTextHandler* handler, const char16_t* text, uint32_t length) {
+  using namespace qkxdr::impl;
+  TextTokenizer tokenizer(ContainerKind::Array);
+  const char16_t* const end = text + length;
+  // Every step moves forward until the end, so the loop ends.
+  for (const char16_t* cur = text; cur < end;) {
+    tokenizer.ClearToken();
+    cur = tokenizer.Step(cur, end);
+    if (!Report(tokenizer, handler)) break;
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,58 @@
+// Helpers shared by the text tests: exact-size copies of text, printable
+// forms of UTF-16 units, and random text in the format's alphabet.
+
+#ifndef QKXDR_TESTS_TEXT_TEST_UTIL_H_
+#define QKXDR_TESTS_TEXT_TEST_UTIL_H_
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <string>
+
+// A copy of the text in a heap block of exactly its size, so that a read
+// beyond the end is caught by AddressSanitizer.
+inline std::unique_ptr<char16_t[]> ExactCopy(const std::u16string& text) {
+  std::unique_ptr<char16_t[]> copy(new char16_t[text.size()]);
+  std::copy(text.begin(), text.end(), copy.get());
+  return copy;
+}
+
+// The units as ASCII, every other unit as <XXXX>.
+inline std::string Printable(const char16_t* begin, const char16_t* end) {
+  std::string out;
+  for (const char16_t* p = begin; p != end; ++p) {
+    if (*p >= 0x20 && *p < 0x7F) {
+      out += static_cast<char>(*p);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "<%04X>", static_cast<unsigned>(*p));
+      out += hex;
+    }
+  }
+  return out;
+}
+
+inline std::string Printable(const std::u16string& text) {
+  return Printable(text.data(), text.data() + text.size());
+}
+
+// A double with enough digits to tell any two apart.
+inline std::string DoubleText(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", v);
+  return text;
+}
+
+// Up to max_length units, seven in eight from the format's punctuation,
+// digits, escapes and blob prefixes, the others any unit at all.
+inline std::u16string RandomText(std::mt19937& random, size_t max_length) {
+  static const std::u16string kAlphabet = u"[]{},:+-.eE0123456789\"'\\uxX aZf\t\n";
+  std::u16string text(random() % (max_length + 1), u' ');
+  for (char16_t& c : text) {
+    c = random() % 8 ? kAlphabet[random() % kAlphabet.size()] : static_cast<char16_t>(random());
+  }
+  return text;
+}
+
+#endif  // QKXDR_TESTS_TEXT_TEST_UTIL_H_
