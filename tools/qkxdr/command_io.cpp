@@ -35,11 +35,11 @@ bool ReadInput(const Options& options, std::vector<uint8_t>* bytes, int* status)
   return true;
 }
 
-std::string CountText(size_t n, const char* one, const char* many) {
+}  // namespace
+
+std::string Counted(uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
-
-}  // namespace
 
 void PrintError(const std::string& message) {
   std::fprintf(stderr, "qkxdr: %s\n", message.c_str());
@@ -101,7 +101,7 @@ bool LoadText(const Options& options, TextInput* text, int* status) {
     PrintWarning(name + ": " +
                  (text->utf16
                       ? std::string("an odd last byte")
-                      : CountText(replaced, "invalid UTF-8 sequence", "invalid UTF-8 sequences")) +
+                      : Counted(replaced, "invalid UTF-8 sequence", "invalid UTF-8 sequences")) +
                  " replaced by U+FFFD");
   }
   if (text->units.size() > kMaxTextUnits) {

@@ -14,6 +14,9 @@
 
 namespace qkxdr::tool {
 
+// "1 value", "2 values": n and the noun that goes with it.
+std::string Counted(uint64_t n, const char* one, const char* many);
+
 // Messages on standard error, "qkxdr: " first.
 void PrintError(const std::string& message);
 void PrintWarning(const std::string& message);

@@ -55,8 +55,7 @@ std::string TextFaultText(const TextCheck& check, const TextInput& text) {
     case TextFault::OpenString:
       return "the string that starts here has no closing quote";
     default:
-      return "the text ends with " + std::to_string(check.depth) +
-             (check.depth == 1 ? " array" : " arrays") + " still open";
+      return "the text ends with " + Counted(check.depth, "array", "arrays") + " still open";
   }
 }
 
@@ -112,9 +111,8 @@ std::string EncodeText(QkXDROStream2* writer, bool utf16) {
   }
   const size_t replaced = Utf16ToUtf8(units, end, &encoded);
   if (replaced != 0) {
-    PrintWarning(
-        std::to_string(replaced) +
-        " unpaired surrogates replaced by U+FFFD in the UTF-8 output (--utf16 keeps them)");
+    PrintWarning(Counted(replaced, "unpaired surrogate", "unpaired surrogates") +
+                 " replaced by U+FFFD in the UTF-8 output (--utf16 keeps them)");
   }
   if (!encoded.empty()) encoded += '\n';
   return encoded;
@@ -179,21 +177,21 @@ int RunDump(const Options& options) {
 int RunValidate(const Options& options) {
   uint64_t values;
   int status;
-  std::string summary;
+  size_t size;
   if (options.text) {
     TextInput text;
     if (!LoadCheckedText(options, &text, &values, &status)) return status;
-    summary = std::to_string(text.bytes.size()) + " bytes";
+    size = text.bytes.size();
   } else {
     std::vector<uint8_t> bytes;
     if (!LoadBinary(options, &bytes, &status)) return status;
     if (!CheckBinary(options, bytes, &values)) return kExitBadData;
-    summary = std::to_string(bytes.size()) + " bytes";
+    size = bytes.size();
   }
   Output out;
   if (!OpenOutput(options, false, &out, &status)) return status;
-  out.Write("well formed: " + std::to_string(values) +
-            (values == 1 ? " value in " : " values in ") + summary + "\n");
+  out.Write("well formed: " + Counted(values, "value", "values") + " in " +
+            Counted(size, "byte", "bytes") + "\n");
   return Finish(&out, kExitOk);
 }
 

@@ -2,9 +2,11 @@
 
 #include <charconv>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "command_io.h"
 #include "hex.h"
 #include "utf8.h"
 
@@ -25,10 +27,6 @@ const char* KindName(WireKind kind) {
   return kNames[static_cast<int>(kind)];
 }
 
-std::string Plural(uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 void AppendPadded(const std::string& text, int width, std::string* line) {
   line->append(text);
   if (static_cast<int>(text.size()) < width) line->append(width - text.size(), ' ');
@@ -42,7 +40,7 @@ std::string DoubleText(uint64_t bits) {
   char text[32];
   const char* end = std::to_chars(text, text + sizeof text, v).ptr;
   std::string s(text, static_cast<size_t>(end - text));
-  if (v != v) {
+  if (std::isnan(v)) {
     char payload[24];
     std::snprintf(payload, sizeof payload, " (%016" PRIX64 ")", bits);
     s += payload;
@@ -52,24 +50,20 @@ std::string DoubleText(uint64_t bits) {
   return s;
 }
 
-// Appends a code point of a string as it shows between quotation marks.
+// The escapes of a string as the view shows it between quotation marks.
+struct Escape {
+  uint32_t cp;
+  const char* text;
+};
+constexpr Escape kEscapes[] = {
+    {'"', "\\\""}, {'\\', "\\\\"}, {'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"}};
+
 void AppendShown(uint32_t cp, std::string* out) {
-  switch (cp) {
-    case '"':
-      out->append("\\\"");
+  for (const Escape& escape : kEscapes) {
+    if (cp == escape.cp) {
+      out->append(escape.text);
       return;
-    case '\\':
-      out->append("\\\\");
-      return;
-    case '\n':
-      out->append("\\n");
-      return;
-    case '\r':
-      out->append("\\r");
-      return;
-    case '\t':
-      out->append("\\t");
-      return;
+    }
   }
   if (cp < 0x20 || cp == 0x7F || IsSurrogate(cp)) {
     char escape[8];
@@ -89,9 +83,9 @@ std::string StringText(const WireItem& item, const uint8_t* begin, const uint8_t
     p = NextCodePoint(p, units.data() + units.size(), &cp);
     AppendShown(cp, &s);
   }
-  if (item.present == item.number) s += '"';
-  if (units.size() < item.present) s += "...";
-  if (item.number > kShownUnits) s += " (" + Plural(item.number, "unit", "units") + ")";
+  if (units.size() == item.number) s += '"';
+  if (units.size() < item.present) s += "...";  // cut for the view
+  if (item.number > kShownUnits) s += " (" + Counted(item.number, "unit", "units") + ")";
   return s;
 }
 
@@ -99,7 +93,7 @@ std::string BlobText(const WireItem& item, const uint8_t* begin) {
   std::string s = "0x";
   AppendHex(begin + item.data, std::min(item.present, kShownBytes), '\0', &s);
   if (item.present > kShownBytes) s += "...";
-  return s + " (" + Plural(item.number, "byte", "bytes") + ")";
+  return s + " (" + Counted(item.number, "byte", "bytes") + ")";
 }
 
 std::string IntText(uint64_t number) {
@@ -195,9 +189,9 @@ void AppendEnd(size_t size, const DumpTotals& totals, const WireItem* unclosed, 
   out->append(OffsetText(size)).append("  ");
   if (hex) out->append(kHexWidth, ' ');
   AppendPadded("end", kRunWidth, out);
-  out->append(Plural(size, "byte", "bytes") + ", " + Plural(totals.values, "value", "values"));
+  out->append(Counted(size, "byte", "bytes") + ", " + Counted(totals.values, "value", "values"));
   out->append(totals.faults == 0 ? ", no problems"
-                                 : ", " + Plural(totals.faults, "problem", "problems"));
+                                 : ", " + Counted(totals.faults, "problem", "problems"));
   if (unclosed != nullptr) out->append("  ! ").append(DescribeFault(*unclosed));
   out->push_back('\n');
 }
@@ -235,7 +229,7 @@ std::string DescribeFault(const WireItem& item) {
     case WireFault::UnbalancedEnd:
       return "ArrayEnd without an open array";
     case WireFault::UnclosedArrays:
-      return "the data ends with " + Plural(item.depth, "array", "arrays") + " still open";
+      return "the data ends with " + Counted(item.depth, "array", "arrays") + " still open";
     default:
       return "";
   }

@@ -23,13 +23,21 @@ struct Reading {
   Value last;               // the last value read
 };
 
+// Reads a value, a blob as the string it is in the text: a blob cut by the
+// end of the text holds the sentinel's last digit only as a unit of text.
+bool ReadToken(QkXDRIStream2* in, Value* value) {
+  if (in->PeekType() != QkXDRType2::Binary) return ReadValue(in, value);
+  value->type = QkXDRType2::String;
+  return ReadTextUnits(in, &value->text);
+}
+
 void ReadAll(QkXDRIStream2* in, Reading* reading) {
   while (in->IsValid()) {
     if (in->PeekType() == QkXDRType2::ArrayEnd && reading->depth == 0) {
       reading->unbalanced = true;
       return;
     }
-    if (!ReadValue(in, &reading->last)) return;
+    if (!ReadToken(in, &reading->last)) return;
     if (reading->last.type == QkXDRType2::ArrayBegin) ++reading->depth;
     if (reading->last.type == QkXDRType2::ArrayEnd) --reading->depth;
     ++reading->tokens;

@@ -37,16 +37,19 @@ bool ReadValue(QkXDRIStream2* in, Value* value) {
       return in->ReadInt64(&value->integer);
     case QkXDRType2::Double:
       return in->ReadDouble(&value->real);
-    case QkXDRType2::String: {
-      value->text.clear();  // an empty string may be read without a buffer
-      StringSink sink(&value->text);
-      return in->ReadString(&sink);
-    }
+    case QkXDRType2::String:
+      return ReadTextUnits(in, &value->text);
     case QkXDRType2::Binary:
       return in->ReadBinary(value->blob.slot());
     default:
       return false;
   }
+}
+
+bool ReadTextUnits(QkXDRIStream2* in, std::u16string* text) {
+  text->clear();  // an empty string may be read without a buffer
+  StringSink sink(text);
+  return in->ReadString(&sink);
 }
 
 void WriteValue(const Value& value, QkXDROStream2* out) {

@@ -55,6 +55,10 @@ struct Value {
 // with nothing moved, when there is no current value or its type is None.
 bool ReadValue(QkXDRIStream2* in, Value* value);
 
+// Reads a String value, or a blob of a text reader, as the units of its
+// text into *text and moves past it; false, with nothing moved, for others.
+bool ReadTextUnits(QkXDRIStream2* in, std::u16string* text);
+
 // Writes the value: integers that fit 32 bits with WriteInt, the others with
 // WriteInt64. A string stops at its first U+0000 unit, since the writers take
 // zero-terminated strings: CopyValues refuses such strings instead.
