@@ -84,7 +84,7 @@ library's reader:
           needs more than 32 bits), doubles in their shortest exact form,
           strings in quotes with \" \\ \n \r \t and \uXXXX escapes for other
           control characters and unpaired surrogates (cut after 64
-          characters), blobs as 0x and hex digits (cut after 32 bytes)
+          UTF-16 units), blobs as 0x and hex digits (cut after 32 bytes)
 
 Problems are marked with "!" and the dump goes on: an unknown tag byte
 (252-255) has no value type, so the next byte is read as a tag; a value cut
@@ -160,7 +160,8 @@ Commands:
   demo       a sample record written both ways, shown, and read back
 
 FILE is read whole; without FILE, or with "-", standard input is read.
-Output goes to standard output, or to the file given with -o FILE.
+Output goes to standard output, or to the file given with -o FILE. Inputs of
+64 MiB and more show their progress on standard error when it is a terminal.
 
 Text on the terminal side is UTF-8, and the library's text is UTF-16: each
 invalid UTF-8 sequence of the input (a stray byte, an overlong form, an

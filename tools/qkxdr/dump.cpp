@@ -222,8 +222,7 @@ std::string DescribeFault(const WireItem& item) {
   switch (item.fault) {
     case WireFault::UnknownTag:
       std::snprintf(tag, sizeof tag, "%02X", item.tag);
-      return std::string("unknown tag byte ") + tag +
-             ": no value type; the next byte is read as a tag";
+      return std::string("unknown tag byte ") + tag + ": it names no value type";
     case WireFault::Truncated:
       return TruncationText(item);
     case WireFault::UnbalancedEnd:
