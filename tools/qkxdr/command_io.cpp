@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "file_io.h"
 #include "hex.h"
-#include "io.h"
 #include "text_check.h"
 #include "utf8.h"
 

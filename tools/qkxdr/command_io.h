@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "command.h"
-#include "io.h"
+#include "file_io.h"
 
 namespace qkxdr::tool {
 

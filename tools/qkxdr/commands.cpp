@@ -8,7 +8,7 @@
 #include "command.h"
 #include "command_io.h"
 #include "dump.h"
-#include "io.h"
+#include "file_io.h"
 #include "text_check.h"
 #include "utf8.h"
 #include "values.h"

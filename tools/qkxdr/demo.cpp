@@ -9,8 +9,8 @@
 #include "command.h"
 #include "command_io.h"
 #include "dump.h"
+#include "file_io.h"
 #include "hex.h"
-#include "io.h"
 #include "utf8.h"
 #include "values.h"
 

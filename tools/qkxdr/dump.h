@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "io.h"
+#include "file_io.h"
 #include "wire_walker.h"
 
 namespace qkxdr::tool {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "QkXDR.h"
-#include "io.h"
+#include "file_io.h"
 #include "values.h"
 
 namespace qkxdr::tool {

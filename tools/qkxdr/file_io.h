@@ -1,8 +1,8 @@
 // Whole inputs in, outputs out, and what the tool needs to know about the
 // terminal. The only part of the tool that differs between platforms.
 
-#ifndef QKXDR_TOOLS_QKXDR_IO_H_
-#define QKXDR_TOOLS_QKXDR_IO_H_
+#ifndef QKXDR_TOOLS_QKXDR_FILE_IO_H_
+#define QKXDR_TOOLS_QKXDR_FILE_IO_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -76,4 +76,4 @@ class Progress {
 
 }  // namespace qkxdr::tool
 
-#endif  // QKXDR_TOOLS_QKXDR_IO_H_
+#endif  // QKXDR_TOOLS_QKXDR_FILE_IO_H_

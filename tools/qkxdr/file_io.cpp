@@ -1,4 +1,4 @@
-#include "io.h"
+#include "file_io.h"
 
 #include <algorithm>
 #include <cerrno>
