@@ -35,6 +35,13 @@ bool ReadInput(const Options& options, std::vector<uint8_t>* bytes, int* status)
   return true;
 }
 
+// Where the unit at `unit` starts in the input's bytes.
+size_t ByteOffset(const TextInput& text, size_t unit) {
+  if (text.utf16) return text.skipped + 2 * unit;
+  const uint8_t* data = text.bytes.data() + text.skipped;
+  return text.skipped + Utf8BytesForUnits(data, text.bytes.data() + text.bytes.size(), unit);
+}
+
 }  // namespace
 
 std::string Counted(uint64_t n, const char* one, const char* many) {
@@ -112,11 +119,10 @@ bool LoadText(const Options& options, TextInput* text, int* status) {
 }
 
 std::string DescribePlace(const TextInput& text, size_t unit) {
-  const char16_t* const begin = text.units.data();
-  const char16_t* const at = begin + unit;
-  const char16_t* line = begin;
+  const char16_t* const at = text.units.data() + unit;
+  const char16_t* line = text.units.data();
   size_t lines = 1;
-  for (const char16_t* p = begin; p < at; ++p) {
+  for (const char16_t* p = line; p < at; ++p) {
     if (*p == u'\n') {
       ++lines;
       line = p + 1;
@@ -124,13 +130,8 @@ std::string DescribePlace(const TextInput& text, size_t unit) {
   }
   size_t column = 1;
   for (uint32_t cp; line < at; ++column) line = NextCodePoint(line, at, &cp);
-  const uint8_t* data = text.bytes.data() + text.skipped;
-  const size_t byte =
-      text.skipped + (text.utf16
-                          ? 2 * unit
-                          : Utf8BytesForUnits(data, data + text.bytes.size() - text.skipped, unit));
   return "line " + std::to_string(lines) + ", column " + std::to_string(column) + " (byte " +
-         std::to_string(byte) + ")";
+         std::to_string(ByteOffset(text, unit)) + ")";
 }
 
 std::string Excerpt(const TextInput& text, size_t unit) {
