@@ -89,7 +89,7 @@ case ${1:-demo} in
   demo)
     require_base
     build default
-    ./build/default/tools/qkxdr-demo
+    ./build/default/tools/qkxdr demo
     ;;
   unit) stage_unit ;;
   windows) stage_windows ;;
