@@ -9,6 +9,7 @@
 #   ./build.sh coverage  all tests with line coverage; fails below COVERAGE_MIN % of src/
 #   ./build.sh fuzz      each fuzz target on its corpus, then FUZZ_SECONDS (default 60) of fuzzing
 #   ./build.sh large     the tests labelled "large" (inputs of hundreds of MiB, 4 GiB output)
+#   ./build.sh package   install into build/package, build and run examples/ against it
 #   ./build.sh windows   cross-build both Windows DLLs; their checks, and the suite under Wine
 # Missing Debian packages are installed with apt-get when run as root.
 set -euo pipefail
@@ -135,6 +136,40 @@ stage_windows() {
   ctest --preset mingw-x64
 }
 
+# Installs the ci build into build/package/prefix, then builds the examples
+# against it twice and runs them: through find_package, and by hand with
+# pkg-config under g++ and clang++, warnings as errors.
+stage_package() {
+  require_base
+  require pkgconf:/usr/bin/pkg-config clang:/usr/bin/clang++
+  build ci
+  local out=$PWD/build/package
+  rm -rf "$out"
+  cmake --install build/ci --prefix "$out/prefix" >/dev/null
+  local pc
+  pc=$(find "$out/prefix" -name qkxdr.pc)
+  export PKG_CONFIG_PATH=${pc%/*}
+  local libdir
+  libdir=$(pkg-config --variable=libdir qkxdr)
+
+  cmake -S examples -B "$out/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$out/prefix" \
+    -DCMAKE_CXX_FLAGS="-Wall -Wextra -Wpedantic -Werror" >/dev/null
+  cmake --build "$out/cmake"
+  if [[ -x $out/prefix/bin/qkxdr ]]; then
+    "$out/prefix/bin/qkxdr" --version  # finds the installed library by itself
+  fi
+  local example compiler
+  for example in record_round_trip text_events; do
+    LD_LIBRARY_PATH=$libdir "$out/cmake/$example"
+    for compiler in g++ clang++; do
+      # shellcheck disable=SC2046  # the flags are meant to split
+      $compiler -std=c++17 -Wall -Wextra -Wpedantic -Werror "examples/$example.cpp" \
+        $(pkg-config --cflags --libs qkxdr) -o "$out/$example-$compiler"
+      LD_LIBRARY_PATH=$libdir "$out/$example-$compiler" >/dev/null
+    done
+  done
+}
+
 # Runs the stages in order; on exit, also after a failure, reports how long
 # each took.
 STAGE_TIMES=()
@@ -159,12 +194,12 @@ case ${1:-demo} in
   demo)
     require_base
     build default
-    ./build/default/tools/qkxdr-demo
+    ./build/default/tools/qkxdr demo
     ;;
-  lint | unit | asan | tsan | coverage | fuzz | large | windows) run_stages "$1" ;;
-  test) run_stages lint unit asan tsan coverage fuzz large windows ;;
+  lint | unit | asan | tsan | coverage | fuzz | large | package | windows) run_stages "$1" ;;
+  test) run_stages lint unit asan tsan coverage fuzz large package windows ;;
   *)
-    sed -n '2,13p' "$0" >&2
+    sed -n '2,14p' "$0" >&2
     exit 2
     ;;
 esac

@@ -17,7 +17,6 @@ constexpr char16_t kQuoteClass = u'"';
 
 constexpr std::array<char16_t, 128> BuildCharClassTable() {
   std::array<char16_t, 128> table{};
-  // cppcheck-suppress useStlAlgorithm ; std::fill is not constexpr before C++20
   for (char16_t& entry : table) entry = kWordClass;
   for (char16_t c : {u' ', u'\b', u'\f', u'\n', u'\r', u'\t'}) table[c] = kSpaceClass;
   for (char16_t c = u'0'; c <= u'9'; ++c) table[c] = kDigitClass;
