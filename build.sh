@@ -15,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-COVERAGE_MIN=95
+COVERAGE_MIN=98
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 FUZZERS=(binary_reader text_reader text_parse round_trip blob)
 
