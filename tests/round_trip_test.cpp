@@ -26,6 +26,13 @@ std::u16string Written(double v) {
   return std::u16string(text, qkxdr::impl::FormatDouble(v, text));
 }
 
+// The text that a text writer's bytes hold.
+std::u16string TextOf(const Bytes& bytes) {
+  std::u16string text(bytes.size() / 2, u' ');
+  if (!text.empty()) std::memcpy(&text[0], bytes.data(), bytes.size());
+  return text;
+}
+
 // Doubles with their written form in place of their bits.
 Values ByWrittenForm(Values values) {
   for (Value& v : values) {
@@ -79,15 +86,12 @@ TEST(RoundTrip, BinaryAndTextReadBackTheSameValues) {
     EXPECT_EQ(ReadAll(Open<QkXDRIStream2>(binary)), binary2) << "round " << round;
     EXPECT_EQ(ReadAll(Open<QkXDRIStream>(binary)), binary1) << "round " << round;
 
-    const Bytes bytes = Encode(QkXDRCreateTextOStream2(), values);
-    std::u16string written(bytes.size() / 2, u' ');
-    if (!bytes.empty()) std::memcpy(&written[0], bytes.data(), bytes.size());
-    const auto length = static_cast<uint32_t>(written.size());
-    EXPECT_EQ(ByWrittenForm(ReadAll(QkXDRCreateTextIStream2(written.data(), length))),
+    const std::u16string written = TextOf(Encode(QkXDRCreateTextOStream2(), values));
+    EXPECT_EQ(ByWrittenForm(ReadAll(Open<QkXDRIStream2>(written.data(), written.size()))),
               ByWrittenForm(text))
         << "round " << round;
     Recorder recorder;
-    QkXDRTextParse(&recorder, written.data(), length);
+    QkXDRTextParse(&recorder, written.data(), static_cast<uint32_t>(written.size()));
     EXPECT_EQ(ByWrittenForm(recorder.events), ByWrittenForm(parse)) << "round " << round;
   }
 }
@@ -106,9 +110,8 @@ TEST(RoundTrip, TextDoublesAtTheEdgesOfTheRange) {
                {1e-310, 0.0},
                {4.9406564584124654e-324, 0.0}};
   for (const auto& c : cases) {
-    const Bytes text = Encode(QkXDRCreateTextOStream(), {Dbl(c.written)});
-    const auto* units = reinterpret_cast<const char16_t*>(text.data());
-    EXPECT_EQ(ByWrittenForm(ReadAll(OpenText<QkXDRIStream>(units, text.size() / 2))),
+    const std::u16string text = TextOf(Encode(QkXDRCreateTextOStream(), {Dbl(c.written)}));
+    EXPECT_EQ(ByWrittenForm(ReadAll(Open<QkXDRIStream>(text.data(), text.size()))),
               ByWrittenForm({Dbl(c.read)}))
         << c.written;
   }

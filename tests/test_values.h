@@ -129,11 +129,19 @@ Bytes Encode(W* w, const Values& values) {
   return bytes;
 }
 
-// A binary reader of interface I over bytes that must outlive it.
-template <typename I>
-I* Open(const uint8_t* data, size_t size) {
-  const auto n = static_cast<uint32_t>(size);
-  if constexpr (std::is_same_v<I, QkXDRIStream2>) {
+// A reader of interface I over data that must outlive it: a binary reader
+// over bytes, a text reader over UTF-16 units.
+template <typename I, typename T>
+I* Open(const T* data, size_t count) {
+  const auto n = static_cast<uint32_t>(count);
+  constexpr bool kSecond = std::is_same_v<I, QkXDRIStream2>;
+  if constexpr (std::is_same_v<T, char16_t>) {
+    if constexpr (kSecond) {
+      return QkXDRCreateTextIStream2(data, n);
+    } else {
+      return QkXDRCreateTextIStream(data, n);
+    }
+  } else if constexpr (kSecond) {
     return QkXDRCreateIStream2(data, n);
   } else {
     return QkXDRCreateIStream(data, n);
@@ -142,17 +150,6 @@ I* Open(const uint8_t* data, size_t size) {
 template <typename I>
 I* Open(const Bytes& bytes) {
   return Open<I>(bytes.data(), bytes.size());
-}
-
-// A text reader of interface I over units that must outlive it.
-template <typename I>
-I* OpenText(const char16_t* text, size_t length) {
-  const auto n = static_cast<uint32_t>(length);
-  if constexpr (std::is_same_v<I, QkXDRIStream2>) {
-    return QkXDRCreateTextIStream2(text, n);
-  } else {
-    return QkXDRCreateTextIStream(text, n);
-  }
 }
 
 // A binary reader's position: its cursor and run.

@@ -26,7 +26,7 @@ namespace {
 template <typename I>
 std::string Script(const std::u16string& text, const std::string& ops) {
   const auto copy = ExactCopy(text);
-  I* r = OpenText<I>(copy.get(), text.size());
+  I* r = Open<I>(copy.get(), text.size());
   const std::string results =
       read_script::Run(r, ops, [](I* reader) { return reader->PeekType(); });
   r->Release();
@@ -154,7 +154,7 @@ TEST(TextReader, BlobsOutliveTheReader) {
   QkXDRBinary full{}, empty{};
   QkXDRBinaryAttach(&empty, &full, 3);
   const std::u16string text = u"'0XDEAD','0x'";
-  QkXDRIStream2* r = OpenText<QkXDRIStream2>(text.data(), text.size());
+  QkXDRIStream2* r = Open<QkXDRIStream2>(text.data(), text.size());
   EXPECT_TRUE(r->ReadBinary(&full) && r->ReadBinary(&empty));
   r->Release();
   EXPECT_EQ(static_cast<const uint8_t*>(QkXDRBinaryData(&full))[1], 0xAD);
@@ -186,7 +186,7 @@ TEST(TextReader, RandomAndTruncatedText) {
       Recorder recorder;
       QkXDRTextParse(&recorder, text.get(), static_cast<uint32_t>(cut));
       EXPECT_LE(recorder.events.size(), cut);
-      QkXDRIStream2* r = OpenText<QkXDRIStream2>(text.get(), cut);
+      QkXDRIStream2* r = Open<QkXDRIStream2>(text.get(), cut);
       TestAllocator allocator;
       QkXDRBinary slot{};
       int32_t i32;
@@ -213,23 +213,15 @@ TEST(TextReader, RandomAndTruncatedText) {
 TEST(TextReader, BlobsOnFourThreads) {
   std::u16string text;
   for (int i = 0; i < 200; ++i) text += u"'0x0123456789abcdefABCDEF',";
-  const std::vector<uint8_t> expected = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB,
-                                         0xCD, 0xEF, 0xAB, 0xCD, 0xEF};
+  const Values expected(200,
+                        Blob({0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0xAB, 0xCD, 0xEF}));
   std::atomic<int> ready{0};
   std::atomic<int> mismatches{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&] {
-      ++ready;
-      while (ready < 4) std::this_thread::yield();
-      QkXDRIStream2* reader = OpenText<QkXDRIStream2>(text.data(), text.size());
-      QkXDRBinary slot{};
-      while (reader->ReadBinary(&slot)) {
-        const auto* data = static_cast<const uint8_t*>(QkXDRBinaryData(&slot));
-        if (std::vector<uint8_t>(data, data + QkXDRBinarySize(&slot)) != expected) ++mismatches;
-      }
-      QkXDRBinaryFree(&slot);
-      reader->Release();
+      for (++ready; ready < 4;) std::this_thread::yield();
+      mismatches += ReadAll(Open<QkXDRIStream2>(text.data(), text.size())) != expected;
     });
   }
   for (std::thread& thread : threads) thread.join();
