@@ -13,7 +13,6 @@
 
 #include "QkXDR.h"
 #include "read_script.h"
-#include "test_allocator.h"
 #include "test_values.h"
 
 namespace test_values {
@@ -59,6 +58,8 @@ void ExpectSkipLandsAfterTheArray(const Values& values, Generator& random) {
   r->Release();
 }
 
+// Random sequences, from both writer generations where the first has their
+// writes, read back by both reader generations and skipped from any point.
 TEST(BinaryStreams, RandomSequencesReadBackValueForValue) {
   Generator random(20240611);
   for (int round = 0; round < 1500; ++round) {
@@ -112,6 +113,8 @@ void ExpectBounded(const uint8_t* bytes, uint32_t size, const Bytes& whole) {
   full->Release();
 }
 
+// Every prefix of a stream of every kind of value and of damaged tags, and
+// random bytes.
 TEST(BinaryStreams, EveryOperationOnEveryPrefixAndOnRandomBytes) {
   Generator values(7);
   const Bytes streams[] = {

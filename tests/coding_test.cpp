@@ -110,6 +110,7 @@ TEST(Skip, EveryTruncationPoint) {
   }
 }
 
+// Counts of 0 and 2^32 - 1, and lengths beyond the data.
 TEST(Skip, EdgeCounts) {
   const Bytes bytes = Hex("85 C1 C1");  // length 5 with two units present
   const uint8_t* p = bytes.data();

@@ -71,6 +71,8 @@ Value FromText(const Value& v, bool parse) {
   return blob;
 }
 
+// Binary through both reader generations, text through the second and the
+// parse: each gives what the model says for every value written.
 TEST(RoundTrip, BinaryAndTextReadBackTheSameValues) {
   Generator random(20261206);
   for (int round = 0; round < 2000 && !HasFailure(); ++round) {
