@@ -4,6 +4,8 @@
 #   ./build.sh test      every test stage below, as continuous integration runs them
 #   ./build.sh unit      Linux build with warnings as errors, all tests
 #   ./build.sh windows   cross-build both Windows DLLs; their checks, and the suite under Wine
+#   ./build.sh bench-build  build the benchmarks against msgpack-c and RapidJSON (part of test)
+#   ./build.sh bench     build and run them; print the table of ratios (docs/performance.md)
 # Missing Debian packages are installed with apt-get when run as root.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -39,6 +41,20 @@ stage_unit() {
   ctest --preset ci
 }
 
+stage_bench_build() {
+  require_base
+  require libbenchmark-dev:/usr/include/benchmark/benchmark.h \
+    libmsgpack-cxx-dev:/usr/include/msgpack.hpp \
+    rapidjson-dev:/usr/include/rapidjson/reader.h \
+    python3:/usr/bin/python3
+  build bench
+}
+
+stage_bench() {
+  stage_bench_build
+  python3 bench/compare.py
+}
+
 stage_windows() {
   require_base
   require g++-mingw-w64-i686:/usr/bin/i686-w64-mingw32-g++-posix \
@@ -58,12 +74,15 @@ case ${1:-demo} in
     ;;
   unit) stage_unit ;;
   windows) stage_windows ;;
+  bench-build) stage_bench_build ;;
+  bench) stage_bench ;;
   test)
     stage_unit
     stage_windows
+    stage_bench_build
     ;;
   *)
-    sed -n '2,7p' "$0" >&2
+    sed -n '2,9p' "$0" >&2
     exit 2
     ;;
 esac
