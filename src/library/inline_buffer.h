@@ -5,6 +5,7 @@
 #define QKXDR_SRC_LIBRARY_INLINE_BUFFER_H_
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <type_traits>
@@ -25,7 +26,7 @@ class InlineBuffer {
   InlineBuffer(const InlineBuffer&) = delete;
   InlineBuffer& operator=(const InlineBuffer&) = delete;
   ~InlineBuffer() {
-    if (data_ != room_) delete[] data_;
+    if (data_ != room_) std::free(data_);
   }
 
   uint32_t size() const { return size_; }
@@ -57,14 +58,17 @@ class InlineBuffer {
   void PushBack(T item) { *Extend(1) = item; }
 
  private:
+  // A heap block grows with realloc, which moves the contents only when it
+  // cannot extend the block in place (large blocks are remapped, not copied).
   void Grow(uint64_t n) {
     if (n > kMaxSize) throw std::bad_alloc();
     const uint64_t wanted = n * 3 / 2;
     const uint32_t capacity = static_cast<uint32_t>(wanted < kMaxSize ? wanted : kMaxSize);
-    T* block = new T[capacity];
-    if (size_ != 0) std::memcpy(block, data_, sizeof(T) * size_);
-    if (data_ != room_) delete[] data_;
-    data_ = block;
+    const size_t bytes = sizeof(T) * size_t{capacity};
+    void* block = on_heap() ? std::realloc(data_, bytes) : std::malloc(bytes);
+    if (block == nullptr) throw std::bad_alloc();
+    if (!on_heap()) std::memcpy(block, data_, sizeof(T) * size_);
+    data_ = static_cast<T*>(block);
     capacity_ = capacity;
   }
 
