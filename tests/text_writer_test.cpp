@@ -216,6 +216,33 @@ TEST(TextWriter, StringsAreTheSameWhateverTheRoom) {
   }
 }
 
+// Strings are copied in runs between escapes, several units at a time: an
+// escape at any position of strings of every length up to past four runs,
+// and plain units on either side of it, come out as escaping unit by unit
+// gives.
+TEST(TextWriter, EscapesAtEveryPosition) {
+  const std::u16string escaped = u"\"'\\\n\r";
+  const std::u16string letters = u"\"'\\nr";
+  for (size_t length = 1; length <= 41; ++length) {
+    for (size_t at = 0; at <= length; ++at) {
+      for (size_t e = 0; e < escaped.size(); ++e) {
+        // Plain units that differ from the escaped ones by one bit.
+        std::u16string s(length, u'#');
+        for (size_t i = 0; i < length; ++i) s[i] = static_cast<char16_t>(u'(' + i % 8);
+        std::u16string expected = u"\"" + s.substr(0, at);
+        if (at < length) {
+          s[at] = escaped[e];
+          expected += std::u16string{u'\\', letters[e]} + s.substr(at + 1);
+        }
+        expected += u"\"";
+        SCOPED_TRACE(testing::Message() << "length " << length << " escape at " << at);
+        EXPECT_EQ(Written(QkXDRCreateTextOStream2(), {Str(s)}), expected);
+        if (at == length) break;  // no escape: once is enough
+      }
+    }
+  }
+}
+
 // Integers of every length, written in a row, match the standard library's
 // decimal form.
 TEST(TextWriter, IntegersMatchStandardDecimal) {

@@ -8,6 +8,7 @@
 #include "sbuf/binary.h"
 #include "text/double_format.h"
 #include "text/int_format.h"
+#include "text/string_escape.h"
 
 namespace qkxdr::impl {
 namespace {
@@ -22,30 +23,25 @@ inline char16_t Widen(char16_t unit) { return unit; }
 // Sign extension: 0x80..0xFF become U+FF80..U+FFFF.
 inline char16_t Widen(char byte) { return static_cast<char16_t>(static_cast<signed char>(byte)); }
 
-// The unit written after a backslash for `unit`, or 0 when it is written as
-// it stands.
-inline char16_t EscapeLetter(char16_t unit) {
-  switch (unit) {
-    case u'\n':
-      return u'n';
-    case u'\r':
-      return u'r';
-    case u'"':
-    case u'\'':
-    case u'\\':
-      return unit;
-    default:
-      return 0;
-  }
+// Copies the units of s[0..n) up to the first that takes an escape.
+inline size_t CopyPlain(const char16_t* s, size_t n, char16_t* dst) {
+  return CopyPlainUnits(s, n, dst);
+}
+inline size_t CopyPlain(const char* s, size_t n, char16_t* dst) {
+  return CopyPlainUnitsOneByOne<char>(s, n, dst, Widen);
 }
 
+// Units before the first zero unit; 0 for a null pointer. Four units a
+// round, each read only after the one before it was found non-zero.
 template <typename Unit>
 size_t StringLength(const Unit* s) {
-  size_t n = 0;
-  if (s != nullptr) {
-    while (s[n] != 0) ++n;
+  if (s == nullptr) return 0;
+  for (size_t n = 0;; n += 4) {
+    if (s[n] == 0) return n;
+    if (s[n + 1] == 0) return n + 1;
+    if (s[n + 2] == 0) return n + 2;
+    if (s[n + 3] == 0) return n + 3;
   }
-  return n;
 }
 
 // Units of the first n units of s in quoted, escaped form.
@@ -59,7 +55,7 @@ uint64_t QuotedLength(const Unit* s, size_t n) {
 }  // namespace
 
 template <typename I>
-char16_t* QkXDRTextOStreamImp<I>::StartValue(uint64_t units) {
+inline char16_t* QkXDRTextOStreamImp<I>::StartValue(uint64_t units) {
   char16_t* p = out.Extend(CommaUnits() + units);  // throws before any change
   if (needComma) *p++ = u',';
   needComma = true;
@@ -86,15 +82,14 @@ void QkXDRTextOStreamImp<I>::AppendString(const Unit* s) {
   if (uint64_t{out.size()} + CommaUnits() + units > out.capacity()) units = QuotedLength(s, n);
   char16_t* p = StartValue(units);
   *p++ = u'"';
-  for (size_t i = 0; i < n; ++i) {
-    const char16_t unit = Widen(s[i]);
-    const char16_t letter = EscapeLetter(unit);
-    if (letter != 0) {
-      *p++ = u'\\';
-      *p++ = letter;
-    } else {
-      *p++ = unit;
-    }
+  // Runs of plain units are copied whole; each escape ends one.
+  for (size_t i = 0;;) {
+    const size_t plain = CopyPlain(s + i, n - i, p);
+    p += plain;
+    i += plain;
+    if (i == n) break;
+    *p++ = u'\\';
+    *p++ = EscapeLetter(Widen(s[i++]));
   }
   *p++ = u'"';
   FinishAt(p);
