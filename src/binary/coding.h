@@ -39,15 +39,18 @@ inline uint8_t* PutVarint16(uint8_t* dst, uint16_t v) { return PutVarint(dst, v)
 inline uint8_t* PutVarint32(uint8_t* dst, uint32_t v) { return PutVarint(dst, v); }
 inline uint8_t* PutVarint64(uint8_t* dst, uint64_t v) { return PutVarint(dst, v); }
 
-// Number of bytes PutVarint32 writes for v.
-inline uint32_t Varint32Length(uint32_t v) {
+// Number of bytes PutVarint writes for v.
+template <typename T>
+inline uint32_t VarintLength(T v) {
   uint32_t n = 1;
   while (v >= 0x80) {
-    v >>= 7;
+    v = static_cast<T>(v >> 7);
     ++n;
   }
   return n;
 }
+
+inline uint32_t Varint32Length(uint32_t v) { return VarintLength(v); }
 
 // Writes the 8 bytes of v, least significant first.
 inline uint8_t* PutDouble(uint8_t* dst, double v) {

@@ -3,18 +3,50 @@
 #include <new>
 
 #include "QkXDR.h"
+#include "binary/binary_istream.h"
+#include "binary/binary_ostream.h"
+#include "library/assert.h"
 #include "text/text_istream.h"
 #include "text/text_ostream.h"
 
+namespace {
+
+template <typename I>
+I* CreateBinaryWriter() {
+  return new (std::nothrow) QkXDROStreamImp<I>();
+}
+
+// A reader over [data, data + size), or null for no bytes. A range of at
+// least one byte always has a current value; the check reports otherwise.
+template <typename I>
+I* CreateBinaryReader(const void* data, uint32_t size) {
+  if (data == nullptr || size == 0) return nullptr;
+  const auto* begin = static_cast<const uint8_t*>(data);
+  auto* ret = new (std::nothrow) QkXDRIStreamImp<I>(begin, begin + size);
+  if (ret == nullptr) return nullptr;
+  qkxdr::impl::XDRAssert(static_cast<bool>(ret->imp), "ret->imp");
+  if (!ret->imp) {
+    ret->Release();
+    return nullptr;
+  }
+  return ret;
+}
+
+}  // namespace
+
 extern "C" {
 
-QKXDR_API QkXDROStream* QkXDRCreateOStream(void) { return nullptr; }
+QKXDR_API QkXDROStream* QkXDRCreateOStream(void) { return CreateBinaryWriter<QkXDROStream>(); }
 
-QKXDR_API QkXDROStream2* QkXDRCreateOStream2(void) { return nullptr; }
+QKXDR_API QkXDROStream2* QkXDRCreateOStream2(void) { return CreateBinaryWriter<QkXDROStream2>(); }
 
-QKXDR_API QkXDRIStream* QkXDRCreateIStream(const void*, uint32_t) { return nullptr; }
+QKXDR_API QkXDRIStream* QkXDRCreateIStream(const void* data, uint32_t size) {
+  return CreateBinaryReader<QkXDRIStream>(data, size);
+}
 
-QKXDR_API QkXDRIStream2* QkXDRCreateIStream2(const void*, uint32_t) { return nullptr; }
+QKXDR_API QkXDRIStream2* QkXDRCreateIStream2(const void* data, uint32_t size) {
+  return CreateBinaryReader<QkXDRIStream2>(data, size);
+}
 
 QKXDR_API QkXDROStream* QkXDRCreateTextOStream(void) {
   return new (std::nothrow) qkxdr::impl::QkXDRTextOStreamImp<QkXDROStream>();

@@ -1,10 +1,9 @@
 #include "text/reader_values.h"
 
-#include <cmath>
 #include <cstring>
-#include <limits>
 #include <type_traits>
 
+#include "library/truncate.h"
 #include "sbuf/binary.h"
 #include "text/hex_digits.h"
 
@@ -18,12 +17,7 @@ bool ToInteger(const TextValue& value, Int* out) {
     return true;
   }
   if (value.kind != TextValueKind::Real) return false;
-  // The range is [-2^(bits-1), 2^(bits-1)), both bounds exact doubles; it is
-  // checked before the cast, and NaN fails both comparisons.
-  constexpr Int kMin = std::numeric_limits<Int>::min();
-  constexpr double kLow = static_cast<double>(kMin);
-  const double t = std::trunc(value.real);
-  *out = t >= kLow && t < -kLow ? static_cast<Int>(t) : kMin;
+  *out = TruncateToInteger<Int>(value.real);
   return true;
 }
 

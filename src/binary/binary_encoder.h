@@ -1,0 +1,122 @@
+// The state of one binary writer: the encoded bytes so far, the run that is
+// open at their end, and the index of that run's tag byte.
+
+#ifndef QKXDR_SRC_BINARY_BINARY_ENCODER_H_
+#define QKXDR_SRC_BINARY_BINARY_ENCODER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <type_traits>
+
+#include "QkXDR.h"
+#include "binary/coding.h"
+#include "binary/run_state.h"
+#include "library/inline_buffer.h"
+#include "sbuf/binary.h"
+
+namespace qkxdr::impl {
+
+// Bytes of output a writer holds inside itself before it needs the heap.
+constexpr uint32_t kOutputRoom = 500;
+
+// Appends values in the binary format to a growing buffer; after every write
+// the buffer holds a complete stream of all values written so far. Growth
+// throws std::bad_alloc when memory runs out or the output would pass
+// kMaxSize bytes; such a write leaves the buffer, the run and the tag index
+// exactly as they were. kMaxSize is a parameter so that tests can reach it.
+// Strings and blobs handed to a write must not lie inside the writer's own
+// output, which the write may move.
+template <uint32_t kMaxSize>
+class BasicBinaryEncoder {
+ public:
+  using OutputBuffer = InlineBuffer<uint8_t, kOutputRoom, kMaxSize>;
+
+  void WriteInt(int32_t v) { WriteVarint(WireType::Int, ZigZag32(v)); }
+  void WriteInt64(int64_t v) { WriteVarint(WireType::Int, ZigZag64(v)); }
+  void WriteDouble(double v) { PutDouble(StartValue(WireType::Double, kDoubleSize), v); }
+
+  void BeginArray() { StartValue(WireType::ArrayBegin, 0); }
+  void EndArray() { StartValue(WireType::ArrayEnd, 0); }
+
+  // Zero-terminated strings; a null pointer is written as an empty string.
+  void WriteString(const char16_t* s) { WriteUnits(s); }
+  void WriteStringA(const char* s) { WriteUnits(s); }
+
+  // A null pointer, an empty slot and a view on null data are written as an
+  // empty blob.
+  void WriteBinary(const QkXDRBinary* blob) {
+    const sbuf::binary_base* held = blob == nullptr ? nullptr : sbuf::Held(blob);
+    uint32_t size = held == nullptr ? 0 : held->size();
+    const uint8_t* data = size == 0 ? nullptr : held->data();
+    if (data == nullptr) size = 0;
+    uint8_t* p = StartValue(WireType::Binary, uint64_t{Varint32Length(size)} + size);
+    p = PutVarint32(p, size);
+    if (size != 0) std::memcpy(p, data, size);
+  }
+
+  // The encoded bytes, null while there are none; valid until the next write.
+  const uint8_t* data() const { return buffer_.size() == 0 ? nullptr : buffer_.data(); }
+  uint32_t size() const { return buffer_.size(); }
+  const OutputBuffer& buffer() const { return buffer_; }
+
+ private:
+  // Makes room for one value of type t whose payload takes at most `room`
+  // bytes, and returns where the payload goes. The buffer grows before the run
+  // or the tag byte change, so a failed growth leaves the stream as it was. A
+  // caller that writes less than `room` trims the buffer afterwards.
+  uint8_t* StartValue(WireType t, uint64_t room) {
+    RunState run = run_;
+    const bool opens = run.Add(t);
+    const uint32_t tag_index = opens ? buffer_.size() : tag_index_;
+    uint8_t* payload = buffer_.Extend(room + opens) + opens;
+    run_ = run;
+    tag_index_ = tag_index;
+    buffer_[tag_index_] = run_.TagByte();
+    return payload;
+  }
+
+  // An integer's varint, encoded straight into the room made for it.
+  template <typename T>
+  void WriteVarint(WireType t, T v) {
+    PutVarint(StartValue(t, VarintLength(v)), v);
+  }
+
+  // The unit count, then each unit as a varint of the unit's own width.
+  template <typename Unit>
+  void WriteUnits(const Unit* s) {
+    using Code = std::make_unsigned_t<Unit>;
+    const size_t n = s == nullptr ? 0 : std::char_traits<Unit>::length(s);
+    uint8_t* p = StartValue(WireType::String, StringRoom(s, n));
+    p = PutVarint32(p, static_cast<uint32_t>(n));
+    for (size_t i = 0; i < n; ++i) p = PutVarint(p, static_cast<Code>(s[i]));
+    buffer_.Resize(static_cast<uint32_t>(p - buffer_.data()));
+  }
+
+  // Room to reserve for a string of n units: its longest possible encoding
+  // while that fits the current capacity (the string is then encoded in one
+  // pass and trimmed), otherwise its exact size, so that the buffer grows no
+  // further than the string needs and a string that fits the size limit is
+  // never refused. The count is exact too past 32 bits: then it fails anyway.
+  template <typename Unit>
+  uint64_t StringRoom(const Unit* s, size_t n) const {
+    using Code = std::make_unsigned_t<Unit>;
+    constexpr uint64_t kMaxUnit = sizeof(Unit) == 1 ? kMaxVarint8 : kMaxVarint16;
+    const uint64_t longest = kMaxVarint32 + kMaxUnit * n;
+    if (buffer_.size() + uint64_t{1} + longest <= buffer_.capacity()) return longest;
+    uint64_t exact = uint64_t{n} > UINT32_MAX ? n : Varint32Length(static_cast<uint32_t>(n));
+    for (size_t i = 0; i < n; ++i) exact += Varint32Length(static_cast<Code>(s[i]));
+    return exact;
+  }
+
+  OutputBuffer buffer_;
+  RunState run_;
+  uint32_t tag_index_ = 0;
+};
+
+using BinaryEncoder = BasicBinaryEncoder<UINT32_MAX>;
+
+}  // namespace qkxdr::impl
+
+#endif  // QKXDR_SRC_BINARY_BINARY_ENCODER_H_
