@@ -27,6 +27,8 @@ WORKLOADS = ["ints", "doubles", "strings", "blobs", "records"]
 PAIRS = {
     "binary-write": ("msgpack/write", "memcpy/binary-size", 1.0),
     "binary-read": ("msgpack/read", "memcpy/binary-size", 1.0),
+    "binary-write-utf16": ("msgpack/write", "memcpy/binary-size", 1.0),
+    "binary-read-utf16": ("msgpack/read", "memcpy/binary-size", 1.0),
     "text-write": ("rapidjson/write", "memcpy/text-size", 1.0),
     "text-read": ("rapidjson/read", "memcpy/text-size", 1.3),
     "text-parse": ("rapidjson/read", "memcpy/text-size", 1.0),

@@ -34,13 +34,13 @@ class Random {
 constexpr char kAlphabet[] =
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 _-.,:;/";
 
+// Each string is allocated once, at its final size, as strings read from a
+// file would be; growing them unit by unit would scatter them over the heap.
 Text MakeText(Random& random, size_t length) {
   Text text;
-  for (size_t i = 0; i < length; ++i) {
-    const char c = kAlphabet[random.Next() % (sizeof kAlphabet - 1)];
-    text.narrow.push_back(c);
-    text.wide.push_back(static_cast<char16_t>(c));
-  }
+  text.narrow.resize(length);
+  for (char& c : text.narrow) c = kAlphabet[random.Next() % (sizeof kAlphabet - 1)];
+  text.wide.assign(text.narrow.begin(), text.narrow.end());
   return text;
 }
 

@@ -307,6 +307,9 @@ TEST(BinaryStreams, EveryOperationOnEveryPrefix) {
           Times(44, End()),
           {Str(std::u16string(140, u'\u4000')), Blob({1, 2, 3}), Dbl(-0.0)},
       })),
+      // Strings long enough to be read in rounds of one-byte units.
+      Encode<QkXDROStream2>({Str(std::u16string(45, u'q')), StrA(std::string(19, 'r')),
+                             Str(u"0123456789\u00E9abcdefghij"), StrA(std::string(8, 's'))}),
       Encode<QkXDROStream2>(RandomValues(rng, 60, false)),
       Hex("FF 00 54 82 53 D3 83 01 02 03 80 FC 2A 7E 00*8 A8 85 C1 C1"),
   };

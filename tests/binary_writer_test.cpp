@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <random>
 #include <string>
 
 #include "QkXDR.h"
@@ -108,6 +109,43 @@ TEST(BinaryWriter, OutputIsCompleteAfterEveryWrite) {
     EXPECT_EQ(Bytes(data, data + w->GetSize()), Hex(step.hex));
   }
   w->Release();
+}
+
+// Strings are written and read in rounds of units below 0x80, with a slower
+// path for any other unit: strings of every length up to past two rounds,
+// all ASCII or with one other unit at any position, give each unit's varint
+// in turn and read back as written, in both widths.
+TEST(BinaryWriter, StringsOfEveryLengthAndMix) {
+  const auto varint = [](Bytes& out, uint32_t v) {
+    for (; v >= 0x80; v >>= 7) out.push_back(static_cast<uint8_t>(v & 0x7F));
+    out.push_back(static_cast<uint8_t>(v | 0x80));
+  };
+  std::mt19937 rng(3);  // which read takes each string: all 16 bits or the low 8
+  for (size_t length = 0; length <= 70; ++length) {
+    for (size_t at = 0; at <= length; ++at) {  // at == length: all ASCII
+      std::u16string wide(length, u'a');
+      std::string narrow(length, 'a');
+      for (size_t i = 0; i < length; ++i) narrow[i] = static_cast<char>('!' + i % 90);
+      if (at < length) narrow[at] = '\xE9';
+      for (size_t i = 0; i < length; ++i) wide[i] = static_cast<unsigned char>(narrow[i]);
+      if (at < length) wide[at] = u'\u20AC';
+
+      Bytes expect_wide = {0xA8}, expect_narrow = {0xA8};
+      varint(expect_wide, static_cast<uint32_t>(length));
+      varint(expect_narrow, static_cast<uint32_t>(length));
+      for (size_t i = 0; i < length; ++i) {
+        varint(expect_wide, wide[i]);
+        varint(expect_narrow, static_cast<unsigned char>(narrow[i]));
+      }
+      SCOPED_TRACE(testing::Message() << "length " << length << ", other unit at " << at);
+      const Values values = {Str(wide), StrA(narrow)};
+      EXPECT_EQ(Encode<QkXDROStream2>({values[0]}), expect_wide);
+      EXPECT_EQ(Encode<QkXDROStream2>({values[1]}), expect_narrow);
+      ExpectReadBack<QkXDRIStream2>(Encode<QkXDROStream2>(values), values, &rng);
+      if (HasFailure()) return;
+      if (at == length) break;
+    }
+  }
 }
 
 // Output of up to 500 bytes stays in the writer's inner room, also when a

@@ -43,6 +43,9 @@ class InlineBuffer {
     size_ = static_cast<uint32_t>(n);
   }
 
+  // Sets the size to n, which must not exceed the capacity.
+  void ResizeWithin(uint32_t n) { size_ = n; }
+
   // Adds k elements at the end; returns where they start.
   T* Extend(uint64_t k) {
     const uint32_t old_size = size_;

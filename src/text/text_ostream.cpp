@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "library/string_length.h"
 #include "sbuf/binary.h"
 #include "text/double_format.h"
 #include "text/int_format.h"
@@ -29,19 +30,6 @@ inline size_t CopyPlain(const char16_t* s, size_t n, char16_t* dst) {
 }
 inline size_t CopyPlain(const char* s, size_t n, char16_t* dst) {
   return CopyPlainUnitsOneByOne<char>(s, n, dst, Widen);
-}
-
-// Units before the first zero unit; 0 for a null pointer. Four units a
-// round, each read only after the one before it was found non-zero.
-template <typename Unit>
-size_t StringLength(const Unit* s) {
-  if (s == nullptr) return 0;
-  for (size_t n = 0;; n += 4) {
-    if (s[n] == 0) return n;
-    if (s[n + 1] == 0) return n + 1;
-    if (s[n + 2] == 0) return n + 2;
-    if (s[n + 3] == 0) return n + 3;
-  }
 }
 
 // Units of the first n units of s in quoted, escaped form.
