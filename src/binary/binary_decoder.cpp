@@ -64,9 +64,8 @@ bool BinaryDecoder::ReadBinary(QkXDRBinary* slot) {
   uint32_t size;
   const uint8_t* data = GetVarint32(dc.p, dc.l, &size);
   if (!VarintComplete(dc.p, data) || size > static_cast<size_t>(dc.l - data)) return false;
-  const sbuf::shallow_binary view(data, size);
-  sbuf::Assign(slot, &view);
-  Advance(view.end());
+  sbuf::AssignView(slot, data, size);
+  Advance(data + size);
   return true;
 }
 

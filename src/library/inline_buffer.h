@@ -10,6 +10,8 @@
 #include <new>
 #include <type_traits>
 
+#include "library/compiler.h"
+
 namespace qkxdr::impl {
 
 // Starts in its inner room. A size beyond the capacity moves the contents to
@@ -63,7 +65,8 @@ class InlineBuffer {
  private:
   // A heap block grows with realloc, which moves the contents only when it
   // cannot extend the block in place (large blocks are remapped, not copied).
-  void Grow(uint64_t n) {
+  // Out of line: callers that only append stay small.
+  QKXDR_NOINLINE void Grow(uint64_t n) {
     if (n > kMaxSize) throw std::bad_alloc();
     const uint64_t wanted = n * 3 / 2;
     const uint32_t capacity = static_cast<uint32_t>(wanted < kMaxSize ? wanted : kMaxSize);
