@@ -4,6 +4,7 @@
 #   ./build.sh test      every test stage below, as continuous integration runs them
 #   ./build.sh unit      Linux build with warnings as errors, all tests
 #   ./build.sh windows   cross-build both Windows DLLs; their checks, and the suite under Wine
+#   ./build.sh package   install into build/package, build and run examples/ against it
 #   ./build.sh bench-build  build the benchmarks against msgpack-c and RapidJSON (part of test)
 #   ./build.sh bench     build and run them; print the table of ratios (docs/performance.md)
 # Missing Debian packages are installed with apt-get when run as root.
@@ -66,23 +67,59 @@ stage_windows() {
   ctest --preset mingw-x64
 }
 
+# Installs the ci build into build/package/prefix, then builds the examples
+# against it twice and runs them: through find_package, and by hand with
+# pkg-config under g++ and clang++, warnings as errors.
+stage_package() {
+  require_base
+  require pkgconf:/usr/bin/pkg-config clang:/usr/bin/clang++
+  build ci
+  local out=$PWD/build/package
+  rm -rf "$out"
+  cmake --install build/ci --prefix "$out/prefix" >/dev/null
+  local pc
+  pc=$(find "$out/prefix" -name qkxdr.pc)
+  export PKG_CONFIG_PATH=${pc%/*}
+  local libdir
+  libdir=$(pkg-config --variable=libdir qkxdr)
+
+  cmake -S examples -B "$out/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$out/prefix" \
+    -DCMAKE_CXX_FLAGS="-Wall -Wextra -Wpedantic -Werror" >/dev/null
+  cmake --build "$out/cmake"
+  if [[ -x $out/prefix/bin/qkxdr ]]; then
+    "$out/prefix/bin/qkxdr" --version  # finds the installed library by itself
+  fi
+  local example compiler
+  for example in record_round_trip text_events; do
+    LD_LIBRARY_PATH=$libdir "$out/cmake/$example"
+    for compiler in g++ clang++; do
+      # shellcheck disable=SC2046  # the flags are meant to split
+      $compiler -std=c++17 -Wall -Wextra -Wpedantic -Werror "examples/$example.cpp" \
+        $(pkg-config --cflags --libs qkxdr) -o "$out/$example-$compiler"
+      LD_LIBRARY_PATH=$libdir "$out/$example-$compiler" >/dev/null
+    done
+  done
+}
+
 case ${1:-demo} in
   demo)
     require_base
     build default
-    ./build/default/tools/qkxdr-demo
+    ./build/default/tools/qkxdr demo
     ;;
   unit) stage_unit ;;
   windows) stage_windows ;;
+  package) stage_package ;;
   bench-build) stage_bench_build ;;
   bench) stage_bench ;;
   test)
     stage_unit
+    stage_package
     stage_windows
     stage_bench_build
     ;;
   *)
-    sed -n '2,9p' "$0" >&2
+    sed -n '2,10p' "$0" >&2
     exit 2
     ;;
 esac

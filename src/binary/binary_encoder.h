@@ -158,13 +158,13 @@ class BasicBinaryEncoder {
   // while that fits the current capacity (the string is then encoded in one
   // pass and trimmed), otherwise its exact size, so that the buffer grows no
   // further than the string needs and a string that fits the size limit is
-  // never refused. The count is exact too past 32 bits: then it fails anyway.
+  // never refused.
   template <typename Unit>
   uint64_t StringRoom(const Unit* s, size_t n) const {
     using Code = std::make_unsigned_t<Unit>;
     const uint64_t longest = LongestUnits<Unit>(n);
     if (buffer_.size() + uint64_t{1} + longest <= buffer_.capacity()) return longest;
-    uint64_t exact = uint64_t{n} > UINT32_MAX ? n : Varint32Length(static_cast<uint32_t>(n));
+    uint64_t exact = VarintLength(uint64_t{n});
     for (size_t i = 0; i < n; ++i) exact += Varint32Length(static_cast<Code>(s[i]));
     return exact;
   }

@@ -1,0 +1,45 @@
+# What `cmake --install` puts under the prefix: the shared library, both
+# headers, a CMake package (target QkXDR::QkXDR), a pkg-config file, the
+# qkxdr tool when it is part of the build, and the documentation.
+include(CMakePackageConfigHelpers)
+
+set(QKXDR_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QkXDR)
+
+# QkXDR.hpp needs C++17 of every consumer.
+target_compile_features(QkXDR INTERFACE cxx_std_17)
+
+install(TARGETS QkXDR EXPORT QkXDRTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/QkXDR.h ${PROJECT_SOURCE_DIR}/include/QkXDR.hpp
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+install(EXPORT QkXDRTargets NAMESPACE QkXDR:: DESTINATION ${QKXDR_CMAKE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/QkXDRConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/QkXDRConfig.cmake
+  INSTALL_DESTINATION ${QKXDR_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/QkXDRConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/QkXDRConfig.cmake ${PROJECT_BINARY_DIR}/QkXDRConfigVersion.cmake
+  DESTINATION ${QKXDR_CMAKE_DIR})
+
+# The .pc file finds the prefix from its own place, so it stays right for
+# `cmake --install --prefix` and for a moved tree.
+set(QKXDR_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH QKXDR_PC_TO_PREFIX /prefix/${QKXDR_PC_DIR} /prefix)
+string(REGEX REPLACE "/$" "" QKXDR_PC_TO_PREFIX ${QKXDR_PC_TO_PREFIX})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/qkxdr.pc.in ${PROJECT_BINARY_DIR}/qkxdr.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/qkxdr.pc DESTINATION ${QKXDR_PC_DIR})
+
+if(TARGET qkxdr)
+  # The installed tool finds the library in the prefix it was installed to.
+  file(RELATIVE_PATH QKXDR_BIN_TO_LIB /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(qkxdr PROPERTIES INSTALL_RPATH $ORIGIN/${QKXDR_BIN_TO_LIB})
+  install(TARGETS qkxdr RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}
+  FILES_MATCHING PATTERN "*.md")

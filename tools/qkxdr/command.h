@@ -1,0 +1,31 @@
+// What the commands share: their options and the exit status they return.
+
+#ifndef QKXDR_TOOLS_QKXDR_COMMAND_H_
+#define QKXDR_TOOLS_QKXDR_COMMAND_H_
+
+#include <string>
+
+namespace qkxdr::tool {
+
+constexpr int kExitOk = 0;
+constexpr int kExitBadData = 1;  // the input is malformed, or does not read back
+constexpr int kExitTrouble = 2;  // bad usage; a file that cannot be read or written
+
+struct Options {
+  std::string input = "-";   // "-": standard input
+  std::string output = "-";  // "-": standard output
+  bool utf16 = false;        // text in UTF-16LE rather than UTF-8
+  bool text = false;         // validate: the input is text
+  bool hex = false;          // dump: show the raw bytes
+  bool fromHex = false;      // binary input given as hex digits
+};
+
+int RunEncode(const Options& options);
+int RunDecode(const Options& options);
+int RunDump(const Options& options);
+int RunValidate(const Options& options);
+int RunDemo(const Options& options);
+
+}  // namespace qkxdr::tool
+
+#endif  // QKXDR_TOOLS_QKXDR_COMMAND_H_

@@ -1,0 +1,59 @@
+// What the commands share to read their input and write their output, and
+// to name places in the input for messages.
+
+#ifndef QKXDR_TOOLS_QKXDR_COMMAND_IO_H_
+#define QKXDR_TOOLS_QKXDR_COMMAND_IO_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "file_io.h"
+
+namespace qkxdr::tool {
+
+// "1 value", "2 values": n and the noun that goes with it.
+std::string Counted(uint64_t n, const char* one, const char* many);
+
+// Messages on standard error, "qkxdr: " first.
+void PrintError(const std::string& message);
+void PrintWarning(const std::string& message);
+
+// Reads the binary input of `options`: raw bytes, or hex digits with
+// --from-hex. On failure prints why and returns false with the exit status
+// in *status.
+bool LoadBinary(const Options& options, std::vector<uint8_t>* bytes, int* status);
+
+// Opens the output of `options`; binary output is refused on a terminal.
+// On failure prints why and returns false with the exit status in *status.
+bool OpenOutput(const Options& options, bool binary, Output* out, int* status);
+
+// Closes `out` and returns `status`, or kExitTrouble when writing failed.
+int Finish(Output* out, int status);
+
+// A text input, converted to the library's UTF-16.
+struct TextInput {
+  std::vector<uint8_t> bytes;  // as read
+  size_t skipped = 0;          // bytes of a byte-order mark before the text
+  bool utf16 = false;          // the bytes are UTF-16LE, not UTF-8
+  std::u16string units;
+};
+
+// Reads the text input of `options` and warns when invalid sequences were
+// replaced. On failure prints why and returns false with the exit status
+// in *status.
+bool LoadText(const Options& options, TextInput* text, int* status);
+
+// "line L, column C (byte B)" for the unit at `unit`; columns count
+// characters, a surrogate pair as one.
+std::string DescribePlace(const TextInput& text, size_t unit);
+
+// The text at `unit`, up to the line's end and at most a few characters, for
+// showing where a problem is.
+std::string Excerpt(const TextInput& text, size_t unit);
+
+}  // namespace qkxdr::tool
+
+#endif  // QKXDR_TOOLS_QKXDR_COMMAND_IO_H_

@@ -1,0 +1,266 @@
+#include "dump.h"
+
+#include <charconv>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "command_io.h"
+#include "hex.h"
+#include "utf8.h"
+
+namespace qkxdr::tool {
+namespace {
+
+constexpr uint64_t kShownUnits = 64;  // longer strings are cut in the view
+constexpr uint64_t kShownBytes = 32;  // longer blobs too
+constexpr size_t kHexPerLine = 8;
+constexpr int kOffsetWidth = 10;
+constexpr int kHexWidth = 3 * kHexPerLine + 1;
+constexpr int kRunWidth = 21;
+constexpr uint64_t kMaxIndent = 32;  // deeper values say their depth instead
+
+const char* KindName(WireKind kind) {
+  static const char* const kNames[] = {"ArrayBegin", "ArrayEnd", "Int",    "Double",
+                                       "String",     "Binary",   "Unknown"};
+  return kNames[static_cast<int>(kind)];
+}
+
+void AppendPadded(const std::string& text, int width, std::string* line) {
+  line->append(text);
+  if (static_cast<int>(text.size()) < width) line->append(width - text.size(), ' ');
+}
+
+// The shortest text that reads back as the same double, marked as a double
+// even when it is whole; NaN also shows its bits.
+std::string DoubleText(uint64_t bits) {
+  double v;
+  std::memcpy(&v, &bits, sizeof v);
+  char text[32];
+  const char* end = std::to_chars(text, text + sizeof text, v).ptr;
+  std::string s(text, static_cast<size_t>(end - text));
+  if (std::isnan(v)) {
+    char payload[24];
+    std::snprintf(payload, sizeof payload, " (%016" PRIX64 ")", bits);
+    s += payload;
+  } else if (s.find_first_of(".ein") == std::string::npos) {
+    s += ".0";
+  }
+  return s;
+}
+
+// The escapes of a string as the view shows it between quotation marks.
+struct Escape {
+  uint32_t cp;
+  const char* text;
+};
+constexpr Escape kEscapes[] = {
+    {'"', "\\\""}, {'\\', "\\\\"}, {'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"}};
+
+void AppendShown(uint32_t cp, std::string* out) {
+  for (const Escape& escape : kEscapes) {
+    if (cp == escape.cp) {
+      out->append(escape.text);
+      return;
+    }
+  }
+  if (cp < 0x20 || cp == 0x7F || IsSurrogate(cp)) {
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(cp));
+    out->append(escape);
+    return;
+  }
+  AppendUtf8(cp, out);
+}
+
+std::string StringText(const WireItem& item, const uint8_t* begin, const uint8_t* end) {
+  std::u16string units;
+  DecodeUnits(begin + item.data, end, std::min(item.present, kShownUnits), &units);
+  std::string s = "\"";
+  for (const char16_t* p = units.data(); p < units.data() + units.size();) {
+    uint32_t cp;
+    p = NextCodePoint(p, units.data() + units.size(), &cp);
+    AppendShown(cp, &s);
+  }
+  if (units.size() == item.number) s += '"';
+  if (units.size() < item.present) s += "...";  // cut for the view
+  if (item.number > kShownUnits) s += " (" + Counted(item.number, "unit", "units") + ")";
+  return s;
+}
+
+std::string BlobText(const WireItem& item, const uint8_t* begin) {
+  std::string s = "0x";
+  AppendHex(begin + item.data, std::min(item.present, kShownBytes), '\0', &s);
+  if (item.present > kShownBytes) s += "...";
+  return s + " (" + Counted(item.number, "byte", "bytes") + ")";
+}
+
+std::string IntText(uint64_t number) {
+  const int64_t v = UnZigZag(number);
+  std::string s = std::to_string(v);
+  if (v < INT32_MIN || v > INT32_MAX) s += "  (64-bit)";
+  return s;
+}
+
+std::string ValueText(const WireItem& item, const uint8_t* begin, const uint8_t* end) {
+  const bool complete = item.fault != WireFault::Truncated;
+  switch (item.kind) {
+    case WireKind::ArrayBegin:
+      return "[";
+    case WireKind::ArrayEnd:
+      return "]";
+    case WireKind::Int:
+      return complete ? IntText(item.number) : "";
+    case WireKind::Double:
+      return complete ? DoubleText(item.number) : "";
+    case WireKind::String:
+      return complete || item.number > 0 ? StringText(item, begin, end) : "";
+    case WireKind::Binary:
+      return complete || item.number > 0 ? BlobText(item, begin) : "";
+    default:
+      return "";
+  }
+}
+
+std::string RunText(const WireItem& item) {
+  char tag[4];
+  std::snprintf(tag, sizeof tag, "%02X", item.tag);
+  std::string s = std::string(tag) + " " + KindName(item.kind);
+  if (item.kind != WireKind::Unknown) {
+    s += " " + std::to_string(item.index) + "/" + std::to_string(item.count);
+  }
+  return s;
+}
+
+std::string OffsetText(size_t offset) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%*llu", kOffsetWidth, static_cast<unsigned long long>(offset));
+  return text;
+}
+
+// Appends the row's offset and, with hex, up to kHexPerLine bytes at it.
+void AppendRowStart(size_t offset, const uint8_t* begin, size_t end, bool hex, std::string* row) {
+  row->append(OffsetText(offset)).append("  ");
+  if (!hex) return;
+  std::string bytes;
+  AppendHex(begin + offset, std::min(end - offset, kHexPerLine), ' ', &bytes);
+  AppendPadded(bytes, kHexWidth, row);
+}
+
+// The rest of a value's bytes, kHexPerLine to a line.
+void AppendHexLines(const WireItem& item, const uint8_t* begin, std::string* out) {
+  for (size_t at = item.offset + kHexPerLine; at < item.end; at += kHexPerLine) {
+    AppendRowStart(at, begin, item.end, true, out);
+    while (out->back() == ' ') out->pop_back();
+    out->push_back('\n');
+  }
+}
+
+void AppendIndent(uint64_t depth, std::string* out) {
+  if (depth <= kMaxIndent) {
+    out->append(2 * depth, ' ');
+    return;
+  }
+  out->append(2 * kMaxIndent, ' ').append("<depth " + std::to_string(depth) + "> ");
+}
+
+void AppendItem(const WireItem& item, const uint8_t* begin, const uint8_t* end, bool hex,
+                std::string* out) {
+  AppendRowStart(item.offset, begin, item.end, hex, out);
+  AppendPadded(RunText(item), kRunWidth, out);
+  AppendIndent(item.depth, out);
+  out->append(ValueText(item, begin, end));
+  if (item.fault != WireFault::None) out->append("  ! ").append(DescribeFault(item));
+  out->push_back('\n');
+  if (hex) AppendHexLines(item, begin, out);
+}
+
+void AppendHeader(bool hex, std::string* out) {
+  out->append(kOffsetWidth - 6, ' ').append("offset  ");
+  if (hex) AppendPadded("bytes", kHexWidth, out);
+  AppendPadded("run", kRunWidth, out);
+  out->append("value\n");
+}
+
+// The last row: the size and the totals, and the arrays left open, if any.
+void AppendEnd(size_t size, const DumpTotals& totals, const WireItem* unclosed, bool hex,
+               std::string* out) {
+  out->append(OffsetText(size)).append("  ");
+  if (hex) out->append(kHexWidth, ' ');
+  AppendPadded("end", kRunWidth, out);
+  out->append(Counted(size, "byte", "bytes") + ", " + Counted(totals.values, "value", "values"));
+  out->append(totals.faults == 0 ? ", no problems"
+                                 : ", " + Counted(totals.faults, "problem", "problems"));
+  if (unclosed != nullptr) out->append("  ! ").append(DescribeFault(*unclosed));
+  out->push_back('\n');
+}
+
+std::string TruncationText(const WireItem& item) {
+  const std::string kind = KindName(item.kind);
+  if (item.data == item.end && item.number == 0) {
+    if (item.index == 1) return kind + " truncated: the data ends right after its tag";
+    return kind + " missing: the run announces " + std::to_string(item.count) +
+           " values, the data ends after " + std::to_string(item.index - 1);
+  }
+  switch (item.kind) {
+    case WireKind::Int:
+      return "Int truncated: its varint has no last byte";
+    case WireKind::Double:
+      return "Double truncated: " + std::to_string(item.end - item.data) + " of 8 bytes";
+    default:
+      if (item.number == 0) return kind + " truncated: its length has no last byte";
+      return kind + " truncated: " + std::to_string(item.present) + " of " +
+             std::to_string(item.number) + (item.kind == WireKind::String ? " units" : " bytes");
+  }
+}
+
+}  // namespace
+
+std::string DescribeFault(const WireItem& item) {
+  char tag[8];
+  switch (item.fault) {
+    case WireFault::UnknownTag:
+      std::snprintf(tag, sizeof tag, "%02X", item.tag);
+      return std::string("unknown tag byte ") + tag + ": it names no value type";
+    case WireFault::Truncated:
+      return TruncationText(item);
+    case WireFault::UnbalancedEnd:
+      return "ArrayEnd without an open array";
+    case WireFault::UnclosedArrays:
+      return "the data ends with " + Counted(item.depth, "array", "arrays") + " still open";
+    default:
+      return "";
+  }
+}
+
+DumpTotals Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out) {
+  DumpTotals totals;
+  std::string text;
+  AppendHeader(hex, &text);
+  Progress progress("dumping", static_cast<uint64_t>(end - begin));
+  WireWalker walker(begin, end);
+  WireItem item;
+  WireItem unclosed;
+  bool open = false;
+  while (walker.Next(&item)) {
+    if (item.fault != WireFault::None) ++totals.faults;
+    if (item.fault == WireFault::UnclosedArrays) {
+      unclosed = item;
+      open = true;
+      continue;
+    }
+    if (item.fault == WireFault::None || item.fault == WireFault::UnbalancedEnd) ++totals.values;
+    AppendItem(item, begin, end, hex, &text);
+    if (text.size() >= (size_t{1} << 16)) {
+      out->Write(text);
+      text.clear();
+      progress.Update(item.end);
+    }
+  }
+  AppendEnd(static_cast<size_t>(end - begin), totals, open ? &unclosed : nullptr, hex, &text);
+  out->Write(text);
+  return totals;
+}
+
+}  // namespace qkxdr::tool

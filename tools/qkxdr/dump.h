@@ -1,0 +1,31 @@
+// The annotated view of a binary stream for a person: one line per value
+// with its byte offset, its run and its value, indented by array depth, with
+// every fault marked on the line where it is met.
+
+#ifndef QKXDR_TOOLS_QKXDR_DUMP_H_
+#define QKXDR_TOOLS_QKXDR_DUMP_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "file_io.h"
+#include "wire_walker.h"
+
+namespace qkxdr::tool {
+
+struct DumpTotals {
+  uint64_t values = 0;
+  uint64_t faults = 0;
+};
+
+// Writes the view of [begin, end) to *out; with `hex`, each value's raw
+// bytes too, eight on its own line and the rest on lines of their own.
+DumpTotals Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out);
+
+// What is wrong at an item with a fault, in words.
+std::string DescribeFault(const WireItem& item);
+
+}  // namespace qkxdr::tool
+
+#endif  // QKXDR_TOOLS_QKXDR_DUMP_H_

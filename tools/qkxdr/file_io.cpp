@@ -1,0 +1,169 @@
+#include "file_io.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace qkxdr::tool {
+namespace {
+
+constexpr size_t kChunk = size_t{1} << 20;
+
+int Descriptor(StdStream stream) {
+  switch (stream) {
+    case StdStream::In:
+      return 0;
+    case StdStream::Out:
+      return 1;
+    default:
+      return 2;
+  }
+}
+
+// Standard streams carry bytes unchanged: no CR/LF translation on Windows.
+void SetBinaryMode(std::FILE* file) {
+#ifdef _WIN32
+  _setmode(_fileno(file), _O_BINARY);
+#else
+  (void)file;
+#endif
+}
+
+std::string SystemReason() { return std::strerror(errno); }
+
+// The size of a regular file, or 0 when it is not known in advance.
+uint64_t KnownSize(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return 0;
+  const uintmax_t size = std::filesystem::file_size(path, ec);
+  return ec ? 0 : static_cast<uint64_t>(size);
+}
+
+// Reads `file` to its end into *bytes.
+bool ReadStream(std::FILE* file, uint64_t expected, std::vector<uint8_t>* bytes,
+                std::string* error) {
+  if (expected >= SIZE_MAX / 2) {
+    *error = "the input is too large to hold in memory";
+    return false;
+  }
+  Progress progress("reading", expected);
+  size_t used = 0;
+  // One byte beyond the expected size lets the first read meet the end.
+  bytes->resize(std::max(static_cast<size_t>(expected) + 1, kChunk));
+  for (;;) {
+    if (used == bytes->size()) bytes->resize(used + used / 2);
+    const size_t want = std::min(kChunk, bytes->size() - used);
+    const size_t got = std::fread(bytes->data() + used, 1, want, file);
+    used += got;
+    progress.Update(used);
+    if (got == want) continue;
+    if (std::ferror(file)) {
+      *error = "cannot read: " + SystemReason();
+      return false;
+    }
+    break;
+  }
+  bytes->resize(used);
+  return true;
+}
+
+}  // namespace
+
+bool IsTerminal(StdStream stream) {
+#ifdef _WIN32
+  return _isatty(Descriptor(stream)) != 0;
+#else
+  return isatty(Descriptor(stream)) != 0;
+#endif
+}
+
+std::string DisplayName(const std::string& path) { return path == "-" ? "<standard input>" : path; }
+
+bool ReadAll(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+  if (path == "-") {
+    SetBinaryMode(stdin);
+    return ReadStream(stdin, 0, bytes, error);
+  }
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    *error = "cannot open: " + SystemReason();
+    return false;
+  }
+  const bool ok = ReadStream(file, KnownSize(path), bytes, error);
+  std::fclose(file);
+  return ok;
+}
+
+Output::~Output() {
+  if (owned_) std::fclose(file_);
+}
+
+bool Output::Open(const std::string& path, std::string* error) {
+  name_ = path;
+  if (path == "-") {
+    SetBinaryMode(stdout);
+    file_ = stdout;
+    terminal_ = tool::IsTerminal(StdStream::Out);
+    return true;
+  }
+  file_ = std::fopen(path.c_str(), "wb");
+  if (file_ == nullptr) {
+    *error = "cannot create " + path + ": " + SystemReason();
+    return false;
+  }
+  owned_ = true;
+  return true;
+}
+
+void Output::Write(const void* data, size_t size) {
+  if (size != 0) std::fwrite(data, 1, size, file_);
+}
+
+bool Output::Close(std::string* error) {
+  if (file_ == nullptr) return true;
+  bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
+  if (!ok)
+    *error = "cannot write " + (name_ == "-" ? "standard output" : name_) + ": " + SystemReason();
+  if (owned_ && std::fclose(file_) != 0 && ok) {
+    *error = "cannot write " + name_ + ": " + SystemReason();
+    ok = false;
+  }
+  owned_ = false;
+  file_ = nullptr;
+  return ok;
+}
+
+Progress::Progress(const char* label, uint64_t total)
+    : label_(label),
+      total_(total),
+      next_(total == 0 ? kProgressThreshold : 0),
+      enabled_((total == 0 || total >= kProgressThreshold) && IsTerminal(StdStream::Err)) {}
+
+Progress::~Progress() {
+  if (shown_) std::fprintf(stderr, "\r%*s\r", 40, "");
+}
+
+void Progress::Show(uint64_t done) {
+  shown_ = true;
+  if (total_ == 0) {
+    std::fprintf(stderr, "\rqkxdr: %s %llu MiB", label_,
+                 static_cast<unsigned long long>(done >> 20));
+    next_ = done + (uint64_t{16} << 20);
+  } else {
+    const unsigned percent = static_cast<unsigned>(std::min<uint64_t>(done * 100 / total_, 100));
+    std::fprintf(stderr, "\rqkxdr: %s %3u%%", label_, percent);
+    next_ = done + total_ / 100;
+  }
+  std::fflush(stderr);
+}
+
+}  // namespace qkxdr::tool

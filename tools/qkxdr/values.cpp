@@ -1,0 +1,126 @@
+#include "values.h"
+
+#include <cstring>
+
+namespace qkxdr::tool {
+namespace {
+
+// Hands a reader a buffer of exactly the units it asks for, inside *text.
+class StringSink final : public QkXDRAllocator {
+ public:
+  explicit StringSink(std::u16string* text) : text_(text) {}
+  void* Alloc(uint32_t count) override {
+    text_->resize(count);
+    return text_->data();
+  }
+
+ private:
+  std::u16string* text_;
+};
+
+bool FitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
+
+bool SameBytes(const Blob& a, const Blob& b) {
+  return a.size() == b.size() && (a.size() == 0 || std::memcmp(a.data(), b.data(), a.size()) == 0);
+}
+
+}  // namespace
+
+bool ReadValue(QkXDRIStream2* in, Value* value) {
+  value->type = in->PeekType();
+  switch (value->type) {
+    case QkXDRType2::ArrayBegin:
+      return in->ReadBeginArray();
+    case QkXDRType2::ArrayEnd:
+      return in->ReadEndArray();
+    case QkXDRType2::Int:
+      return in->ReadInt64(&value->integer);
+    case QkXDRType2::Double:
+      return in->ReadDouble(&value->real);
+    case QkXDRType2::String:
+      return ReadTextUnits(in, &value->text);
+    case QkXDRType2::Binary:
+      return in->ReadBinary(value->blob.slot());
+    default:
+      return false;
+  }
+}
+
+bool ReadTextUnits(QkXDRIStream2* in, std::u16string* text) {
+  text->clear();  // an empty string may be read without a buffer
+  StringSink sink(text);
+  return in->ReadString(&sink);
+}
+
+void WriteValue(const Value& value, QkXDROStream2* out) {
+  switch (value.type) {
+    case QkXDRType2::ArrayBegin:
+      out->BeginArray();
+      break;
+    case QkXDRType2::ArrayEnd:
+      out->EndArray();
+      break;
+    case QkXDRType2::Int:
+      if (FitsInt32(value.integer)) {
+        out->WriteInt(static_cast<int32_t>(value.integer));
+      } else {
+        out->WriteInt64(value.integer);
+      }
+      break;
+    case QkXDRType2::Double:
+      out->WriteDouble(value.real);
+      break;
+    case QkXDRType2::String:
+      out->WriteString(value.text.c_str());
+      break;
+    case QkXDRType2::Binary:
+      out->WriteBinary(value.blob.slot());
+      break;
+    default:
+      break;
+  }
+}
+
+bool SameValue(const Value& a, const Value& b) {
+  if (a.type != b.type) return false;
+  switch (a.type) {
+    case QkXDRType2::Int:
+      return a.integer == b.integer;
+    case QkXDRType2::Double:
+      return std::memcmp(&a.real, &b.real, sizeof a.real) == 0;
+    case QkXDRType2::String:
+      return a.text == b.text;
+    case QkXDRType2::Binary:
+      return SameBytes(a.blob, b.blob);
+    default:
+      return true;
+  }
+}
+
+CopyResult CopyValues(QkXDRIStream2* in, QkXDROStream2* out) {
+  CopyResult result;
+  Value value;
+  while (ReadValue(in, &value)) {
+    if (value.type == QkXDRType2::String && value.text.find(u'\0') != std::u16string::npos) {
+      result.zeroUnit = true;
+      break;
+    }
+    WriteValue(value, out);
+    ++result.values;
+  }
+  return result;
+}
+
+Comparison Compare(QkXDRIStream2* a, QkXDRIStream2* b) {
+  Comparison result;
+  Value va, vb;
+  for (;; ++result.values) {
+    const bool readA = ReadValue(a, &va);
+    const bool readB = ReadValue(b, &vb);
+    if (!readA && !readB) return result;
+    if (readA && readB && SameValue(va, vb)) continue;
+    if (result.differences++ == 0) result.first = result.values;
+  }
+}
+
+}  // namespace qkxdr::tool
