@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "binary/coding.h"
+#include "library/bits.h"
 
 namespace qkxdr::impl {
 
@@ -40,15 +41,7 @@ inline const uint8_t* GetVarintWord(const uint8_t* p, uint64_t* value) {
 // 8), as PutVarint does; stores eight bytes at dst, of which those after the
 // varint mean nothing. Returns the end of the varint.
 // Bytes of x up to its highest non-zero one; 1 for zero.
-inline uint32_t ByteLength(uint64_t x) {
-#if defined(__GNUC__)
-  return static_cast<uint32_t>(63 - __builtin_clzll(x | 1)) / 8 + 1;
-#else
-  uint32_t n = 1;
-  while ((x >>= 8) != 0) ++n;
-  return n;
-#endif
-}
+inline uint32_t ByteLength(uint64_t x) { return (BitWidth(x | 1) + 7) / 8; }
 
 template <size_t... K>
 inline uint8_t* PutVarintWord(uint8_t* dst, uint64_t v, std::index_sequence<K...>) {

@@ -16,6 +16,12 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
+// Numbers are formatted into a scratch area of this many units, where they
+// do not go straight into the buffer.
+constexpr uint32_t kNumberScratch = 32;
+static_assert(kNumberScratch >= kIntTextRoom && kNumberScratch >= kMaxDoubleText,
+              "room for every formatter");
+
 // Quotation marks around a string; a blob's text also starts with "0X".
 constexpr uint32_t kQuoteUnits = 2;
 constexpr uint32_t kBlobPrefixUnits = kQuoteUnits + 2;
@@ -110,21 +116,35 @@ void QkXDRTextOStreamImp<I>::WriteBinary(const QkXDRBinary* blob) {
 }
 
 template <typename I>
+template <typename T>
+void QkXDRTextOStreamImp<I>::AppendNumber(char16_t* (*format)(T, char16_t*), T v, uint32_t room) {
+  // Straight into the buffer when it has room for the comma and whatever the
+  // formatter stores; the buffer then cannot grow, so nothing is reserved.
+  if (out.capacity() - out.size() > room) {
+    char16_t* p = out.data() + out.size();
+    *p = u',';
+    p += needComma;
+    needComma = true;
+    out.ResizeWithin(static_cast<uint32_t>(format(v, p) - out.data()));
+    return;
+  }
+  char16_t text[kNumberScratch];
+  AppendValue(text, static_cast<uint32_t>(format(v, text) - text));
+}
+
+template <typename I>
 void QkXDRTextOStreamImp<I>::WriteInt64(int64_t v) {
-  char16_t text[kMaxIntText];
-  AppendValue(text, static_cast<uint32_t>(FormatInt64(v, text) - text));
+  AppendNumber(FormatInt64, v, kIntTextRoom);
 }
 
 template <typename I>
 void QkXDRTextOStreamImp<I>::WriteInt(int32_t v) {
-  char16_t text[kMaxIntText];
-  AppendValue(text, static_cast<uint32_t>(FormatInt32(v, text) - text));
+  AppendNumber(FormatInt32, v, kIntTextRoom);
 }
 
 template <typename I>
 void QkXDRTextOStreamImp<I>::WriteDouble(double v) {
-  char16_t text[kMaxDoubleText];
-  AppendValue(text, static_cast<uint32_t>(FormatDouble(v, text) - text));
+  AppendNumber(FormatDouble, v, kMaxDoubleText);
 }
 
 template <typename I>
