@@ -3,6 +3,7 @@
 // record counts as one), per_value (time per value) and bytes_per_second.
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <exception>
 #include <memory>
@@ -37,6 +38,11 @@ void Measure(benchmark::State& state, const bench::Case& c, double scale,
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Freed memory stays with the process: every library's buffers then grow
+  // in memory that is already mapped, whatever ran before, and no case pays
+  // for page faults that an earlier one caused or spared it.
+  mallopt(M_MMAP_THRESHOLD, 1 << 30);
+  mallopt(M_TRIM_THRESHOLD, -1);
   const double scale = bench::TakeScale(argc, argv, 1);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
