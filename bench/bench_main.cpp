@@ -7,24 +7,39 @@
 
 #include <exception>
 #include <memory>
+#include <vector>
 
 #include "cases.h"
 #include "scale.h"
 
 namespace {
 
-// Prepares the case's runner on first use, then measures its Run.
-void Measure(benchmark::State& state, const bench::Case& c, double scale,
-             std::unique_ptr<bench::Runner>& runner) {
+// The runner of the case being measured. Only one is alive at a time, so
+// that every case starts from a heap that holds the workloads and its own
+// runner, not the inputs that earlier cases prepared.
+struct Current {
+  const bench::Case* c = nullptr;
+  std::unique_ptr<bench::Runner> runner;
+};
+
+// Prepares the case's runner when the case changes, then measures its Run.
+void Measure(benchmark::State& state, const bench::Case& c, double scale, Current& current) {
   const bench::Workload& w = bench::GetWorkload(c.kind, scale);
-  if (!runner) {
+  if (current.c != &c) {
+    current.runner.reset();
+    current.c = &c;
     try {
-      runner = c.make(w);
+      current.runner = c.make(w);
     } catch (const std::exception& e) {
       state.SkipWithError(e.what());
       return;
     }
   }
+  if (!current.runner) {
+    state.SkipWithError("case could not be prepared");
+    return;
+  }
+  bench::Runner* runner = current.runner.get();
   for (auto _ : state) benchmark::DoNotOptimize(runner->Run());
   const auto bytes = static_cast<double>(runner->bytes());
   state.counters["bytes"] = bytes;
@@ -46,10 +61,11 @@ int main(int argc, char** argv) {
   const double scale = bench::TakeScale(argc, argv, 1);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  for (const bench::Case& c : bench::AllCases()) {
-    auto runner = std::make_shared<std::unique_ptr<bench::Runner>>();
-    benchmark::RegisterBenchmark(c.Name().c_str(), [c, scale, runner](benchmark::State& state) {
-      Measure(state, c, scale, *runner);
+  static const std::vector<bench::Case> cases = bench::AllCases();
+  static Current current;
+  for (const bench::Case& c : cases) {
+    benchmark::RegisterBenchmark(c.Name().c_str(), [&c, scale](benchmark::State& state) {
+      Measure(state, c, scale, current);
     })->Unit(benchmark::kMillisecond);
   }
   benchmark::RunSpecifiedBenchmarks();
