@@ -14,6 +14,7 @@ bytes as QkXDR's encoding takes.
   bench/compare.py --markdown            the table as Markdown
   bench/compare.py --json out.json       also keep the raw results
   bench/compare.py --from out.json       print from saved results
+  bench/compare.py --program PATH        run another build's qkxdr_bench as it is
 """
 
 import argparse
@@ -48,11 +49,12 @@ def target(workload, operation):
 
 
 def run(args):
-    subprocess.run(["cmake", "--preset", "bench"], cwd=ROOT, check=True,
-                   stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", "--preset", "bench"], cwd=ROOT, check=True,
-                   stdout=subprocess.DEVNULL)
-    command = [PROGRAM, "--benchmark_format=json",
+    if args.program is None:
+        subprocess.run(["cmake", "--preset", "bench"], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", "--preset", "bench"], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
+    command = [args.program or PROGRAM, "--benchmark_format=json",
                f"--benchmark_repetitions={args.repetitions}",
                "--benchmark_report_aggregates_only=true",
                f"--benchmark_min_time={args.min_time}",
@@ -125,6 +127,7 @@ def main():
     parser.add_argument("--filter", default=".", help="benchmark name regex")
     parser.add_argument("--json", help="write the raw results here")
     parser.add_argument("--from", dest="source", help="read saved results instead of running")
+    parser.add_argument("--program", help="a qkxdr_bench to run instead of building this tree's")
     parser.add_argument("--markdown", action="store_true")
     args = parser.parse_args()
 

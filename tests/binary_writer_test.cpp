@@ -86,6 +86,13 @@ TEST(BinaryWriter, ByteExactVectors) {
 
 // GetData and GetSize may be called between writes: each time they give a
 // complete stream, and a value that joins the last run rewrites its tag.
+void WriteBlob(QkXDROStream2* w, const Bytes& bytes) {
+  QkXDRBinary slot{};
+  QkXDRBinaryAttach(&slot, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  w->WriteBinary(&slot);
+  QkXDRBinaryFree(&slot);
+}
+
 TEST(BinaryWriter, OutputIsCompleteAfterEveryWrite) {
   struct Step {
     void (*write)(QkXDROStream2*);
@@ -98,6 +105,17 @@ TEST(BinaryWriter, OutputIsCompleteAfterEveryWrite) {
       {[](QkXDROStream2* w) { w->WriteInt64(2); }, "01 55 82 84"},
       {[](QkXDROStream2* w) { w->WriteStringA("x"); }, "01 55 82 84 A8 81 F8"},
       {[](QkXDROStream2* w) { w->WriteString(u"y"); }, "01 55 82 84 A9 81 F8 81 F9"},
+      // Blobs of a run leave its tag byte behind until the bytes are asked
+      // for or another run opens.
+      {[](QkXDROStream2* w) { WriteBlob(w, {7}); }, "01 55 82 84 A9 81 F8 81 F9 D2 81 07"},
+      {[](QkXDROStream2* w) {
+         WriteBlob(w, {8, 9});
+       },
+       "01 55 82 84 A9 81 F8 81 F9 D3 81 07 82 08 09"},
+      {[](QkXDROStream2* w) { WriteBlob(w, {}); },
+       "01 55 82 84 A9 81 F8 81 F9 D4 81 07 82 08 09 80"},
+      {[](QkXDROStream2* w) { w->EndArray(); },
+       "01 55 82 84 A9 81 F8 81 F9 D4 81 07 82 08 09 80 2A"},
   };
   QkXDROStream2* w = QkXDRCreateOStream2();
   ASSERT_NE(w, nullptr);

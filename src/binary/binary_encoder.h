@@ -57,13 +57,29 @@ class BasicBinaryEncoder {
     uint32_t size = held == nullptr ? 0 : held->size();
     const uint8_t* data = size == 0 ? nullptr : held->data();
     if (data == nullptr) size = 0;
-    uint8_t* p = StartValue(WireType::Binary, uint64_t{Varint32Length(size)} + size);
+    const uint64_t room = uint64_t{Varint32Length(size)} + size;
+    uint8_t* p;
+    if (Free() <= room) {
+      p = StartValue(WireType::Binary, room);
+    } else if (run_.Continues(WireType::Binary)) {
+      // The payloads of a run of blobs push its tag byte out of the cache;
+      // rewriting it for each one would stall the copy behind it.
+      run_.Add(WireType::Binary);
+      tag_behind_ = true;
+      p = buffer_.data() + buffer_.size();
+    } else {
+      p = StartInPlace(WireType::Binary);
+    }
     p = PutVarint32(p, size);
     if (size != 0) std::memcpy(p, data, size);
+    Finish(p + size);
   }
 
   // The encoded bytes, null while there are none; valid until the next write.
-  const uint8_t* data() const { return buffer_.size() == 0 ? nullptr : buffer_.data(); }
+  const uint8_t* data() {
+    CatchUpTag();
+    return buffer_.size() == 0 ? nullptr : buffer_.data();
+  }
   uint32_t size() const { return buffer_.size(); }
   const OutputBuffer& buffer() const { return buffer_; }
 
@@ -73,6 +89,7 @@ class BasicBinaryEncoder {
   // or the tag byte change, so a failed growth leaves the stream as it was. A
   // caller that writes less than `room` trims the buffer afterwards.
   uint8_t* StartValue(WireType t, uint64_t room) {
+    CatchUpTag();
     RunState run = run_;
     const bool opens = run.Add(t);
     const uint32_t tag_index = opens ? buffer_.size() : tag_index_;
@@ -81,6 +98,14 @@ class BasicBinaryEncoder {
     tag_index_ = tag_index;
     buffer_[tag_index_] = run_.TagByte();
     return payload;
+  }
+
+  // Stores the open run's tag byte where a run of blobs left it behind. Every
+  // other write, and the bytes asked for, see it up to date.
+  void CatchUpTag() {
+    if (!tag_behind_) return;
+    buffer_[tag_index_] = run_.TagByte();
+    tag_behind_ = false;
   }
 
   // Room in which a tag byte and any payload of a number fit.
@@ -94,11 +119,14 @@ class BasicBinaryEncoder {
   uint8_t* StartInPlace(WireType t) {
     uint8_t* data = buffer_.data();
     uint32_t size = buffer_.size();
-    if (run_.Add(t)) {
+    if (run_.Continues(t)) {
+      run_.Add(t);
+      data[tag_index_] = run_.TagByte();
+    } else {
+      CatchUpTag();  // the run that ends may be one of blobs
+      run_.Add(t);
       tag_index_ = size;
       data[size++] = run_.TagByte();
-    } else {
-      data[tag_index_] = run_.TagByte();
     }
     return data + size;
   }
@@ -172,6 +200,7 @@ class BasicBinaryEncoder {
   OutputBuffer buffer_;
   RunState run_;
   uint32_t tag_index_ = 0;
+  bool tag_behind_ = false;  // the tag byte lags run_ (see WriteBinary)
 };
 
 using BinaryEncoder = BasicBinaryEncoder<UINT32_MAX>;
