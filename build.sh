@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# Builds QkXDR and runs one job (see README.md, "Quick start"):
+# Builds QkXDR and runs one job (see README.md, "Quick start" and "Checks"):
 #   ./build.sh demo      build everything, run the demo (the default job)
-#   ./build.sh test      every test stage below, as continuous integration runs them
+#   ./build.sh test      every stage below, in this order, as continuous integration runs them
+#   ./build.sh lint      clang-format, clang-tidy and cppcheck, each with zero findings
 #   ./build.sh unit      Linux build with warnings as errors, all tests
-#   ./build.sh windows   cross-build both Windows DLLs; their checks, and the suite under Wine
+#   ./build.sh asan      all tests under AddressSanitizer and UndefinedBehaviorSanitizer
+#   ./build.sh tsan      the tests labelled "concurrency" under ThreadSanitizer
+#   ./build.sh coverage  all tests with line coverage; fails below COVERAGE_MIN % of src/
+#   ./build.sh fuzz      each fuzz target on its corpus, then FUZZ_SECONDS (default 60) of fuzzing
+#   ./build.sh large     the tests labelled "large" (inputs of hundreds of MiB, 4 GiB output)
 #   ./build.sh package   install into build/package, build and run examples/ against it
-#   ./build.sh bench-build  build the benchmarks against msgpack-c and RapidJSON (part of test)
-#   ./build.sh bench     build and run them; print the table of ratios (docs/performance.md)
+#   ./build.sh windows   cross-build both Windows DLLs; their checks, and the suite under Wine
+#   ./build.sh bench-build  build the benchmarks against msgpack-c and RapidJSON
+#   ./build.sh bench     build and run them; the table of ratios (not part of test; under 5 min)
 # Missing Debian packages are installed with apt-get when run as root.
 set -euo pipefail
 cd "$(dirname "$0")"
+
+COVERAGE_MIN=98
+FUZZ_SECONDS=${FUZZ_SECONDS:-60}
+FUZZERS=(binary_reader text_reader text_parse round_trip blob)
 
 # Installs the Debian packages among "package:file ..." whose file is missing.
 require() {
@@ -36,13 +46,88 @@ build() {
   cmake --build --preset "$1"
 }
 
+stage_lint() {
+  require_base
+  require clang-format:/usr/bin/clang-format clang-tidy:/usr/bin/run-clang-tidy \
+    cppcheck:/usr/bin/cppcheck
+  mapfile -t sources < <(git ls-files '*.cpp' '*.h')
+  clang-format --dry-run -Werror "${sources[@]}"
+  # clang-tidy reads the compile commands of the ci build (.clang-tidy says
+  # what it checks); cppcheck reads the sources itself.
+  cmake --preset ci >/dev/null
+  run-clang-tidy -quiet -p build/ci -j "$(nproc)" "$PWD/(src|fuzz|tools)/" >build/ci/clang-tidy.log 2>&1 ||
+    { grep -E 'error|warning' build/ci/clang-tidy.log; return 1; }
+  cppcheck --enable=warning,style,performance,portability --std=c++17 --language=c++ \
+    --inline-suppr --suppressions-list=.cppcheck-suppressions --suppress=missingIncludeSystem \
+    --error-exitcode=1 -q -j "$(nproc)" -I include -I src -I fuzz -DQKXDR_BUILDING src fuzz tools
+}
+
 stage_unit() {
   require_base
   build ci
   ctest --preset ci
 }
 
-stage_bench_build() {
+stage_asan() {
+  require_base
+  build asan
+  ctest --preset asan -j "$(nproc)"
+}
+
+stage_tsan() {
+  require_base
+  build tsan
+  ctest --preset tsan
+}
+
+stage_coverage() {
+  require_base
+  require gcovr:/usr/bin/gcovr
+  build coverage
+  find build/coverage -name '*.gcda' -delete
+  ctest --preset coverage -j "$(nproc)"
+  gcovr --root . --object-directory build/coverage --filter 'src/' --print-summary \
+    --txt build/coverage/coverage.txt --fail-under-line "$COVERAGE_MIN"
+}
+
+stage_fuzz() {
+  require clang-14:/usr/bin/clang++-14 \
+    libclang-rt-14-dev:/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
+  require_base
+  build fuzz
+  ctest --preset fuzz
+  local name log work dict
+  for name in "${FUZZERS[@]}"; do
+    log=build/fuzz/$name.log
+    work=build/fuzz/corpus/$name
+    mkdir -p "$work"
+    dict=()
+    [[ $name == text_* ]] && dict=(-dict=fuzz/text.dict)
+    # New inputs go to the build tree; a failing input is kept there.
+    if ! "build/fuzz/fuzz/${name}_fuzzer" "${dict[@]}" -max_total_time="$FUZZ_SECONDS" \
+      -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build/fuzz/ \
+      "$work" "fuzz/corpus/$name" >"$log" 2>&1; then
+      tail -n 60 "$log"
+      return 1
+    fi
+    echo "$name: $(grep -oP 'stat::number_of_executed_units: \K\d+' "$log") executions," \
+      "$(grep -oP '#\d+\s+DONE\s+cov: \K\d+' "$log") coverage points"
+  done
+}
+
+stage_large() {
+  require_base
+  local available
+  available=$(awk '/^MemAvailable:/ { print int($2 / 1048576) }' /proc/meminfo)
+  if ((available < 8)); then
+    echo "large: skipped, ${available} GiB of memory available and 8 needed"
+    return 0
+  fi
+  build ci
+  ctest --preset large
+}
+
+stage_bench-build() {
   require_base
   require libbenchmark-dev:/usr/include/benchmark/benchmark.h \
     libmsgpack-cxx-dev:/usr/include/msgpack.hpp \
@@ -52,7 +137,7 @@ stage_bench_build() {
 }
 
 stage_bench() {
-  stage_bench_build
+  stage_bench-build
   python3 bench/compare.py
 }
 
@@ -101,25 +186,38 @@ stage_package() {
   done
 }
 
+# Runs the stages in order; on exit, also after a failure, reports how long
+# each took.
+STAGE_TIMES=()
+STAGE=""
+STAGE_START=0
+report_stage_times() {
+  [[ -n $STAGE ]] && STAGE_TIMES+=("$(printf '%-9s %5d s  failed' "$STAGE" $((SECONDS - STAGE_START)))")
+  printf '%s\n' "=== stage times" "${STAGE_TIMES[@]}"
+}
+run_stages() {
+  trap report_stage_times EXIT
+  for STAGE in "$@"; do
+    echo "=== stage $STAGE"
+    STAGE_START=$SECONDS
+    "stage_$STAGE"
+    STAGE_TIMES+=("$(printf '%-9s %5d s' "$STAGE" $((SECONDS - STAGE_START)))")
+  done
+  STAGE=""
+}
+
 case ${1:-demo} in
   demo)
     require_base
     build default
     ./build/default/tools/qkxdr demo
     ;;
-  unit) stage_unit ;;
-  windows) stage_windows ;;
-  package) stage_package ;;
-  bench-build) stage_bench_build ;;
-  bench) stage_bench ;;
-  test)
-    stage_unit
-    stage_package
-    stage_windows
-    stage_bench_build
+  lint | unit | asan | tsan | coverage | fuzz | large | package | windows | bench-build | bench)
+    run_stages "$1"
     ;;
+  test) run_stages lint unit asan tsan coverage fuzz large package windows bench-build ;;
   *)
-    sed -n '2,10p' "$0" >&2
+    sed -n '2,16p' "$0" >&2
     exit 2
     ;;
 esac

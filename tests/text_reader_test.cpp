@@ -4,14 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -496,34 +494,6 @@ TEST(TextReader, RandomAndTruncatedText) {
     EXPECT_LE(successes, text.size());
     QkXDRBinaryFree(&slot);
   }
-}
-
-// Readers on four threads decode blobs at the same time from their first
-// use on; each must see the same bytes.
-TEST(TextReader, BlobsOnFourThreads) {
-  std::u16string text;
-  for (int i = 0; i < 200; ++i) text += u"'0x0123456789abcdefABCDEF',";
-  const std::vector<uint8_t> expected = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB,
-                                         0xCD, 0xEF, 0xAB, 0xCD, 0xEF};
-  std::atomic<int> ready{0};
-  std::atomic<int> mismatches{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&] {
-      ++ready;
-      while (ready < 4) std::this_thread::yield();
-      QkXDRIStream2* reader =
-          QkXDRCreateTextIStream2(text.data(), static_cast<uint32_t>(text.size()));
-      QkXDRBinary slot{};
-      while (reader->ReadBinary(&slot)) {
-        if (BlobBytes(&slot) != expected) ++mismatches;
-      }
-      QkXDRBinaryFree(&slot);
-      reader->Release();
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(mismatches, 0);
 }
 
 }  // namespace

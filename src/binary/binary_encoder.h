@@ -54,10 +54,10 @@ class BasicBinaryEncoder {
   // empty blob.
   void WriteBinary(const QkXDRBinary* blob) {
     const sbuf::binary_base* held = blob == nullptr ? nullptr : sbuf::Held(blob);
-    uint32_t size = held == nullptr ? 0 : held->size();
-    const uint8_t* data = size == 0 ? nullptr : held->data();
-    if (data == nullptr) size = 0;
-    const uint64_t room = uint64_t{Varint32Length(size)} + size;
+    uint32_t length = held == nullptr ? 0 : held->size();
+    const uint8_t* bytes = length == 0 ? nullptr : held->data();
+    if (bytes == nullptr) length = 0;
+    const uint64_t room = uint64_t{Varint32Length(length)} + length;
     uint8_t* p;
     if (Free() <= room) {
       p = StartValue(WireType::Binary, room);
@@ -70,9 +70,9 @@ class BasicBinaryEncoder {
     } else {
       p = StartInPlace(WireType::Binary);
     }
-    p = PutVarint32(p, size);
-    if (size != 0) std::memcpy(p, data, size);
-    Finish(p + size);
+    p = PutVarint32(p, length);
+    if (length != 0) std::memcpy(p, bytes, length);
+    Finish(p + length);
   }
 
   // The encoded bytes, null while there are none; valid until the next write.

@@ -24,6 +24,8 @@ class InlineBuffer {
   static_assert(kRoom > 0 && kRoom <= kMaxSize, "room must fit the size limit");
 
  public:
+  // The room is left uninitialised: only the first size() elements are read.
+  // cppcheck-suppress uninitMemberVar
   InlineBuffer() = default;
   InlineBuffer(const InlineBuffer&) = delete;
   InlineBuffer& operator=(const InlineBuffer&) = delete;
@@ -69,13 +71,13 @@ class InlineBuffer {
   QKXDR_NOINLINE void Grow(uint64_t n) {
     if (n > kMaxSize) throw std::bad_alloc();
     const uint64_t wanted = n * 3 / 2;
-    const uint32_t capacity = static_cast<uint32_t>(wanted < kMaxSize ? wanted : kMaxSize);
-    const size_t bytes = sizeof(T) * size_t{capacity};
+    const uint32_t grown = static_cast<uint32_t>(wanted < kMaxSize ? wanted : kMaxSize);
+    const size_t bytes = sizeof(T) * size_t{grown};
     void* block = on_heap() ? std::realloc(data_, bytes) : std::malloc(bytes);
     if (block == nullptr) throw std::bad_alloc();
     if (!on_heap()) std::memcpy(block, data_, sizeof(T) * size_);
     data_ = static_cast<T*>(block);
-    capacity_ = capacity;
+    capacity_ = grown;
   }
 
   uint32_t size_ = 0;

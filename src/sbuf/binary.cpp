@@ -29,10 +29,10 @@ constexpr size_t kReferencesField = 4;
 }  // namespace
 
 shallow_binary::shallow_binary(const uint8_t* p, const uint8_t* e) {
-  uint32_t size;
-  data_ = qkxdr::impl::GetVarint32(p, e, &size);
+  uint32_t length;
+  data_ = qkxdr::impl::GetVarint32(p, e, &length);
   const auto left = static_cast<size_t>(e - data_);
-  size_ = size < left ? size : static_cast<uint32_t>(left);
+  size_ = length < left ? length : static_cast<uint32_t>(left);
 }
 
 binary_base* shallow_binary::clone(QkXDRBinary* storage) const {

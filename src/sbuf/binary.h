@@ -51,6 +51,7 @@ class deep_binary final : public binary_base {
   explicit deep_binary(uint32_t n);
   // Shares other's block.
   deep_binary(const deep_binary& other);
+  deep_binary& operator=(const deep_binary&) = delete;
   ~deep_binary() override;
 
   binary_base* clone(QkXDRBinary* storage) const override;

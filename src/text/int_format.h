@@ -4,6 +4,7 @@
 #ifndef QKXDR_SRC_TEXT_INT_FORMAT_H_
 #define QKXDR_SRC_TEXT_INT_FORMAT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -38,7 +39,7 @@ inline uint32_t DecimalLength(uint32_t v) {
 
 // Writes the two digits of n < 100 at p.
 inline void PutDigitPair(char16_t* p, uint32_t n) {
-  std::memcpy(p, kDigitPairs + 2 * n, 2 * sizeof(char16_t));
+  std::memcpy(p, kDigitPairs + 2 * size_t{n}, 2 * sizeof(char16_t));
 }
 
 // Writes the 8 digits of v < 10^8, leading zeros included, at p.

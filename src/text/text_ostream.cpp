@@ -128,8 +128,8 @@ void QkXDRTextOStreamImp<I>::AppendNumber(char16_t* (*format)(T, char16_t*), T v
     out.ResizeWithin(static_cast<uint32_t>(format(v, p) - out.data()));
     return;
   }
-  char16_t text[kNumberScratch];
-  AppendValue(text, static_cast<uint32_t>(format(v, text) - text));
+  char16_t scratch[kNumberScratch];
+  AppendValue(scratch, static_cast<uint32_t>(format(v, scratch) - scratch));
 }
 
 template <typename I>

@@ -23,6 +23,7 @@ bool IsClosingBracket(char16_t c) { return c == u']' || c == u'}'; }
 
 }  // namespace
 
+// cppcheck-suppress uninitMemberVar ; TextValue initialises its own members
 TextTokenizer::TextTokenizer(ContainerKind root) { containers_.Push(root); }
 
 const char16_t* TextTokenizer::Step(const char16_t* cur, const char16_t* end) {

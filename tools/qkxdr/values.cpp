@@ -86,8 +86,14 @@ bool SameValue(const Value& a, const Value& b) {
   switch (a.type) {
     case QkXDRType2::Int:
       return a.integer == b.integer;
-    case QkXDRType2::Double:
-      return std::memcmp(&a.real, &b.real, sizeof a.real) == 0;
+    case QkXDRType2::Double: {
+      // Bit for bit: NaN payloads and the sign of zero count.
+      uint64_t x;
+      uint64_t y;
+      std::memcpy(&x, &a.real, sizeof x);
+      std::memcpy(&y, &b.real, sizeof y);
+      return x == y;
+    }
     case QkXDRType2::String:
       return a.text == b.text;
     case QkXDRType2::Binary:

@@ -27,7 +27,8 @@ class Blob {
  public:
   Blob() = default;
   Blob(const Blob& other) { QkXDRBinaryCopy(&slot_, &other.slot_); }
-  Blob& operator=(const Blob& other) {
+  // A slot copied onto itself stays as it was.
+  Blob& operator=(const Blob& other) {  // NOLINT(cert-oop54-cpp)
     QkXDRBinaryCopy(&slot_, &other.slot_);
     return *this;
   }
