@@ -117,18 +117,18 @@ class BasicBinaryEncoder {
   // much is free: the buffer cannot grow, so the run and the tag byte change
   // at once. The caller then writes the payload and calls Finish.
   uint8_t* StartInPlace(WireType t) {
-    uint8_t* data = buffer_.data();
-    uint32_t size = buffer_.size();
+    uint8_t* const bytes = buffer_.data();
+    uint32_t used = buffer_.size();
     if (run_.Continues(t)) {
       run_.Add(t);
-      data[tag_index_] = run_.TagByte();
+      bytes[tag_index_] = run_.TagByte();
     } else {
       CatchUpTag();  // the run that ends may be one of blobs
       run_.Add(t);
-      tag_index_ = size;
-      data[size++] = run_.TagByte();
+      tag_index_ = used;
+      bytes[used++] = run_.TagByte();
     }
-    return data + size;
+    return bytes + used;
   }
 
   // Ends the buffer at `end`, after a payload written in place.

@@ -129,7 +129,8 @@ void QkXDRTextOStreamImp<I>::AppendNumber(char16_t* (*format)(T, char16_t*), T v
     return;
   }
   char16_t scratch[kNumberScratch];
-  AppendValue(scratch, static_cast<uint32_t>(format(v, scratch) - scratch));
+  const char16_t* end = format(v, scratch);
+  AppendValue(scratch, static_cast<uint32_t>(end - scratch));
 }
 
 template <typename I>
