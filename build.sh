@@ -11,6 +11,8 @@
 #   ./build.sh large     the tests labelled "large" (inputs of hundreds of MiB, 4 GiB output)
 #   ./build.sh package   install into build/package, build and run examples/ against it
 #   ./build.sh windows   cross-build both Windows DLLs; their checks, and the suite under Wine
+#   ./build.sh bench-build  build the benchmarks against msgpack-c and RapidJSON
+#   ./build.sh bench     build and run them; the table of ratios (not part of test; under 5 min)
 # Missing Debian packages are installed with apt-get when run as root.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -125,6 +127,20 @@ stage_large() {
   ctest --preset large
 }
 
+stage_bench-build() {
+  require_base
+  require libbenchmark-dev:/usr/include/benchmark/benchmark.h \
+    libmsgpack-cxx-dev:/usr/include/msgpack.hpp \
+    rapidjson-dev:/usr/include/rapidjson/reader.h \
+    python3:/usr/bin/python3
+  build bench
+}
+
+stage_bench() {
+  stage_bench-build
+  python3 bench/compare.py
+}
+
 stage_windows() {
   require_base
   require g++-mingw-w64-i686:/usr/bin/i686-w64-mingw32-g++-posix \
@@ -196,10 +212,12 @@ case ${1:-demo} in
     build default
     ./build/default/tools/qkxdr demo
     ;;
-  lint | unit | asan | tsan | coverage | fuzz | large | package | windows) run_stages "$1" ;;
-  test) run_stages lint unit asan tsan coverage fuzz large package windows ;;
+  lint | unit | asan | tsan | coverage | fuzz | large | package | windows | bench-build | bench)
+    run_stages "$1"
+    ;;
+  test) run_stages lint unit asan tsan coverage fuzz large package windows bench-build ;;
   *)
-    sed -n '2,14p' "$0" >&2
+    sed -n '2,16p' "$0" >&2
     exit 2
     ;;
 esac

@@ -2,6 +2,8 @@
 // and growth, and writes that cannot fit.
 
 #include <gtest/gtest.h>
+#include <random>
+#include <string>
 
 #include <cmath>
 #include <cstdint>
@@ -18,7 +20,7 @@ using qkxdr::impl::BasicBinaryEncoder;
 using qkxdr::impl::BinaryEncoder;
 
 template <typename Encoder>
-Bytes Output(const Encoder& encoder) {
+Bytes Output(Encoder& encoder) {
   return Bytes(encoder.data(), encoder.data() + encoder.size());
 }
 
@@ -157,6 +159,7 @@ TEST(BinaryWriter, AWriteBeyondTheSizeLimitChangesNothing) {
     EXPECT_EQ(encoder.size(), kLimit);
   }
 }
+
 
 }  // namespace
 }  // namespace test_values

@@ -2,6 +2,7 @@
 // every truncation point of their input.
 
 #include <gtest/gtest.h>
+#include <random>
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +13,7 @@
 
 #include "binary/coding.h"
 #include "binary/skip.h"
+#include "binary/varint_word.h"
 #include "test_values.h"
 
 namespace qkxdr::impl {
@@ -122,6 +124,39 @@ TEST(Skip, EdgeCounts) {
   const Bytes huge_blob = Hex("7F 7F 7F 7F 8F 00");
   EXPECT_EQ(SkipBlob(huge_blob.data(), huge_blob.data() + huge_blob.size()),
             huge_blob.data() + huge_blob.size());
+}
+
+// The word-at-a-time varints give the bytes and values of the one-byte-at-a-
+// time ones, for values of every bit length and whatever follows the varint.
+TEST(Coding, WordVarintsMatchByteVarints) {
+  std::mt19937_64 rng(5);
+  for (int bits = 0; bits <= 64; ++bits) {
+    for (int round = 0; round < 50; ++round) {
+      const uint64_t v = bits == 0 ? 0 : (rng() | uint64_t{1} << 63) >> (64 - bits);
+      Bytes expected(kMaxVarint64);
+      expected.resize(PutVarint64(expected.data(), v) - expected.data());
+      Bytes room(kMaxVarint64 + kWordSize, 0xEE);
+      const size_t written = PutVarintInRoom(room.data(), v) - room.data();
+      ASSERT_EQ(Bytes(room.begin(), room.begin() + written), expected) << v;
+      if (bits <= 32) {
+        const auto v32 = static_cast<uint32_t>(v);
+        ASSERT_EQ(PutVarintInRoom(room.data(), v32) - room.data(), static_cast<ptrdiff_t>(written));
+        ASSERT_EQ(Bytes(room.begin(), room.begin() + written), expected) << v;
+      }
+
+      // Decoding, with eight bytes of anything after the varint's start.
+      Bytes data = expected;
+      for (int i = 0; i < kWordSize; ++i) data.push_back(static_cast<uint8_t>(rng()));
+      uint64_t value = 0;
+      const uint8_t* after = GetVarintWord(data.data(), &value);
+      if (expected.size() > static_cast<size_t>(kWordSize)) {
+        EXPECT_EQ(after, nullptr) << v;
+      } else {
+        EXPECT_EQ(after, data.data() + expected.size()) << v;
+        EXPECT_EQ(value, v);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "test_util.h"
+#include "text/number_scan.h"
 
 namespace qkxdr::impl {
 namespace {
@@ -234,6 +235,86 @@ TEST(TextTokenizer, TenThousandLevels) {
   EXPECT_EQ(steps[2 * kLevels], "]");
   EXPECT_EQ(steps[2 * kLevels + 1], "]") << "closes the root";
   EXPECT_TRUE(tokenizer.containers().empty());
+}
+
+// Digit runs are read several units at a time where enough text is left:
+// runs of every length up to past two such groups, with each unit after
+// them, at the end of the text or not, give the count and the value modulo
+// 2^64 that reading digit by digit gives.
+TEST(TextTokenizer, DigitRunsMatchDigitByDigit) {
+  std::mt19937 random(17);
+  // "/" and ":" are the units on either side of the digits.
+  const char16_t kAfter[] = {u'\0', u'/', u':', u'.', u'e', u'\uFF10'};
+  for (size_t length = 0; length <= 30; ++length) {
+    for (const char16_t after : kAfter) {
+      for (const bool more : {false, true}) {
+        std::u16string digits(length, u'0');
+        for (char16_t& unit : digits) unit = static_cast<char16_t>(u'0' + random() % 10);
+        uint64_t expected = 0;
+        for (const char16_t unit : digits) expected = expected * 10 + (unit - u'0');
+        if (after == u'\0' && more) continue;  // more digits would extend the run
+        std::u16string text = u"-" + digits;
+        if (after != u'\0') text += after;
+        if (more) text += u"123456789";
+        const auto copy = ExactCopy(text);
+        DigitRun run;
+        const char16_t* next = ReadDigitRun(copy.get(), copy.get() + text.size(), &run);
+        SCOPED_TRACE(Printable(text));
+        EXPECT_EQ(next, copy.get() + 1 + length);
+        EXPECT_EQ(run.count, length);
+        EXPECT_EQ(run.accumulator, expected);
+        EXPECT_TRUE(run.negative);
+        if (HasFailure()) return;
+      }
+    }
+  }
+}
+
+// Fractions take their power of ten from a table: up to past its end they
+// equal the sum of the whole number and digits times 1 / 10^count.
+TEST(TextTokenizer, FractionsOfEveryLength) {
+  std::mt19937 random(23);
+  for (size_t length = 1; length <= 30; ++length) {
+    std::u16string fraction(length, u'0');
+    for (char16_t& unit : fraction) unit = static_cast<char16_t>(u'0' + random() % 10);
+    uint64_t digits = 0;
+    for (const char16_t unit : fraction) digits = digits * 10 + (unit - u'0');
+    double power = 1;  // ten to the length, by repeated squaring as specified
+    for (double b = 10, k = static_cast<double>(length); k >= 1; k = std::floor(k / 2), b *= b) {
+      if (std::fmod(k, 2) == 1) power *= b;
+    }
+    const double expected = -(12 + static_cast<double>(static_cast<int64_t>(digits)) * (1 / power));
+    EXPECT_EQ(Tokenize(u"-12." + fraction), std::vector<std::string>{"r:" + DoubleText(expected)})
+        << length;
+  }
+}
+
+// Strings are searched for their closing quote or a backslash several units
+// at a time: one at any position of strings of every length up to past two
+// rounds of that search, terminated or not, splits them where it should.
+TEST(TextTokenizer, StringStopsAtEveryPosition) {
+  for (size_t length = 0; length <= 70; ++length) {
+    // Capitals: none of them has an escape of its own.
+    std::u16string body(length, u'X');
+    for (size_t i = 0; i < length; ++i) body[i] = static_cast<char16_t>(u'A' + i % 26);
+    EXPECT_EQ(Tokenize(u"'" + body + u"'"), std::vector<std::string>{"s:" + Printable(body)});
+    EXPECT_EQ(Tokenize(u"'" + body), std::vector<std::string>{"s:" + Printable(body)});
+    for (size_t at = 0; at < length; ++at) {
+      std::u16string escaped = body;
+      escaped[at] = u'\\';
+      // The unit after a backslash stands for itself; the closing quote too,
+      // and the string then runs to the end.
+      std::u16string decoded = body.substr(0, at) + body.substr(at + 1);
+      if (at + 1 == length) decoded += u"'";
+      EXPECT_EQ(Tokenize(u"'" + escaped + u"'"),
+                std::vector<std::string>{"s:" + Printable(decoded)})
+          << length << " " << at;
+      std::u16string quoted = body;
+      quoted[at] = u'\'';
+      EXPECT_EQ(Tokenize(u"'" + quoted + u"'").front(), "s:" + Printable(body.substr(0, at)))
+          << length << " " << at;
+    }
+  }
 }
 
 // Random text, heavy in the format's punctuation, in exact-size blocks:

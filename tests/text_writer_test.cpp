@@ -149,5 +149,63 @@ TEST(TextWriter, OversizedWriteLeavesTheText) {
   w->Release();
 }
 
+// Strings are copied in runs between escapes, several units at a time: an
+// escape at any position of strings of every length up to past four runs,
+// and plain units on either side of it, come out as escaping unit by unit
+// gives.
+TEST(TextWriter, EscapesAtEveryPosition) {
+  const std::u16string escaped = u"\"'\\\n\r";
+  const std::u16string letters = u"\"'\\nr";
+  for (size_t length = 1; length <= 41; ++length) {
+    for (size_t at = 0; at <= length; ++at) {
+      for (size_t e = 0; e < escaped.size(); ++e) {
+        // Plain units that differ from the escaped ones by one bit.
+        std::u16string s(length, u'#');
+        for (size_t i = 0; i < length; ++i) s[i] = static_cast<char16_t>(u'(' + i % 8);
+        std::u16string expected = u"\"" + s.substr(0, at);
+        if (at < length) {
+          s[at] = escaped[e];
+          expected += std::u16string{u'\\', letters[e]} + s.substr(at + 1);
+        }
+        expected += u"\"";
+        SCOPED_TRACE(testing::Message() << "length " << length << " escape at " << at);
+        EXPECT_EQ(Written(QkXDRCreateTextOStream2(), {Str(s)}), expected);
+        if (at == length) break;  // no escape: once is enough
+      }
+    }
+  }
+}
+
+// Integers of every length, written in a row, match the standard library's
+// decimal form.
+TEST(TextWriter, IntegersMatchStandardDecimal) {
+  std::mt19937_64 rng(11);
+  QkXDROStream2* w = QkXDRCreateTextOStream2();
+  std::u16string expected;
+  for (int i = 0; i < 20000; ++i) {
+    const int shift = static_cast<int>(rng() % 64);
+    const bool wide = i % 2 == 0;
+    const int64_t v = static_cast<int64_t>(rng()) >> shift;
+    const int64_t written = wide ? v : static_cast<int32_t>(v);
+    if (wide) {
+      w->WriteInt64(written);
+    } else {
+      w->WriteInt(static_cast<int32_t>(written));
+    }
+    if (i != 0) expected += u',';
+    for (char c : std::to_string(written)) expected += static_cast<char16_t>(c);
+  }
+  for (uint64_t p = 1; p <= 1000000000000000000; p *= 10) {
+    for (const int64_t v :
+         {static_cast<int64_t>(p), static_cast<int64_t>(p) - 1, -static_cast<int64_t>(p)}) {
+      w->WriteInt64(v);
+      expected += u',';
+      for (char c : std::to_string(v)) expected += static_cast<char16_t>(c);
+    }
+  }
+  EXPECT_EQ(Text(w), expected);
+  w->Release();
+}
+
 }  // namespace
 }  // namespace test_values

@@ -4,6 +4,8 @@
 
 #include "binary/coding.h"
 #include "binary/skip.h"
+#include "binary/unit_varints.h"
+#include "binary/varint_word.h"
 #include "library/assert.h"
 #include "library/truncate.h"
 #include "sbuf/binary.h"
@@ -62,9 +64,8 @@ bool BinaryDecoder::ReadBinary(QkXDRBinary* slot) {
   uint32_t size;
   const uint8_t* data = GetVarint32(dc.p, dc.l, &size);
   if (!VarintComplete(dc.p, data) || size > static_cast<size_t>(dc.l - data)) return false;
-  const sbuf::shallow_binary view(data, size);
-  sbuf::Assign(slot, &view);
-  Advance(view.end());
+  sbuf::AssignView(slot, data, size);
+  Advance(data + size);
   return true;
 }
 
@@ -108,8 +109,11 @@ bool BinaryDecoder::ReadNumber(T* v) {
   const uint8_t* next;
   if (run.type == WireType::Int) {
     uint64_t u;
-    next = GetVarint64(dc.p, dc.l, &u);
-    if (!VarintComplete(dc.p, next)) return false;
+    next = dc.l - dc.p >= kWordSize ? GetVarintWord(dc.p, &u) : nullptr;
+    if (next == nullptr) {
+      next = GetVarint64(dc.p, dc.l, &u);
+      if (!VarintComplete(dc.p, next)) return false;
+    }
     *v = FromInt(u);
   } else if (run.type == WireType::Double) {
     if (!DoubleComplete(dc.p, dc.l)) return false;
@@ -133,11 +137,7 @@ bool BinaryDecoder::ReadUnits(QkXDRAllocator* allocator) {
   if (out == nullptr) {
     f = SkipVarints(f, dc.l, n);
   } else {
-    for (uint32_t i = 0; i < n && f < dc.l; ++i) {
-      uint16_t unit;
-      f = GetVarint16(f, dc.l, &unit);
-      out[i] = static_cast<Unit>(unit);
-    }
+    f = GetUnitVarints(f, dc.l, out, n);
   }
   // Positions only grow and the loop stops at the end of the input, so one
   // check after it covers every unit.

@@ -7,13 +7,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <type_traits>
 
 #include "QkXDR.h"
 #include "binary/coding.h"
 #include "binary/run_state.h"
+#include "binary/unit_varints.h"
+#include "binary/varint_word.h"
+#include "library/compiler.h"
 #include "library/inline_buffer.h"
+#include "library/string_length.h"
 #include "sbuf/binary.h"
 
 namespace qkxdr::impl {
@@ -35,10 +38,13 @@ class BasicBinaryEncoder {
 
   void WriteInt(int32_t v) { WriteVarint(WireType::Int, ZigZag32(v)); }
   void WriteInt64(int64_t v) { WriteVarint(WireType::Int, ZigZag64(v)); }
-  void WriteDouble(double v) { PutDouble(StartValue(WireType::Double, kDoubleSize), v); }
+  void WriteDouble(double v) {
+    if (Free() < kInPlaceRoom) return WriteDoubleGrowing(v);
+    Finish(PutDouble(StartInPlace(WireType::Double), v));
+  }
 
-  void BeginArray() { StartValue(WireType::ArrayBegin, 0); }
-  void EndArray() { StartValue(WireType::ArrayEnd, 0); }
+  void BeginArray() { WriteMarker(WireType::ArrayBegin); }
+  void EndArray() { WriteMarker(WireType::ArrayEnd); }
 
   // Zero-terminated strings; a null pointer is written as an empty string.
   void WriteString(const char16_t* s) { WriteUnits(s); }
@@ -51,13 +57,29 @@ class BasicBinaryEncoder {
     uint32_t length = held == nullptr ? 0 : held->size();
     const uint8_t* bytes = length == 0 ? nullptr : held->data();
     if (bytes == nullptr) length = 0;
-    uint8_t* p = StartValue(WireType::Binary, uint64_t{Varint32Length(length)} + length);
+    const uint64_t room = uint64_t{Varint32Length(length)} + length;
+    uint8_t* p;
+    if (Free() <= room) {
+      p = StartValue(WireType::Binary, room);
+    } else if (run_.Continues(WireType::Binary)) {
+      // The payloads of a run of blobs push its tag byte out of the cache;
+      // rewriting it for each one would stall the copy behind it.
+      run_.Add(WireType::Binary);
+      tag_behind_ = true;
+      p = buffer_.data() + buffer_.size();
+    } else {
+      p = StartInPlace(WireType::Binary);
+    }
     p = PutVarint32(p, length);
     if (length != 0) std::memcpy(p, bytes, length);
+    Finish(p + length);
   }
 
   // The encoded bytes, null while there are none; valid until the next write.
-  const uint8_t* data() const { return buffer_.size() == 0 ? nullptr : buffer_.data(); }
+  const uint8_t* data() {
+    CatchUpTag();
+    return buffer_.size() == 0 ? nullptr : buffer_.data();
+  }
   uint32_t size() const { return buffer_.size(); }
   const OutputBuffer& buffer() const { return buffer_; }
 
@@ -67,6 +89,7 @@ class BasicBinaryEncoder {
   // or the tag byte change, so a failed growth leaves the stream as it was. A
   // caller that writes less than `room` trims the buffer afterwards.
   uint8_t* StartValue(WireType t, uint64_t room) {
+    CatchUpTag();
     RunState run = run_;
     const bool opens = run.Add(t);
     const uint32_t tag_index = opens ? buffer_.size() : tag_index_;
@@ -77,21 +100,86 @@ class BasicBinaryEncoder {
     return payload;
   }
 
+  // Stores the open run's tag byte where a run of blobs left it behind. Every
+  // other write, and the bytes asked for, see it up to date.
+  void CatchUpTag() {
+    if (!tag_behind_) return;
+    buffer_[tag_index_] = run_.TagByte();
+    tag_behind_ = false;
+  }
+
+  // Room in which a tag byte and any payload of a number fit.
+  static constexpr uint32_t kInPlaceRoom = 1 + kMaxVarint64;
+
+  uint32_t Free() const { return buffer_.capacity() - buffer_.size(); }
+
+  // StartValue for a payload of at most kInPlaceRoom - 1 bytes when that
+  // much is free: the buffer cannot grow, so the run and the tag byte change
+  // at once. The caller then writes the payload and calls Finish.
+  uint8_t* StartInPlace(WireType t) {
+    uint8_t* const bytes = buffer_.data();
+    uint32_t used = buffer_.size();
+    if (run_.Continues(t)) {
+      run_.Add(t);
+      bytes[tag_index_] = run_.TagByte();
+    } else {
+      CatchUpTag();  // the run that ends may be one of blobs
+      run_.Add(t);
+      tag_index_ = used;
+      bytes[used++] = run_.TagByte();
+    }
+    return bytes + used;
+  }
+
+  // Ends the buffer at `end`, after a payload written in place.
+  void Finish(const uint8_t* end) {
+    buffer_.ResizeWithin(static_cast<uint32_t>(end - buffer_.data()));
+  }
+
   // An integer's varint, encoded straight into the room made for it.
   template <typename T>
   void WriteVarint(WireType t, T v) {
+    if (Free() < kInPlaceRoom) return WriteVarintGrowing(t, v);
+    Finish(PutVarintInRoom(StartInPlace(t), v));
+  }
+
+  void WriteMarker(WireType t) {
+    if (Free() < kInPlaceRoom) return WriteMarkerGrowing(t);
+    Finish(StartInPlace(t));
+  }
+
+  // The same, when the buffer may have to grow: it grows to the exact size.
+  template <typename T>
+  QKXDR_NOINLINE void WriteVarintGrowing(WireType t, T v) {
     PutVarint(StartValue(t, VarintLength(v)), v);
   }
+  QKXDR_NOINLINE void WriteDoubleGrowing(double v) {
+    PutDouble(StartValue(WireType::Double, kDoubleSize), v);
+  }
+  QKXDR_NOINLINE void WriteMarkerGrowing(WireType t) { StartValue(t, 0); }
 
   // The unit count, then each unit as a varint of the unit's own width.
   template <typename Unit>
   void WriteUnits(const Unit* s) {
-    using Code = std::make_unsigned_t<Unit>;
-    const size_t n = s == nullptr ? 0 : std::char_traits<Unit>::length(s);
+    const size_t n = StringLength(s);
+    // In place when the tag byte and the longest encoding fit.
+    if (Free() < 1 + LongestUnits<Unit>(n)) return WriteUnitsGrowing(s, n);
+    uint8_t* p = PutVarint32(StartInPlace(WireType::String), static_cast<uint32_t>(n));
+    Finish(PutUnitVarints(s, n, p));
+  }
+
+  template <typename Unit>
+  QKXDR_NOINLINE void WriteUnitsGrowing(const Unit* s, size_t n) {
     uint8_t* p = StartValue(WireType::String, StringRoom(s, n));
     p = PutVarint32(p, static_cast<uint32_t>(n));
-    for (size_t i = 0; i < n; ++i) p = PutVarint(p, static_cast<Code>(s[i]));
-    buffer_.Resize(static_cast<uint32_t>(p - buffer_.data()));
+    buffer_.Resize(static_cast<uint32_t>(PutUnitVarints(s, n, p) - buffer_.data()));
+  }
+
+  // Bytes of the longest encoding of n units, count included.
+  template <typename Unit>
+  static uint64_t LongestUnits(size_t n) {
+    constexpr uint64_t kMaxUnit = sizeof(Unit) == 1 ? kMaxVarint8 : kMaxVarint16;
+    return kMaxVarint32 + kMaxUnit * uint64_t{n};
   }
 
   // Room to reserve for a string of n units: its longest possible encoding
@@ -102,8 +190,7 @@ class BasicBinaryEncoder {
   template <typename Unit>
   uint64_t StringRoom(const Unit* s, size_t n) const {
     using Code = std::make_unsigned_t<Unit>;
-    constexpr uint64_t kMaxUnit = sizeof(Unit) == 1 ? kMaxVarint8 : kMaxVarint16;
-    const uint64_t longest = kMaxVarint32 + kMaxUnit * n;
+    const uint64_t longest = LongestUnits<Unit>(n);
     if (buffer_.size() + uint64_t{1} + longest <= buffer_.capacity()) return longest;
     uint64_t exact = VarintLength(uint64_t{n});
     for (size_t i = 0; i < n; ++i) exact += Varint32Length(static_cast<Code>(s[i]));
@@ -113,6 +200,7 @@ class BasicBinaryEncoder {
   OutputBuffer buffer_;
   RunState run_;
   uint32_t tag_index_ = 0;
+  bool tag_behind_ = false;  // the tag byte lags run_ (see WriteBinary)
 };
 
 using BinaryEncoder = BasicBinaryEncoder<UINT32_MAX>;

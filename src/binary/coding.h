@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace qkxdr::impl {
 
@@ -23,6 +24,29 @@ constexpr int kMaxVarint16 = 3;
 constexpr int kMaxVarint32 = 5;
 constexpr int kMaxVarint64 = 10;
 constexpr size_t kDoubleSize = 8;
+
+// Bytes of a 64-bit word. Words are stored and loaded byte by byte, least
+// significant first, written as folds over the byte indices rather than
+// loops: compilers make each one move on little-endian machines, with no loop
+// to unroll first.
+constexpr int kWordSize = 8;
+using WordBytes = std::make_index_sequence<kWordSize>;
+
+template <size_t... I>
+inline void StoreWord(uint8_t* dst, uint64_t x, std::index_sequence<I...>) {
+  ((dst[I] = static_cast<uint8_t>(x >> (8 * I))), ...);
+}
+
+// Stores x at dst, least significant byte first.
+inline void StoreWord(uint8_t* dst, uint64_t x) { StoreWord(dst, x, WordBytes{}); }
+
+template <size_t... I>
+inline uint64_t LoadWord(const uint8_t* p, std::index_sequence<I...>) {
+  return ((uint64_t{p[I]} << (8 * I)) | ...);
+}
+
+// The 8 bytes at p, least significant first.
+inline uint64_t LoadWord(const uint8_t* p) { return LoadWord(p, WordBytes{}); }
 
 template <typename T>
 inline uint8_t* PutVarint(uint8_t* dst, T v) {
@@ -56,7 +80,7 @@ inline uint32_t Varint32Length(uint32_t v) { return VarintLength(v); }
 inline uint8_t* PutDouble(uint8_t* dst, double v) {
   uint64_t bits;
   std::memcpy(&bits, &v, sizeof bits);
-  for (size_t i = 0; i < kDoubleSize; ++i) dst[i] = static_cast<uint8_t>(bits >> (8 * i));
+  StoreWord(dst, bits);
   return dst + kDoubleSize;
 }
 
@@ -129,8 +153,7 @@ inline const uint8_t* GetDouble(const uint8_t* p, const uint8_t* e, double* valu
     *value = 0.0;
     return e;
   }
-  uint64_t bits = 0;
-  for (size_t i = 0; i < kDoubleSize; ++i) bits |= uint64_t{p[i]} << (8 * i);
+  const uint64_t bits = LoadWord(p);
   std::memcpy(value, &bits, sizeof bits);
   return p + kDoubleSize;
 }

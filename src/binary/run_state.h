@@ -33,9 +33,13 @@ struct RunState {
     count = 0;
   }
 
+  // Writer side: whether a value of type t joins the run rather than
+  // opening a new one.
+  bool Continues(WireType t) const { return t == type && count < kMaxRunLength; }
+
   // Writer side: counts one value of type t; true when it opens a new run.
   bool Add(WireType t) {
-    if (t == type && count < kMaxRunLength) {
+    if (Continues(t)) {
       ++count;
       return false;
     }

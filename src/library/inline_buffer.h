@@ -5,9 +5,12 @@
 #define QKXDR_SRC_LIBRARY_INLINE_BUFFER_H_
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <type_traits>
+
+#include "library/compiler.h"
 
 namespace qkxdr::impl {
 
@@ -27,7 +30,7 @@ class InlineBuffer {
   InlineBuffer(const InlineBuffer&) = delete;
   InlineBuffer& operator=(const InlineBuffer&) = delete;
   ~InlineBuffer() {
-    if (data_ != room_) delete[] data_;
+    if (data_ != room_) std::free(data_);
   }
 
   uint32_t size() const { return size_; }
@@ -44,6 +47,9 @@ class InlineBuffer {
     size_ = static_cast<uint32_t>(n);
   }
 
+  // Sets the size to n, which must not exceed the capacity.
+  void ResizeWithin(uint32_t n) { size_ = n; }
+
   // Adds k elements at the end; returns where they start.
   T* Extend(uint64_t k) {
     const uint32_t old_size = size_;
@@ -59,14 +65,18 @@ class InlineBuffer {
   void PushBack(T item) { *Extend(1) = item; }
 
  private:
-  void Grow(uint64_t n) {
+  // A heap block grows with realloc, which moves the contents only when it
+  // cannot extend the block in place (large blocks are remapped, not copied).
+  // Out of line: callers that only append stay small.
+  QKXDR_NOINLINE void Grow(uint64_t n) {
     if (n > kMaxSize) throw std::bad_alloc();
     const uint64_t wanted = n * 3 / 2;
     const uint32_t grown = static_cast<uint32_t>(wanted < kMaxSize ? wanted : kMaxSize);
-    T* block = new T[grown];
-    if (size_ != 0) std::memcpy(block, data_, sizeof(T) * size_);
-    if (data_ != room_) delete[] data_;
-    data_ = block;
+    const size_t bytes = sizeof(T) * size_t{grown};
+    void* block = on_heap() ? std::realloc(data_, bytes) : std::malloc(bytes);
+    if (block == nullptr) throw std::bad_alloc();
+    if (!on_heap()) std::memcpy(block, data_, sizeof(T) * size_);
+    data_ = static_cast<T*>(block);
     capacity_ = grown;
   }
 

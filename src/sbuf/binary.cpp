@@ -97,4 +97,9 @@ void Assign(QkXDRBinary* dst, const binary_base* src) {
   if (src != nullptr) src->clone(dst);
 }
 
+void AssignView(QkXDRBinary* dst, const void* data, uint32_t size) {
+  Empty(dst);
+  new (dst) shallow_binary(data, size);
+}
+
 }  // namespace sbuf

@@ -76,6 +76,10 @@ void Empty(QkXDRBinary* slot);
 // storage that holds src.
 void Assign(QkXDRBinary* dst, const binary_base* src);
 
+// Makes dst a view on (data, size): Assign of such a view, without one to
+// copy from.
+void AssignView(QkXDRBinary* dst, const void* data, uint32_t size);
+
 }  // namespace sbuf
 
 #endif  // QKXDR_SRC_SBUF_BINARY_H_

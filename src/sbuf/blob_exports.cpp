@@ -8,8 +8,7 @@
 extern "C" {
 
 QKXDR_API void QkXDRBinaryAttach(QkXDRBinary* dst, const void* data, uint32_t size) {
-  const sbuf::shallow_binary view(data, size);
-  sbuf::Assign(dst, &view);
+  sbuf::AssignView(dst, data, size);
 }
 
 QKXDR_API void QkXDRBinaryCopy(QkXDRBinary* dst, const QkXDRBinary* src) {

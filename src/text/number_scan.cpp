@@ -1,12 +1,16 @@
 #include "text/number_scan.h"
 
+#include <array>
+#include <cstring>
+
 #include "text/char_class.h"
+#include "text/digit_scan.h"
 
 namespace qkxdr::impl {
 namespace {
 
 // Ten to the power k, by repeated squaring.
-double PowerOfTenMagnitude(uint32_t k) {
+constexpr double PowerOfTenMagnitude(uint32_t k) {
   double r = 1;
   double b = 10;
   while (true) {
@@ -17,28 +21,33 @@ double PowerOfTenMagnitude(uint32_t k) {
   }
 }
 
-}  // namespace
+// 1 / PowerOfTenMagnitude(k) for the fractions of up to 24 digits, worked
+// out once: the division is the slow part of reading a fraction.
+constexpr uint32_t kFractionTable = 25;
 
-const char16_t* ReadDigitRun(const char16_t* cur, const char16_t* end, DigitRun* run) {
-  *run = DigitRun{};
-  if (cur >= end) return cur;
-  if (*cur == u'-') {
-    run->negative = true;
-    ++cur;
-  } else if (*cur == u'+') {
-    ++cur;
-  }
-  const char16_t* const digits = cur;
-  uint64_t accumulator = 0;
-  for (; cur < end; ++cur) {
-    const uint32_t digit = static_cast<uint32_t>(*cur) - u'0';
-    if (digit > 9) break;
-    accumulator = accumulator * 10 + digit;
-  }
-  run->count = static_cast<uint32_t>(cur - digits);
-  run->accumulator = accumulator;
-  return cur;
+constexpr std::array<double, kFractionTable> BuildInversePowersOfTen() {
+  std::array<double, kFractionTable> inverses{};
+  for (uint32_t k = 0; k < kFractionTable; ++k) inverses[k] = 1 / PowerOfTenMagnitude(k);
+  return inverses;
 }
+
+constexpr std::array<double, kFractionTable> kInversePowersOfTen = BuildInversePowersOfTen();
+
+double InversePowerOfTen(uint32_t k) {
+  return k < kFractionTable ? kInversePowersOfTen[k] : 1 / PowerOfTenMagnitude(k);
+}
+
+// -f when `negative`, else f, by flipping the sign bit: signs are as likely as
+// not, and a branch on them would be mispredicted.
+double NegatedIf(bool negative, double f) {
+  uint64_t bits;
+  std::memcpy(&bits, &f, sizeof bits);
+  bits ^= uint64_t{negative} << 63;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+}  // namespace
 
 double PowerOfTen(int32_t n) {
   if (n >= 0) return PowerOfTenMagnitude(static_cast<uint32_t>(n));
@@ -48,10 +57,15 @@ double PowerOfTen(int32_t n) {
 const char16_t* ScanNumber(const char16_t* cur, const char16_t* end, TextValue* value) {
   DigitRun whole;
   cur = ReadDigitRun(cur, end, &whole);
-  bool real = false;
-  double x = static_cast<double>(whole.SignedValue());
+  // A plain integer, the common case, is done as soon as its digits are.
+  if (cur == end || (*cur != u'.' && *cur != u'e' && *cur != u'E')) {
+    value->kind = TextValueKind::Integer;
+    value->integer = whole.SignedValue();
+    return cur;
+  }
 
-  if (cur < end && *cur == u'.') {
+  double x = static_cast<double>(whole.SignedValue());
+  if (*cur == u'.') {
     ++cur;
     const bool has_fraction = cur < end && IsDigit(*cur);
     if (!has_fraction && whole.count == 0) {
@@ -61,18 +75,16 @@ const char16_t* ScanNumber(const char16_t* cur, const char16_t* end, TextValue* 
       value->integer = 0;
       return cur;
     }
-    real = true;
     if (has_fraction) {
       DigitRun fraction;
       cur = ReadDigitRun(cur, end, &fraction);
       const double digits = static_cast<double>(static_cast<int64_t>(fraction.accumulator));
-      const double f = digits * (1 / PowerOfTenMagnitude(fraction.count));
-      x += whole.negative ? -f : f;
+      const double f = digits * InversePowerOfTen(fraction.count);
+      x += NegatedIf(whole.negative, f);
     }
   }
 
   if (cur < end && (*cur == u'e' || *cur == u'E')) {
-    real = true;
     DigitRun exponent;
     cur = ReadDigitRun(cur + 1, end, &exponent);
     if (exponent.count != 0) {
@@ -80,13 +92,9 @@ const char16_t* ScanNumber(const char16_t* cur, const char16_t* end, TextValue* 
     }
   }
 
-  if (real) {
-    value->kind = TextValueKind::Real;
-    value->real = x;
-  } else {
-    value->kind = TextValueKind::Integer;
-    value->integer = whole.SignedValue();
-  }
+  // A fraction, a "." after digits or an exponent marker: a real.
+  value->kind = TextValueKind::Real;
+  value->real = x;
   return cur;
 }
 

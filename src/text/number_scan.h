@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "text/digit_scan.h"
 #include "text/text_value.h"
 
 namespace qkxdr::impl {
@@ -19,13 +20,26 @@ struct DigitRun {
 
   // The accumulator as two's complement, negated (modulo 2^64) when negative.
   int64_t SignedValue() const {
-    return static_cast<int64_t>(negative ? 0 - accumulator : accumulator);
+    const uint64_t flip = 0 - uint64_t{negative};  // all ones when negative
+    return static_cast<int64_t>((accumulator ^ flip) - flip);
   }
 };
 
 // Reads an optional "+" or "-" and the decimal digits after it into *run;
 // returns the position after them. Never reads at or beyond end.
-const char16_t* ReadDigitRun(const char16_t* cur, const char16_t* end, DigitRun* run);
+inline const char16_t* ReadDigitRun(const char16_t* cur, const char16_t* end, DigitRun* run) {
+  *run = DigitRun{};
+  if (cur >= end) return cur;
+  // Without a branch: signs are as likely as not, and would be mispredicted.
+  run->negative = *cur == u'-';
+  cur += run->negative || *cur == u'+';
+  const char16_t* const digits = cur;
+  uint64_t accumulator = 0;
+  cur = ReadDigits(cur, end, &accumulator);
+  run->count = static_cast<uint32_t>(cur - digits);
+  run->accumulator = accumulator;
+  return cur;
+}
 
 // Ten to the power n in double precision by repeated squaring, every product
 // rounded as it is formed; 1 / (ten to the -n) for negative n.

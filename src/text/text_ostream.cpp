@@ -5,14 +5,22 @@
 #include <cstddef>
 #include <cstring>
 
+#include "library/string_length.h"
 #include "sbuf/binary.h"
 #include "text/double_format.h"
 #include "text/int_format.h"
+#include "text/string_escape.h"
 
 namespace qkxdr::impl {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Numbers are formatted into a scratch area of this many units, where they
+// do not go straight into the buffer.
+constexpr uint32_t kNumberScratch = 32;
+static_assert(kNumberScratch >= kIntTextRoom && kNumberScratch >= kMaxDoubleText,
+              "room for every formatter");
 
 // Quotation marks around a string; a blob's text also starts with "0X".
 constexpr uint32_t kQuoteUnits = 2;
@@ -22,30 +30,12 @@ inline char16_t Widen(char16_t unit) { return unit; }
 // Sign extension: 0x80..0xFF become U+FF80..U+FFFF.
 inline char16_t Widen(char byte) { return static_cast<char16_t>(static_cast<signed char>(byte)); }
 
-// The unit written after a backslash for `unit`, or 0 when it is written as
-// it stands.
-inline char16_t EscapeLetter(char16_t unit) {
-  switch (unit) {
-    case u'\n':
-      return u'n';
-    case u'\r':
-      return u'r';
-    case u'"':
-    case u'\'':
-    case u'\\':
-      return unit;
-    default:
-      return 0;
-  }
+// Copies the units of s[0..n) up to the first that takes an escape.
+inline size_t CopyPlain(const char16_t* s, size_t n, char16_t* dst) {
+  return CopyPlainUnits(s, n, dst);
 }
-
-template <typename Unit>
-size_t StringLength(const Unit* s) {
-  size_t n = 0;
-  if (s != nullptr) {
-    while (s[n] != 0) ++n;
-  }
-  return n;
+inline size_t CopyPlain(const char* s, size_t n, char16_t* dst) {
+  return CopyPlainUnitsOneByOne<char>(s, n, dst, Widen);
 }
 
 // Units of the first n units of s in quoted, escaped form.
@@ -59,7 +49,7 @@ uint64_t QuotedLength(const Unit* s, size_t n) {
 }  // namespace
 
 template <typename I>
-char16_t* QkXDRTextOStreamImp<I>::StartValue(uint64_t units) {
+inline char16_t* QkXDRTextOStreamImp<I>::StartValue(uint64_t units) {
   char16_t* p = out.Extend(CommaUnits() + units);  // throws before any change
   if (needComma) *p++ = u',';
   needComma = true;
@@ -86,15 +76,14 @@ void QkXDRTextOStreamImp<I>::AppendString(const Unit* s) {
   if (uint64_t{out.size()} + CommaUnits() + units > out.capacity()) units = QuotedLength(s, n);
   char16_t* p = StartValue(units);
   *p++ = u'"';
-  for (size_t i = 0; i < n; ++i) {
-    const char16_t unit = Widen(s[i]);
-    const char16_t letter = EscapeLetter(unit);
-    if (letter != 0) {
-      *p++ = u'\\';
-      *p++ = letter;
-    } else {
-      *p++ = unit;
-    }
+  // Runs of plain units are copied whole; each escape ends one.
+  for (size_t i = 0;;) {
+    const size_t plain = CopyPlain(s + i, n - i, p);
+    p += plain;
+    i += plain;
+    if (i == n) break;
+    *p++ = u'\\';
+    *p++ = EscapeLetter(Widen(s[i++]));
   }
   *p++ = u'"';
   FinishAt(p);
@@ -127,24 +116,36 @@ void QkXDRTextOStreamImp<I>::WriteBinary(const QkXDRBinary* blob) {
 }
 
 template <typename I>
-void QkXDRTextOStreamImp<I>::WriteInt64(int64_t v) {
-  char16_t scratch[kMaxIntText];
-  const char16_t* end = FormatInt64(v, scratch);
+template <typename T>
+void QkXDRTextOStreamImp<I>::AppendNumber(char16_t* (*format)(T, char16_t*), T v, uint32_t room) {
+  // Straight into the buffer when it has room for the comma and whatever the
+  // formatter stores; the buffer then cannot grow, so nothing is reserved.
+  if (out.capacity() - out.size() > room) {
+    char16_t* p = out.data() + out.size();
+    *p = u',';
+    p += needComma;
+    needComma = true;
+    out.ResizeWithin(static_cast<uint32_t>(format(v, p) - out.data()));
+    return;
+  }
+  char16_t scratch[kNumberScratch];
+  const char16_t* end = format(v, scratch);
   AppendValue(scratch, static_cast<uint32_t>(end - scratch));
+}
+
+template <typename I>
+void QkXDRTextOStreamImp<I>::WriteInt64(int64_t v) {
+  AppendNumber(FormatInt64, v, kIntTextRoom);
 }
 
 template <typename I>
 void QkXDRTextOStreamImp<I>::WriteInt(int32_t v) {
-  char16_t scratch[kMaxIntText];
-  const char16_t* end = FormatInt32(v, scratch);
-  AppendValue(scratch, static_cast<uint32_t>(end - scratch));
+  AppendNumber(FormatInt32, v, kIntTextRoom);
 }
 
 template <typename I>
 void QkXDRTextOStreamImp<I>::WriteDouble(double v) {
-  char16_t scratch[kMaxDoubleText];
-  const char16_t* end = FormatDouble(v, scratch);
-  AppendValue(scratch, static_cast<uint32_t>(end - scratch));
+  AppendNumber(FormatDouble, v, kMaxDoubleText);
 }
 
 template <typename I>

@@ -66,6 +66,10 @@ class QkXDRTextOStreamImp final : public I {
   void FinishAt(const char16_t* end);
   // Comma rule, then the n units of a formatted number.
   void AppendValue(const char16_t* text, uint32_t n);
+  // Comma rule, then the text format(v, ...) writes; the formatter may
+  // store up to `room` units.
+  template <typename T>
+  void AppendNumber(char16_t* (*format)(T, char16_t*), T v, uint32_t room);
   // Comma rule, then s (null: empty) quoted and escaped.
   template <typename Unit>
   void AppendString(const Unit* s);

@@ -9,32 +9,25 @@ namespace qkxdr::impl {
 namespace {
 
 // Reports a scalar; words and literals are not reported and end the parse.
+// Tests rather than a switch: a jump table would add an indirect branch to
+// every value, whose target changes from value to value.
 bool ReportValue(const TextValue& value, QkXDRTextHandler* handler) {
-  switch (value.kind) {
-    case TextValueKind::Integer:
-      return handler->OnInt(Low32(value.integer));
-    case TextValueKind::Real:
-      return handler->OnDouble(value.real);
-    case TextValueKind::String:
-      return handler->OnString(value.text.data(), value.text.data() + value.text.size());
-    default:
-      return false;
+  if (value.kind == TextValueKind::Integer) return handler->OnInt(Low32(value.integer));
+  if (value.kind == TextValueKind::String) {
+    return handler->OnString(value.text.data(), value.text.data() + value.text.size());
   }
+  if (value.kind == TextValueKind::Real) return handler->OnDouble(value.real);
+  return false;
 }
 
 // Reports the token read last; returns whether the parse goes on. No token,
 // object brackets and a bracket that closes nothing end it unreported.
 bool Report(const TextTokenizer& tokenizer, QkXDRTextHandler* handler) {
-  switch (tokenizer.GetToken()) {
-    case TextToken::BeginArray:
-      return handler->OnBeginArray();
-    case TextToken::EndArray:
-      return handler->OnEndArray();
-    case TextToken::Value:
-      return ReportValue(tokenizer.GetValue(), handler);
-    default:
-      return false;
-  }
+  const TextToken token = tokenizer.GetToken();
+  if (token == TextToken::Value) return ReportValue(tokenizer.GetValue(), handler);
+  if (token == TextToken::BeginArray) return handler->OnBeginArray();
+  if (token == TextToken::EndArray) return handler->OnEndArray();
+  return false;
 }
 
 }  // namespace

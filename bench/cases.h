@@ -1,0 +1,68 @@
+// The measured operations: one library doing one thing to one workload.
+
+#ifndef QKXDR_BENCH_CASES_H_
+#define QKXDR_BENCH_CASES_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "drive.h"
+#include "workload.h"
+
+namespace bench {
+
+// Prepared to perform its operation any number of times; preparing it
+// encodes the input a reader needs and checks, once, that the reader
+// delivers every value as written.
+class Runner {
+ public:
+  virtual ~Runner() = default;
+  // Performs the operation once; the result depends on all the work done.
+  virtual uint64_t Run() = 0;
+  // Size of the encoded form written or read, in bytes.
+  uint64_t bytes() const { return bytes_; }
+
+ protected:
+  uint64_t bytes_ = 0;
+};
+
+// A runner of type R prepared for w.
+template <typename R>
+std::unique_ptr<Runner> MakeRunner(const Workload& w) {
+  return std::make_unique<R>(w);
+}
+
+struct Case {
+  Kind kind;
+  std::string library;    // "qkxdr", "msgpack", "rapidjson" or "memcpy"
+  std::string operation;  // "binary-write", "text-parse", ...
+  std::unique_ptr<Runner> (*make)(const Workload&);
+
+  // "<workload>/<library>/<operation>", e.g. "ints/qkxdr/binary-write".
+  std::string Name() const;
+};
+
+// Every case, in a fixed order.
+std::vector<Case> AllCases();
+
+// Throws std::runtime_error naming `who` unless `ok` holds and the tally
+// matches the values of w.
+void CheckDelivered(const Workload& w, const Tally& got, bool ok, const std::string& who);
+
+// Readers return this from Run.
+inline uint64_t Digest(const Tally& t) { return t.exact ^ t.loose; }
+
+// The cases of each library.
+void AddQkxdrCases(std::vector<Case>& cases);
+void AddMsgpackCases(std::vector<Case>& cases);
+void AddRapidjsonCases(std::vector<Case>& cases);
+
+// The QkXDR encodings of a workload, for the memcpy floor.
+std::vector<uint8_t> QkxdrBinary(const Workload& w);
+std::u16string QkxdrText(const Workload& w);
+
+}  // namespace bench
+
+#endif  // QKXDR_BENCH_CASES_H_

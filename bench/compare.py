@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+"""Runs the benchmarks and prints QkXDR against its peers, with ratios.
+
+Each case is run --repetitions times in one process, one case after the
+other; the median CPU time of a case's repetitions is used. (Interleaving the
+cases' repetitions would leave every writer's growing buffer to whatever
+heap the case before it left, which moves its results more than the
+machine's load does.) Ratios are QkXDR time / peer time (below 1: QkXDR is
+faster). The binary paths are compared with msgpack-c, the text paths with
+RapidJSON's UTF-16 writer and reader, and everything with memcpy of as many
+bytes as QkXDR's encoding takes.
+
+  bench/compare.py                       build the bench preset, run, print
+  bench/compare.py --markdown            the table as Markdown
+  bench/compare.py --json out.json       also keep the raw results
+  bench/compare.py --from out.json       print from saved results
+  bench/compare.py --program PATH        run another build's qkxdr_bench as it is
+"""
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PROGRAM = os.path.join(ROOT, "build", "bench", "bench", "qkxdr_bench")
+WORKLOADS = ["ints", "doubles", "strings", "blobs", "records"]
+
+# QkXDR operation -> (peer case, floor case, target ratio against the peer).
+PAIRS = {
+    "binary-write": ("msgpack/write", "memcpy/binary-size", 1.0),
+    "binary-read": ("msgpack/read", "memcpy/binary-size", 1.0),
+    "binary-write-utf16": ("msgpack/write", "memcpy/binary-size", 1.0),
+    "binary-read-utf16": ("msgpack/read", "memcpy/binary-size", 1.0),
+    "text-write": ("rapidjson/write", "memcpy/text-size", 1.0),
+    "text-read": ("rapidjson/read", "memcpy/text-size", 1.3),
+    "text-parse": ("rapidjson/read", "memcpy/text-size", 1.0),
+}
+
+
+def targets(workload, operation):
+    """The ratios QkXDR must stay below, as (against, limit) pairs."""
+    if workload == "doubles" and operation == "text-write":
+        return [("peer", 1.2)]
+    if workload == "blobs":
+        return [("peer", 1.0), ("memcpy", 1.5)]
+    return [("peer", PAIRS[operation][2])]
+
+
+def run(args):
+    if args.program is None:
+        subprocess.run(["cmake", "--preset", "bench"], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", "--preset", "bench"], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
+    command = [args.program or PROGRAM, "--benchmark_format=json",
+               f"--benchmark_repetitions={args.repetitions}",
+               "--benchmark_report_aggregates_only=true",
+               f"--benchmark_min_time={args.min_time}",
+               f"--benchmark_filter={args.filter}"]
+    print("running:", " ".join(command), file=sys.stderr)
+    return json.loads(subprocess.run(command, check=True, stdout=subprocess.PIPE).stdout)
+
+
+def medians(results):
+    """Case name -> {ns (per value), mbs, bytes} from the median aggregates."""
+    found = {}
+    for b in results["benchmarks"]:
+        if b.get("aggregate_name") != "median" or b.get("error_occurred"):
+            continue
+        scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b["time_unit"]]
+        ns = b["cpu_time"] * scale
+        found[b["run_name"]] = {
+            "ns": ns / b["values"],
+            "mbs": b["bytes"] / ns * 1e3,
+            "bytes": int(b["bytes"]),
+        }
+    return found
+
+
+def rows(found):
+    for workload in WORKLOADS:
+        for operation, (peer, floor, _) in PAIRS.items():
+            own = found.get(f"{workload}/qkxdr/{operation}")
+            if own is None:
+                continue
+            other = found.get(f"{workload}/{peer}")
+            base = found.get(f"{workload}/{floor}")
+            vs_peer = own["ns"] / other["ns"] if other else None
+            vs_floor = own["ns"] / base["ns"] if base else None
+            checks = [(vs_peer if against == "peer" else vs_floor, limit)
+                      for against, limit in targets(workload, operation)]
+            yield {
+                "workload": workload, "operation": operation, "own": own,
+                "peer_name": peer.split("/")[0] if other else "-", "peer": other,
+                "vs_peer": vs_peer, "floor": base, "vs_floor": vs_floor,
+                "target": ", ".join(f"{'peer' if a == 'peer' else 'memcpy'} < {limit}"
+                                    for a, limit in targets(workload, operation)),
+                "met": None if any(r is None for r, _ in checks)
+                       else all(r < limit for r, limit in checks),
+            }
+
+
+def cells(row):
+    def num(v, fmt):
+        return "-" if v is None else format(v, fmt)
+
+    own, peer, floor = row["own"], row["peer"] or {}, row["floor"] or {}
+    return [row["workload"], row["operation"],
+            num(own["ns"], ".2f"), num(own["mbs"], ".0f"), str(own["bytes"]),
+            row["peer_name"], num(peer.get("ns"), ".2f"), num(peer.get("mbs"), ".0f"),
+            str(peer.get("bytes", "-")), num(row["vs_peer"], ".2f"),
+            num(floor.get("ns"), ".2f"), num(row["vs_floor"], ".2f"),
+            row["target"], {True: "met", False: "MISSED", None: "-"}[row["met"]]]
+
+
+HEADER = ["workload", "operation", "ns/value", "MB/s", "bytes", "peer", "peer ns/value",
+          "peer MB/s", "peer bytes", "ratio", "memcpy ns/value", "vs memcpy", "target",
+          "status"]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--repetitions", type=int, default=5)
+    parser.add_argument("--min-time", type=float, default=0.1,
+                        help="seconds per repetition (default 0.1)")
+    parser.add_argument("--filter", default=".", help="benchmark name regex")
+    parser.add_argument("--json", help="write the raw results here")
+    parser.add_argument("--from", dest="source", help="read saved results instead of running")
+    parser.add_argument("--program", help="a qkxdr_bench to run instead of building this tree's")
+    parser.add_argument("--markdown", action="store_true")
+    args = parser.parse_args()
+
+    if args.source:
+        with open(args.source) as f:
+            results = json.load(f)
+    else:
+        results = run(args)
+        if args.json:
+            with open(args.json, "w") as f:
+                json.dump(results, f, indent=1)
+
+    table = [cells(r) for r in rows(medians(results))]
+    if args.markdown:
+        print("| " + " | ".join(HEADER) + " |")
+        print("|" + "---|" * len(HEADER))
+        for line in table:
+            print("| " + " | ".join(line) + " |")
+    else:
+        widths = [max(len(x) for x in column) for column in zip(HEADER, *table)]
+        for line in [HEADER] + table:
+            print("  ".join(x.rjust(w) for x, w in zip(line, widths)))
+    context = results.get("context", {})
+    print(f"\n{context.get('host_name', '?')}: {context.get('num_cpus', '?')} CPUs at "
+          f"{context.get('mhz_per_cpu', '?')} MHz; {context.get('date', '')}")
+
+
+if __name__ == "__main__":
+    main()

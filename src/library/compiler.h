@@ -1,0 +1,14 @@
+// Hints to the compiler that change no behaviour.
+
+#ifndef QKXDR_SRC_LIBRARY_COMPILER_H_
+#define QKXDR_SRC_LIBRARY_COMPILER_H_
+
+// Keeps a rarely taken path out of line, so that the common path around it
+// needs fewer registers and instructions.
+#if defined(_MSC_VER)
+#define QKXDR_NOINLINE __declspec(noinline)
+#else
+#define QKXDR_NOINLINE __attribute__((noinline))
+#endif
+
+#endif  // QKXDR_SRC_LIBRARY_COMPILER_H_
