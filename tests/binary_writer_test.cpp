@@ -160,6 +160,5 @@ TEST(BinaryWriter, AWriteBeyondTheSizeLimitChangesNothing) {
   }
 }
 
-
 }  // namespace
 }  // namespace test_values
