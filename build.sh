@@ -50,7 +50,7 @@ stage_lint() {
   require_base
   require clang-format:/usr/bin/clang-format clang-tidy:/usr/bin/run-clang-tidy \
     cppcheck:/usr/bin/cppcheck
-  mapfile -t sources < <(git ls-files '*.cpp' '*.h')
+  mapfile -t sources < <(git ls-files '*.cpp' '*.h' '*.hpp')
   clang-format --dry-run -Werror "${sources[@]}"
   # clang-tidy reads the compile commands of the ci build (.clang-tidy says
   # what it checks); cppcheck reads the sources itself.

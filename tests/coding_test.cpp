@@ -2,147 +2,128 @@
 // every truncation point of their input.
 
 #include <gtest/gtest.h>
+#include <random>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
-#include <random>
+#include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "binary/coding.h"
-#include "binary/run_state.h"
 #include "binary/skip.h"
 #include "binary/varint_word.h"
+#include "test_values.h"
 
 namespace qkxdr::impl {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test_values::Bytes;
+using test_values::Hex;
 
-template <typename Put, typename T>
-Bytes Encode(Put put, T value) {
-  uint8_t scratch[16];
-  return Bytes(scratch, put(scratch, value));
+// The value, the bytes consumed and whether the varint was complete.
+std::tuple<uint64_t, size_t, bool> Get(int width, const Bytes& bytes) {
+  const uint8_t* p = bytes.data();
+  const uint8_t* e = p + bytes.size();
+  uint16_t v16 = 0;
+  uint32_t v32 = 0;
+  uint64_t v64 = 0;
+  const uint8_t* after = width <= 16   ? GetVarint16(p, e, &v16)
+                         : width == 32 ? GetVarint32(p, e, &v32)
+                                       : GetVarint64(p, e, &v64);
+  return {v16 | v32 | v64, after - p, VarintComplete(p, after)};
 }
 
-TEST(Coding, VarintEncodings) {
-  struct Case {
-    uint64_t value;
-    int width;
-    Bytes bytes;
-  };
-  const Case cases[] = {
-      {0, 32, {0x80}},
-      {10, 32, {0x8A}},
-      {127, 32, {0xFF}},
-      {128, 32, {0x00, 0x81}},
-      {600, 32, {0x58, 0x84}},
-      {0xFFFFFFFF, 32, {0x7F, 0x7F, 0x7F, 0x7F, 0x8F}},
-      {0xFFFFFFFE, 32, {0x7E, 0x7F, 0x7F, 0x7F, 0x8F}},
-      {uint64_t{1} << 41, 64, {0x00, 0x00, 0x00, 0x00, 0x00, 0xC0}},
-      {UINT64_MAX, 64, {0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x81}},
-      {0x20AC, 16, {0x2C, 0xC1}},
-      {0xFFFF, 16, {0x7F, 0x7F, 0x83}},
-      {0xE9, 8, {0x69, 0x81}},
-      {0x74, 8, {0xF4}},
-      {0xFF, 8, {0x7F, 0x81}},
-  };
-  for (const Case& c : cases) {
-    Bytes got;
-    switch (c.width) {
-      case 8:
-        got = Encode(PutVarint8, static_cast<uint8_t>(c.value));
-        break;
-      case 16:
-        got = Encode(PutVarint16, static_cast<uint16_t>(c.value));
-        break;
-      case 32:
-        got = Encode(PutVarint32, static_cast<uint32_t>(c.value));
-        break;
-      default:
-        got = Encode(PutVarint64, c.value);
-        break;
-    }
-    EXPECT_EQ(got, c.bytes) << "value " << c.value << " width " << c.width;
-    if (c.width == 32) {
-      EXPECT_EQ(Varint32Length(static_cast<uint32_t>(c.value)), c.bytes.size());
-    }
-  }
-}
-
-TEST(Coding, ZigZagBothWidths) {
-  struct Case {
-    int64_t value;
-    uint64_t mapped;
-  };
-  const Case cases32[] = {{0, 0},
-                          {-1, 1},
-                          {1, 2},
-                          {-2, 3},
-                          {64, 128},
-                          {-64, 127},
-                          {INT32_MAX, 0xFFFFFFFE},
-                          {INT32_MIN, 0xFFFFFFFF}};
-  for (const Case& c : cases32) {
-    const auto v = static_cast<int32_t>(c.value);
-    EXPECT_EQ(ZigZag32(v), c.mapped) << c.value;
-    EXPECT_EQ(UnZigZag32(ZigZag32(v)), v);
-    EXPECT_EQ(ZigZag64(c.value), c.mapped) << "both widths agree in the 32-bit range";
-  }
-  const Case cases64[] = {{INT64_MAX, UINT64_MAX - 1},
-                          {INT64_MIN, UINT64_MAX},
-                          {int64_t{1} << 40, uint64_t{1} << 41},
-                          {-((int64_t{1} << 33) + 7), (uint64_t{1} << 34) + 13}};
-  for (const Case& c : cases64) {
-    EXPECT_EQ(ZigZag64(c.value), c.mapped) << c.value;
-    EXPECT_EQ(UnZigZag64(c.mapped), c.value);
-  }
-}
-
+// Varints are read up to their terminating byte, also overlong ones, bits
+// beyond the width dropped; one cut off by the end gives the bits gathered so
+// far. (The writer's vectors, read back, cover canonical varints and zigzag.)
 TEST(Coding, VarintDecodings) {
-  struct Case {
-    Bytes bytes;
+  const struct {
     int width;
+    const char* hex;
     uint64_t value;
     size_t consumed;
     bool complete;
-  };
-  const Case cases[] = {
-      {{0x80}, 32, 0, 1, true},
-      {{0x7F, 0x7F, 0x7F, 0x7F, 0x8F}, 32, 0xFFFFFFFF, 5, true},
-      // Overlong: the excess bytes are skipped up to the terminating one.
-      {{0x01, 0x00, 0x00, 0x00, 0x00, 0x81}, 32, 1, 6, true},
-      // A 64-bit value read at 32 bits keeps the low 32 bits.
-      {{0x00, 0x00, 0x00, 0x00, 0x00, 0xC0}, 32, 0, 6, true},
-      {{0x00, 0x00, 0x00, 0x00, 0x00, 0xC0}, 64, uint64_t{1} << 41, 6, true},
-      {{0x69, 0x81}, 16, 0xE9, 2, true},
-      {{0x7F, 0x7F, 0x87}, 16, 0xFFFF, 3, true},  // bits beyond 16 dropped
-      {{0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0xFF}, 64, UINT64_MAX, 10, true},
-      // Cut off by the end: the bits gathered so far, position at the end.
-      {{0x7F, 0x01}, 32, 0xFF, 2, false},
-      {{0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, 32, 0, 6, false},
-      {{}, 64, 0, 0, false},
-  };
-  for (const Case& c : cases) {
-    const uint8_t* p = c.bytes.data();
-    const uint8_t* e = p + c.bytes.size();
-    const uint8_t* after;
-    uint64_t value;
-    if (c.width == 16) {
-      uint16_t v;
-      after = GetVarint16(p, e, &v);
-      value = v;
-    } else if (c.width == 32) {
-      uint32_t v;
-      after = GetVarint32(p, e, &v);
-      value = v;
-    } else {
-      after = GetVarint64(p, e, &value);
-    }
-    EXPECT_EQ(value, c.value);
-    EXPECT_EQ(static_cast<size_t>(after - p), c.consumed);
-    EXPECT_EQ(VarintComplete(p, after), c.complete);
+  } cases[] = {{32, "80", 0, 1, true},
+               {32, "7F 7F 7F 7F 8F", 0xFFFFFFFF, 5, true},
+               {16, "69 81", 0xE9, 2, true},
+               {32, "01 00 00 00 00 81", 1, 6, true},
+               {32, "00 00 00 00 00 C0", 0, 6, true},
+               {16, "7F 7F 87", 0xFFFF, 3, true},
+               {64, "7F*9 FF", UINT64_MAX, 10, true},
+               {32, "7F 01", 0xFF, 2, false},
+               {32, "00*6", 0, 6, false},
+               {64, "", 0, 0, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(Get(c.width, Hex(c.hex)), std::make_tuple(c.value, c.consumed, c.complete)) << c.hex;
   }
+}
+
+// Doubles are their bit patterns, least significant byte first; NaN payloads
+// pass unchanged.
+TEST(Coding, Doubles) {
+  const struct {
+    double value;
+    const char* hex;
+  } cases[] = {{1.0, "00*6 F0 3F"},
+               {-0.0, "00*7 80"},
+               {INFINITY, "00*6 F0 7F"},
+               {std::nan("7"), "07 00*5 F8 7F"}};
+  for (const auto& c : cases) {
+    const Bytes bytes = Hex(c.hex);
+    uint8_t out[8];
+    EXPECT_EQ(Bytes(out, PutDouble(out, c.value)), bytes) << c.hex;
+    double v;
+    EXPECT_EQ(GetDouble(bytes.data(), bytes.data() + 8, &v), bytes.data() + 8);
+    EXPECT_EQ(std::memcmp(&v, &c.value, sizeof v), 0) << c.hex;
+  }
+}
+
+// Each skip primitive over its input cut at every length k, in a block of
+// exactly k bytes: the end of the item when it is complete, else the cut.
+TEST(Skip, EveryTruncationPoint) {
+  const struct {
+    const uint8_t* (*skip)(const uint8_t*, const uint8_t*);
+    Bytes item;
+  } cases[] = {
+      {SkipVarint, Hex("01 02 83")},
+      {[](const uint8_t* p, const uint8_t* e) { return SkipVarints(p, e, 3); },
+       Hex("80 7F 81 7F 7F 83")},
+      {SkipString, Hex("83 E1 2C C1 E3")},
+      {SkipString, Hex("80")},
+      {[](const uint8_t* p, const uint8_t* e) { return SkipStrings(p, e, 2); },
+       Hex("82 E1 E2 81 7F 7F 83")},
+      {[](const uint8_t* p, const uint8_t* e) { return SkipDoubles(p, e, 2); }, Hex("11*16")},
+      {SkipBlob, Hex("83 01 02 03")},
+      {[](const uint8_t* p, const uint8_t* e) { return SkipBlobs(p, e, 2); },
+       Hex("83 01 02 03 80")},
+      {SkipBlob, Hex("68 87 AA*1000")},  // length 1000
+  };
+  for (const auto& c : cases) {
+    Bytes full = c.item;
+    full.push_back(0x54);  // the next tag byte
+    for (size_t k = 0; k <= full.size(); ++k) {
+      const Bytes prefix(full.begin(), full.begin() + static_cast<ptrdiff_t>(k));
+      const uint8_t* p = prefix.data();
+      EXPECT_EQ(static_cast<size_t>(c.skip(p, p + k) - p), std::min(k, c.item.size()))
+          << "item of " << c.item.size() << " bytes cut at " << k;
+    }
+  }
+}
+
+// Counts of 0 and 2^32 - 1, and lengths beyond the data.
+TEST(Skip, EdgeCounts) {
+  const Bytes bytes = Hex("85 C1 C1");  // length 5 with two units present
+  const uint8_t* p = bytes.data();
+  const uint8_t* e = p + bytes.size();
+  EXPECT_EQ(SkipVarints(p, e, 0), p);
+  EXPECT_EQ(SkipString(p, e), e);
+  EXPECT_EQ(SkipDoubles(p, e, 0), p);
+  EXPECT_EQ(SkipDoubles(p, e, UINT32_MAX), e);
+  const Bytes huge_blob = Hex("7F 7F 7F 7F 8F 00");
+  EXPECT_EQ(SkipBlob(huge_blob.data(), huge_blob.data() + huge_blob.size()),
+            huge_blob.data() + huge_blob.size());
 }
 
 // The word-at-a-time varints give the bytes and values of the one-byte-at-a-
@@ -176,121 +157,6 @@ TEST(Coding, WordVarintsMatchByteVarints) {
       }
     }
   }
-}
-
-TEST(Coding, DoublesAreLittleEndianBitPatterns) {
-  struct Case {
-    double value;
-    Bytes bytes;
-  };
-  const Case cases[] = {
-      {1.0, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x3F}},
-      {-0.0, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80}},
-      {std::numeric_limits<double>::infinity(), {0, 0, 0, 0, 0, 0, 0xF0, 0x7F}},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Encode(PutDouble, c.value), c.bytes);
-    double back;
-    EXPECT_EQ(GetDouble(c.bytes.data(), c.bytes.data() + 8, &back), c.bytes.data() + 8);
-    EXPECT_EQ(std::signbit(back), std::signbit(c.value));
-    EXPECT_EQ(back, c.value);
-  }
-  const Bytes nan_payload = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0xF7, 0x7F};
-  double nan;
-  GetDouble(nan_payload.data(), nan_payload.data() + 8, &nan);
-  EXPECT_EQ(Encode(PutDouble, nan), nan_payload) << "NaN payloads pass unchanged";
-}
-
-TEST(RunState, TagsAndSplits) {
-  RunState run;
-  EXPECT_EQ(run.type, WireType::Other);
-  EXPECT_EQ(run.count, 0);
-  EXPECT_TRUE(run.Add(WireType::Int));
-  EXPECT_EQ(run.TagByte(), 0x54);
-  for (int i = 2; i <= 42; ++i) EXPECT_FALSE(run.Add(WireType::Int));
-  EXPECT_EQ(run.TagByte(), 0x7D);
-  EXPECT_TRUE(run.Add(WireType::Int)) << "the 43rd value opens a new run";
-  EXPECT_EQ(run.TagByte(), 0x54);
-  EXPECT_TRUE(run.Add(WireType::Double));
-  EXPECT_TRUE(run.Add(WireType::Int)) << "int, double, int are three runs";
-  run.Reset();
-  EXPECT_TRUE(run.Add(WireType::Int)) << "reset state opens a run for any type";
-
-  struct Split {
-    uint8_t tag;
-    WireType type;
-    uint8_t count;
-  };
-  const Split splits[] = {
-      {0x00, WireType::ArrayBegin, 1}, {0x2B, WireType::ArrayEnd, 2}, {0x7D, WireType::Int, 42},
-      {0x7E, WireType::Double, 1},     {0xA8, WireType::String, 1},   {0xD3, WireType::Binary, 2},
-      {0xFB, WireType::Binary, 42},    {0xFC, WireType::Other, 1},    {0xFF, WireType::Other, 4}};
-  for (const Split& s : splits) {
-    RunState r;
-    r.Split(s.tag);
-    EXPECT_EQ(r.type, s.type) << int{s.tag};
-    EXPECT_EQ(r.count, s.count) << int{s.tag};
-    if (s.type != WireType::Other) {
-      EXPECT_EQ(r.TagByte(), s.tag);
-    }
-    for (uint8_t left = s.count; left > 1; --left) EXPECT_FALSE(r.Consume());
-    EXPECT_TRUE(r.Consume());
-  }
-}
-
-// Each skip primitive over its input cut at every length k: the result is the
-// end of the item when it is complete, else the cut (never beyond it). Every
-// prefix is a separate allocation of exactly k bytes, so an overread is caught
-// by AddressSanitizer.
-TEST(Skip, EveryTruncationPoint) {
-  struct Case {
-    const char* name;
-    const uint8_t* (*skip)(const uint8_t*, const uint8_t*);
-    Bytes item;
-  };
-  auto varints3 = [](const uint8_t* p, const uint8_t* e) { return SkipVarints(p, e, 3); };
-  auto strings2 = [](const uint8_t* p, const uint8_t* e) { return SkipStrings(p, e, 2); };
-  auto doubles2 = [](const uint8_t* p, const uint8_t* e) { return SkipDoubles(p, e, 2); };
-  auto blobs2 = [](const uint8_t* p, const uint8_t* e) { return SkipBlobs(p, e, 2); };
-  const Case cases[] = {
-      {"varint", SkipVarint, {0x01, 0x02, 0x83}},
-      {"varints", varints3, {0x80, 0x7F, 0x81, 0x7F, 0x7F, 0x83}},
-      {"string", SkipString, {0x83, 0xE1, 0x2C, 0xC1, 0xE3}},
-      {"empty string", SkipString, {0x80}},
-      {"strings", strings2, {0x82, 0xE1, 0xE2, 0x81, 0x7F, 0x7F, 0x83}},
-      {"doubles", doubles2, Bytes(16, 0x11)},
-      {"blob", SkipBlob, {0x83, 0x01, 0x02, 0x03}},
-      {"blobs", blobs2, {0x83, 0x01, 0x02, 0x03, 0x80}},
-      {"long blob", SkipBlob,
-       [] {
-         Bytes b = {0x68, 0x87};  // length 1000
-         b.resize(1002, 0xAA);
-         return b;
-       }()},
-  };
-  for (const Case& c : cases) {
-    Bytes full = c.item;
-    full.push_back(0x54);  // the next tag byte
-    for (size_t k = 0; k <= full.size(); ++k) {
-      std::vector<uint8_t> prefix(full.begin(), full.begin() + static_cast<ptrdiff_t>(k));
-      const uint8_t* p = prefix.data();
-      const size_t expected = k < c.item.size() ? k : c.item.size();
-      EXPECT_EQ(static_cast<size_t>(c.skip(p, p + k) - p), expected) << c.name << " cut at " << k;
-    }
-  }
-}
-
-TEST(Skip, EdgeCounts) {
-  const Bytes bytes = {0x85, 0xC1, 0xC1};  // length 5 with two units present
-  const uint8_t* p = bytes.data();
-  const uint8_t* e = p + bytes.size();
-  EXPECT_EQ(SkipVarints(p, e, 0), p);
-  EXPECT_EQ(SkipString(p, e), e);
-  EXPECT_EQ(SkipDoubles(p, e, 0), p);
-  EXPECT_EQ(SkipDoubles(p, e, UINT32_MAX), e);
-  const Bytes huge_blob = {0x7F, 0x7F, 0x7F, 0x7F, 0x8F, 0x00};
-  EXPECT_EQ(SkipBlob(huge_blob.data(), huge_blob.data() + huge_blob.size()),
-            huge_blob.data() + huge_blob.size());
 }
 
 }  // namespace

@@ -15,11 +15,12 @@ class TestAllocator final : public QkXDRAllocator {
  public:
   explicit TestAllocator(bool refuse = false) : refuse_(refuse) {}
 
+  // Refuses counts beyond 2^20 too, which only damaged input asks for. Each
+  // buffer has one element more than asked, all filled with the marker 0xCC
+  // bytes, so that a write beyond the count stays visible.
   void* Alloc(uint32_t count) override {
     requests.push_back(count);
-    if (refuse_) return nullptr;
-    // Filled with a marker so that untouched elements are visible; at least
-    // one element so that Alloc(0) still yields a distinct pointer.
+    if (refuse_ || count > (1u << 20)) return nullptr;
     buffers.push_back(std::make_unique<uint16_t[]>(count + 1));
     std::fill_n(buffers.back().get(), count + 1, uint16_t{0xCCCC});
     return buffers.back().get();

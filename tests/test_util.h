@@ -1,10 +1,12 @@
-// Helpers shared by the text tests: exact-size copies of text, printable
-// forms of UTF-16 units, and random text in the format's alphabet.
+// Helpers shared by the tests: exact-size copies of text, printable forms of
+// UTF-16 units and of doubles, and random text in the format's alphabet.
 
-#ifndef QKXDR_TESTS_TEXT_TEST_UTIL_H_
-#define QKXDR_TESTS_TEXT_TEST_UTIL_H_
+#ifndef QKXDR_TESTS_TEST_UTIL_H_
+#define QKXDR_TESTS_TEST_UTIL_H_
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -19,29 +21,20 @@ inline std::unique_ptr<char16_t[]> ExactCopy(const std::u16string& text) {
 }
 
 // The units as ASCII, every other unit as <XXXX>.
-inline std::string Printable(const char16_t* begin, const char16_t* end) {
+inline std::string Printable(const std::u16string& text) {
   std::string out;
-  for (const char16_t* p = begin; p != end; ++p) {
-    if (*p >= 0x20 && *p < 0x7F) {
-      out += static_cast<char>(*p);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "<%04X>", static_cast<unsigned>(*p));
-      out += hex;
-    }
+  for (char16_t c : text) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "<%04X>", static_cast<unsigned>(c));
+    out += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : hex;
   }
   return out;
 }
 
-inline std::string Printable(const std::u16string& text) {
-  return Printable(text.data(), text.data() + text.size());
-}
-
-// A double with enough digits to tell any two apart.
+// The shortest text that reads back as v; "nan" for every NaN.
 inline std::string DoubleText(double v) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.17g", v);
-  return text;
+  return std::isnan(v) ? "nan" : std::string(text, std::to_chars(text, text + 32, v).ptr);
 }
 
 // Up to max_length units, seven in eight from the format's punctuation,
@@ -55,4 +48,4 @@ inline std::u16string RandomText(std::mt19937& random, size_t max_length) {
   return text;
 }
 
-#endif  // QKXDR_TESTS_TEXT_TEST_UTIL_H_
+#endif  // QKXDR_TESTS_TEST_UTIL_H_
