@@ -85,6 +85,39 @@ TEST(BinaryWriter, ByteExactVectors) {
   }
 }
 
+// String units are coded in rounds of units below 0x80, one at a time from
+// the first round that has another: strings of every length up to past two
+// rounds, all ASCII or with one wider unit at any position, give each unit's
+// varint in turn and read back whole and as low bytes.
+TEST(BinaryWriter, StringsOfEveryLengthAndMix) {
+  const auto put = [](Bytes& out, uint32_t v) {
+    for (; v >= 0x80; v >>= 7) out.push_back(static_cast<uint8_t>(v & 0x7F));
+    out.push_back(static_cast<uint8_t>(v | 0x80));
+  };
+  for (size_t length = 0; length <= 70; ++length) {
+    for (size_t at = 0; at <= length; ++at) {  // at == length: all ASCII
+      std::string narrow(length, 'a');
+      for (size_t i = 0; i < length; ++i) narrow[i] = static_cast<char>('!' + i % 90);
+      if (at < length) narrow[at] = '\xE9';
+      std::u16string wide(narrow.begin(), narrow.end());
+      for (size_t i = 0; i < length; ++i) wide[i] = static_cast<unsigned char>(narrow[i]);
+      if (at < length) wide[at] = u'\u20AC';
+      Bytes expected = {0xA9};  // one run of two strings
+      put(expected, static_cast<uint32_t>(length));
+      for (const char16_t unit : wide) put(expected, unit);
+      put(expected, static_cast<uint32_t>(length));
+      for (const char byte : narrow) put(expected, static_cast<unsigned char>(byte));
+      const Values values = {Str(wide), StrA(narrow)};
+      const Bytes bytes = Encode(QkXDRCreateOStream2(), values);
+      ASSERT_EQ(bytes, expected) << "length " << length << ", wider unit at " << at;
+      QkXDRIStream2* r = Open<QkXDRIStream2>(bytes);
+      EXPECT_EQ(ReadOne(r, Read::AsNarrow), AsRead(values[0], Read::AsNarrow, true));
+      EXPECT_EQ(ReadOne(r), Delivered(values[1]));
+      r->Release();
+    }
+  }
+}
+
 // A new writer has no data; null strings, a null slot and a view on null
 // data are written empty.
 TEST(BinaryWriter, NullPointersWriteEmptyValues) {
