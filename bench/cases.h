@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "QkXDR.h"
 #include "drive.h"
 #include "workload.h"
 
@@ -58,6 +59,10 @@ inline uint64_t Digest(const Tally& t) { return t.exact ^ t.loose; }
 void AddQkxdrCases(std::vector<Case>& cases);
 void AddMsgpackCases(std::vector<Case>& cases);
 void AddRapidjsonCases(std::vector<Case>& cases);
+
+// A writer behind QkXDR's interface that only counts its calls: the floor of
+// any writer of that interface (floor_cases.cpp).
+QkXDROStream2* CreateCallCounter();
 
 // The QkXDR encodings of a workload, for the memcpy floor.
 std::vector<uint8_t> QkxdrBinary(const Workload& w);

@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """Runs the benchmarks and prints QkXDR against its peers, with ratios.
 
-Each case is run --repetitions times in one process, one case after the
-other; the median CPU time of a case's repetitions is used. (Interleaving the
-cases' repetitions would leave every writer's growing buffer to whatever
-heap the case before it left, which moves its results more than the
+Each workload's cases run in a process of their own, each case
+--repetitions times, one case after the other; the median CPU time of a
+case's repetitions is used. (Interleaving the cases' repetitions, or running
+every workload in one process, would leave every writer's growing buffer to
+whatever heap the cases before it left, which moves its results more than the
 machine's load does.) Ratios are QkXDR time / peer time (below 1: QkXDR is
 faster). The binary paths are compared with msgpack-c, the text paths with
 RapidJSON's UTF-16 writer and reader, and everything with memcpy of as many
-bytes as QkXDR's encoding takes.
+bytes as QkXDR's encoding takes. The writers also show the calls-only
+floor: the same calls made on a writer that encodes nothing
+(bench/floor_cases.cpp), what any writer behind QkXDR's interface pays.
 
   bench/compare.py                       build the bench preset, run, print
   bench/compare.py --markdown            the table as Markdown
@@ -38,6 +41,13 @@ PAIRS = {
     "text-parse": ("rapidjson/read", "memcpy/text-size", 1.0),
 }
 
+# QkXDR writing operation -> the calls-only case with the same string calls.
+CALLS_ONLY = {
+    "binary-write": "calls/write",
+    "binary-write-utf16": "calls/write-utf16",
+    "text-write": "calls/write-utf16",
+}
+
 
 def targets(workload, operation):
     """The ratios QkXDR must stay below, as (against, limit) pairs."""
@@ -54,13 +64,20 @@ def run(args):
                        stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", "--preset", "bench"], cwd=ROOT, check=True,
                        stdout=subprocess.DEVNULL)
-    command = [args.program or PROGRAM, "--benchmark_format=json",
-               f"--benchmark_repetitions={args.repetitions}",
-               "--benchmark_report_aggregates_only=true",
-               f"--benchmark_min_time={args.min_time}",
-               f"--benchmark_filter={args.filter}"]
-    print("running:", " ".join(command), file=sys.stderr)
-    return json.loads(subprocess.run(command, check=True, stdout=subprocess.PIPE).stdout)
+    results = None
+    for workload in WORKLOADS:
+        command = [args.program or PROGRAM, "--benchmark_format=json",
+                   f"--benchmark_repetitions={args.repetitions}",
+                   "--benchmark_report_aggregates_only=true",
+                   f"--benchmark_min_time={args.min_time}",
+                   f"--benchmark_filter=^{workload}/.*({args.filter})"]
+        print("running:", " ".join(command), file=sys.stderr)
+        part = json.loads(subprocess.run(command, check=True, stdout=subprocess.PIPE).stdout)
+        if results is None:
+            results = part
+        else:
+            results["benchmarks"] += part["benchmarks"]
+    return results
 
 
 def medians(results):
@@ -87,6 +104,10 @@ def rows(found):
                 continue
             other = found.get(f"{workload}/{peer}")
             base = found.get(f"{workload}/{floor}")
+            # Workloads without strings have one calls-only case for both widths.
+            calls = (found.get(f"{workload}/{CALLS_ONLY.get(operation)}")
+                     or found.get(f"{workload}/calls/write") if operation in CALLS_ONLY
+                     else None)
             vs_peer = own["ns"] / other["ns"] if other else None
             vs_floor = own["ns"] / base["ns"] if base else None
             checks = [(vs_peer if against == "peer" else vs_floor, limit)
@@ -94,7 +115,7 @@ def rows(found):
             yield {
                 "workload": workload, "operation": operation, "own": own,
                 "peer_name": peer.split("/")[0] if other else "-", "peer": other,
-                "vs_peer": vs_peer, "floor": base, "vs_floor": vs_floor,
+                "vs_peer": vs_peer, "floor": base, "vs_floor": vs_floor, "calls": calls,
                 "target": ", ".join(f"{'peer' if a == 'peer' else 'memcpy'} < {limit}"
                                     for a, limit in targets(workload, operation)),
                 "met": None if any(r is None for r, _ in checks)
@@ -107,17 +128,19 @@ def cells(row):
         return "-" if v is None else format(v, fmt)
 
     own, peer, floor = row["own"], row["peer"] or {}, row["floor"] or {}
+    calls = row["calls"] or {}
     return [row["workload"], row["operation"],
             num(own["ns"], ".2f"), num(own["mbs"], ".0f"), str(own["bytes"]),
             row["peer_name"], num(peer.get("ns"), ".2f"), num(peer.get("mbs"), ".0f"),
             str(peer.get("bytes", "-")), num(row["vs_peer"], ".2f"),
             num(floor.get("ns"), ".2f"), num(row["vs_floor"], ".2f"),
-            row["target"], {True: "met", False: "MISSED", None: "-"}[row["met"]]]
+            num(calls.get("ns"), ".2f"), row["target"],
+            {True: "met", False: "MISSED", None: "-"}[row["met"]]]
 
 
 HEADER = ["workload", "operation", "ns/value", "MB/s", "bytes", "peer", "peer ns/value",
-          "peer MB/s", "peer bytes", "ratio", "memcpy ns/value", "vs memcpy", "target",
-          "status"]
+          "peer MB/s", "peer bytes", "ratio", "memcpy ns/value", "vs memcpy",
+          "calls-only ns/value", "target", "status"]
 
 
 def main():

@@ -277,7 +277,12 @@ void AddQkxdrCases(std::vector<Case>& cases) {
   using BinaryWrite = WriteRunner<QkXDRCreateOStream2, Width::kBytes>;
   using BinaryWrite16 = WriteRunner<QkXDRCreateOStream2, Width::kUtf16>;
   using TextWrite = WriteRunner<QkXDRCreateTextOStream2, Width::kUtf16>;
+  using CallsOnly = WriteRunner<CreateCallCounter, Width::kBytes>;
+  using CallsOnly16 = WriteRunner<CreateCallCounter, Width::kUtf16>;
   for (Kind kind : kAllKinds) {
+    cases.push_back({kind, "calls", "write", MakeRunner<CallsOnly>});
+    if (kind == Kind::Strings || kind == Kind::Records)
+      cases.push_back({kind, "calls", "write-utf16", MakeRunner<CallsOnly16>});
     cases.push_back({kind, "qkxdr", "binary-write", MakeRunner<BinaryWrite>});
     cases.push_back(
         {kind, "qkxdr", "binary-read", MakeRunner<PullReadRunner<BinaryInput<Width::kBytes>>>});
