@@ -64,19 +64,24 @@ def run(args):
                        stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", "--preset", "bench"], cwd=ROOT, check=True,
                        stdout=subprocess.DEVNULL)
-    results = None
+    program = args.program or PROGRAM
+    listed = subprocess.run([program, "--benchmark_list_tests",
+                             f"--benchmark_filter={args.filter}"],
+                            check=True, stdout=subprocess.PIPE, text=True).stdout.split()
+    results = {"context": {}, "benchmarks": []}
     for workload in WORKLOADS:
-        command = [args.program or PROGRAM, "--benchmark_format=json",
+        names = [n for n in listed if n.startswith(f"{workload}/")]
+        if not names:
+            continue
+        command = [program, "--benchmark_format=json",
                    f"--benchmark_repetitions={args.repetitions}",
                    "--benchmark_report_aggregates_only=true",
                    f"--benchmark_min_time={args.min_time}",
-                   f"--benchmark_filter=^{workload}/.*({args.filter})"]
+                   f"--benchmark_filter=^({'|'.join(names)})$"]
         print("running:", " ".join(command), file=sys.stderr)
         part = json.loads(subprocess.run(command, check=True, stdout=subprocess.PIPE).stdout)
-        if results is None:
-            results = part
-        else:
-            results["benchmarks"] += part["benchmarks"]
+        results["context"] = part["context"]
+        results["benchmarks"] += part["benchmarks"]
     return results
 
 
@@ -96,6 +101,15 @@ def medians(results):
     return found
 
 
+def calls_only(found, workload, operation):
+    """The calls-only result beside a QkXDR writer, or None for a reader.
+    Workloads without strings have one calls-only case for both widths."""
+    if operation not in CALLS_ONLY:
+        return None
+    return (found.get(f"{workload}/{CALLS_ONLY[operation]}")
+            or found.get(f"{workload}/calls/write"))
+
+
 def rows(found):
     for workload in WORKLOADS:
         for operation, (peer, floor, _) in PAIRS.items():
@@ -104,10 +118,7 @@ def rows(found):
                 continue
             other = found.get(f"{workload}/{peer}")
             base = found.get(f"{workload}/{floor}")
-            # Workloads without strings have one calls-only case for both widths.
-            calls = (found.get(f"{workload}/{CALLS_ONLY.get(operation)}")
-                     or found.get(f"{workload}/calls/write") if operation in CALLS_ONLY
-                     else None)
+            calls = calls_only(found, workload, operation)
             vs_peer = own["ns"] / other["ns"] if other else None
             vs_floor = own["ns"] / base["ns"] if base else None
             checks = [(vs_peer if against == "peer" else vs_floor, limit)
