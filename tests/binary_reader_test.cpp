@@ -61,8 +61,6 @@ TEST(BinaryReader, Scripts) {
       {2, "A9 82 E1 E2 82 7F 7F 83 2C C1", "StrA Str Valid", "[61 62] [FFFF 20AC] 0"},
       {2, "A8 80", "Str Valid", "[] 0"},
       {2, "A9 82 E1 E2 81 E3", "StrNull Str Valid", "refused [0063] 0"},
-      {2, "54 82 7E 00*8 A8 81 E1 D2 81 FF", "Nulls Type Nulls Type Nulls Type Nulls Type Valid",
-       "no Int no Double no String no Binary 0"},  // reads into null outputs fail
       {2, "D3 83 01 02 03 80 54 82", "Bin Bin Int", "[01 02 03] [] 1"},
       // A number, length or size cut off by the end is not delivered; string
       // units are delivered as far as they go.

@@ -10,9 +10,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <string>
+
+#include "test_util.h"
 
 namespace qkxdr::impl {
 namespace {
@@ -41,12 +42,6 @@ std::string Reference(double v) {
   if (m == -1) digits = "0" + digits;
   const size_t point = m == -1 ? 1 : static_cast<size_t>(m) + 1;
   return sign + digits.substr(0, point) + "." + trim(digits.substr(point));
-}
-
-double FromBits(uint64_t bits) {
-  double v;
-  std::memcpy(&v, &bits, sizeof v);
-  return v;
 }
 
 // The forms of the text writer's vectors are not repeated here.
@@ -96,9 +91,7 @@ TEST(DoubleFormat, MatchesReferenceOverAMillionValues) {
       const int k = static_cast<int>(random() % 633) - 324;
       const double near =
           std::strtod((leads[compared % 4 - 1] + "e" + std::to_string(k)).c_str(), nullptr);
-      uint64_t bits;
-      std::memcpy(&bits, &near, sizeof bits);
-      v = FromBits(bits + random() % 9 - 4) * (random() % 2 ? 1 : -1);
+      v = FromBits(BitsOf(near) + random() % 9 - 4) * (random() % 2 ? 1 : -1);
     }
     if (!std::isfinite(v)) continue;
     ASSERT_EQ(Format(v), Reference(v)) << std::hexfloat << v;

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "QkXDR.h"
+#include "read_script.h"
 #include "test_values.h"
 #include "text/double_format.h"
 
@@ -96,6 +97,28 @@ TEST(RoundTrip, BinaryAndTextReadBackTheSameValues) {
     QkXDRTextParse(&recorder, written.data(), static_cast<uint32_t>(written.size()));
     EXPECT_EQ(ByWrittenForm(recorder.events), ByWrittenForm(parse)) << "round " << round;
   }
+}
+
+// Both readers of both generations: a read into a null output (number,
+// allocator or slot) fails and leaves the current value, whatever its kind.
+TEST(RoundTrip, ReadsIntoNullOutputsFailAlike) {
+  const Values values = {kBegin, I32(5), Dbl(2.5), Str(u"ab"), Blob({1, 2}), kEnd};
+  const Bytes binary = Encode(QkXDRCreateOStream2(), values);
+  const std::u16string text = TextOf(Encode(QkXDRCreateTextOStream2(), values));
+  const std::string ops = "Nulls Begin Nulls Int Nulls Double Nulls Str Nulls Type Nulls End Nulls";
+  const auto script = [&ops](auto* r) {
+    const std::string results = read_script::Run(r, ops, [](auto* in) { return in->PeekType(); });
+    r->Release();
+    return results;
+  };
+  // A blob is what each reader's generation has for it.
+  const auto expected = [](const std::string& blob) {
+    return "no yes no 5 no 2.5 no [0061 0062] no " + blob + " no yes no";
+  };
+  EXPECT_EQ(script(Open<QkXDRIStream>(binary)), expected("None"));
+  EXPECT_EQ(script(Open<QkXDRIStream2>(binary)), expected("Binary"));
+  EXPECT_EQ(script(Open<QkXDRIStream>(text.data(), text.size())), expected("String"));
+  EXPECT_EQ(script(Open<QkXDRIStream2>(text.data(), text.size())), expected("Binary"));
 }
 
 // Ten-digit forms beyond the double range read back as the tokenizer's

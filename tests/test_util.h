@@ -1,5 +1,6 @@
 // Helpers shared by the tests: exact-size copies of text, printable forms of
-// UTF-16 units and of doubles, and random text in the format's alphabet.
+// UTF-16 units and of doubles, doubles by their bits, and random text in the
+// format's alphabet.
 
 #ifndef QKXDR_TESTS_TEST_UTIL_H_
 #define QKXDR_TESTS_TEST_UTIL_H_
@@ -7,7 +8,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -29,6 +32,18 @@ inline std::string Printable(const std::u16string& text) {
     out += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : hex;
   }
   return out;
+}
+
+inline double FromBits(uint64_t bits) {
+  double v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+inline uint64_t BitsOf(double v) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  return bits;
 }
 
 // The shortest text that reads back as v; "nan" for every NaN.

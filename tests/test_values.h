@@ -316,9 +316,10 @@ class Generator {
     static const int64_t kEdges[] = {0,         1,         -1,        63,        64,
                                      -64,       -65,       8191,      8192,      INT32_MIN,
                                      INT32_MAX, INT64_MIN, INT64_MAX, 1LL << 53, -(1LL << 53) - 1};
-    static const double kDoubles[] = {0.0,          -0.0, 1.0,          1e9,      -1234567890.0,
-                                      9999999999.4, 0.1,  1.5e-7,       INFINITY, -INFINITY,
-                                      NAN,          -NAN, std::nan("7")};
+    static const double kDoubles[] = {0.0, -0.0, 1.0, 1e9, -1234567890.0, 9999999999.4, 0.1, 1.5e-7,
+                                      INFINITY, -INFINITY, NAN, -NAN, std::nan("7"),
+                                      // signalling NaNs: their bits must pass unchanged
+                                      FromBits(0x7FF0000000000001), FromBits(0xFFF4000000000000)};
     static const char16_t kTricky[] = u"\"'\\\n\r\t/u";
     const bool edge = Below(4) == 0;
     const uint64_t wide = uint64_t{random_()} << 32 | random_();
@@ -332,7 +333,7 @@ class Generator {
         v.i = edge ? kEdges[Below(15)] : static_cast<int64_t>(wide) >> Below(64);
         break;
       case Kind::Double:  // a magnitude that stays inside the range at ten digits
-        v.d = edge ? kDoubles[Below(13)]
+        v.d = edge ? kDoubles[Below(15)]
                    : (std::ldexp(static_cast<double>(wide >> 11), -52) - 1) *
                          std::pow(10.0, static_cast<int>(Below(600)) - 300);
         break;

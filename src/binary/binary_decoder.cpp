@@ -35,7 +35,18 @@ const uint8_t* SkipValues(WireType t, const uint8_t* p, const uint8_t* e, uint32
 int32_t Int32FromVarint(uint64_t u) { return UnZigZag32(static_cast<uint32_t>(u)); }
 int64_t Int64FromVarint(uint64_t u) { return UnZigZag64(u); }
 double DoubleFromVarint(uint64_t u) { return static_cast<double>(UnZigZag64(u)); }
-double DoubleFromDouble(double d) { return d; }
+
+// A Double value taken as an integer: truncated, as TruncateToInteger says.
+// A double read as a double goes straight from the input to the caller's
+// memory (GetDouble): on 32-bit x86 a double returned by value passes the
+// x87 unit, which quietens a signalling NaN.
+template <typename Int, Int (*Truncate)(double)>
+const uint8_t* GetTruncated(const uint8_t* p, const uint8_t* e, Int* v) {
+  double d;
+  const uint8_t* const next = GetDouble(p, e, &d);
+  *v = Truncate(d);
+  return next;
+}
 
 }  // namespace
 
@@ -44,15 +55,15 @@ BinaryDecoder::BinaryDecoder(const uint8_t* begin, const uint8_t* end) : dc{begi
 }
 
 bool BinaryDecoder::ReadInt(int32_t* v) {
-  return ReadNumber<int32_t, Int32FromVarint, TruncateToInt32>(v);
+  return ReadNumber<int32_t, Int32FromVarint, GetTruncated<int32_t, TruncateToInt32>>(v);
 }
 
 bool BinaryDecoder::ReadInt64(int64_t* v) {
-  return ReadNumber<int64_t, Int64FromVarint, TruncateToInt64>(v);
+  return ReadNumber<int64_t, Int64FromVarint, GetTruncated<int64_t, TruncateToInt64>>(v);
 }
 
 bool BinaryDecoder::ReadDouble(double* v) {
-  return ReadNumber<double, DoubleFromVarint, DoubleFromDouble>(v);
+  return ReadNumber<double, DoubleFromVarint, GetDouble>(v);
 }
 
 bool BinaryDecoder::ReadString(QkXDRAllocator* allocator) { return ReadUnits<char16_t>(allocator); }
@@ -103,7 +114,8 @@ void BinaryDecoder::Skip() {
   }
 }
 
-template <typename T, T (*FromInt)(uint64_t), T (*FromDouble)(double)>
+template <typename T, T (*FromInt)(uint64_t),
+          const uint8_t* (*GetFromDouble)(const uint8_t*, const uint8_t*, T*)>
 bool BinaryDecoder::ReadNumber(T* v) {
   if (v == nullptr || run.count == 0) return false;
   const uint8_t* next;
@@ -117,9 +129,7 @@ bool BinaryDecoder::ReadNumber(T* v) {
     *v = FromInt(u);
   } else if (run.type == WireType::Double) {
     if (!DoubleComplete(dc.p, dc.l)) return false;
-    double d;
-    next = GetDouble(dc.p, dc.l, &d);
-    *v = FromDouble(d);
+    next = GetFromDouble(dc.p, dc.l, v);
   } else {
     return false;
   }

@@ -73,7 +73,8 @@ class BinaryDecoder {
   DataCursor dc;
 
  private:
-  template <typename T, T (*FromInt)(uint64_t), T (*FromDouble)(double)>
+  template <typename T, T (*FromInt)(uint64_t),
+            const uint8_t* (*GetFromDouble)(const uint8_t*, const uint8_t*, T*)>
   bool ReadNumber(T* v);
   template <typename Unit>
   bool ReadUnits(QkXDRAllocator* allocator);

@@ -6,6 +6,14 @@
 #include "text/char_class.h"
 #include "text/digit_scan.h"
 
+// The number rule rounds every product to double as it is formed. x87 code
+// keeps products at extended precision and gives other numbers: 32-bit x86
+// is compiled for SSE2 (-msse2 -mfpmath=sse, or /arch:SSE2).
+#if (defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ != 0) || \
+    (defined(_M_IX86_FP) && _M_IX86_FP < 2)
+#error "numbers are read with double arithmetic: compile 32-bit x86 for SSE2"
+#endif
+
 namespace qkxdr::impl {
 namespace {
 

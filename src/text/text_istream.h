@@ -65,13 +65,16 @@ class QkXDRTextIStreamImp final : public I {
   bool ReadInt64(int64_t* out) { return ReadNumber(ToInt64, out); }
   bool ReadDouble(double* out) { return ReadNumber(ToDouble, out); }
 
+  // Every read fails, changing nothing, when its output (the number, the
+  // allocator, the slot) is null.
+  //
   // A string is consumed also when the allocator gives no buffer.
   bool ReadString(QkXDRAllocator* allocator) { return ReadText(DeliverUnits, allocator); }
   bool ReadStringA(QkXDRAllocator* allocator) { return ReadText(DeliverLowBytes, allocator); }
 
   // Second generation only: blob text into a new owning blob in the slot.
   bool ReadBinary(QkXDRBinary* slot) {
-    if (Self().PeekType() != Type::Binary) return false;
+    if (slot == nullptr || Self().PeekType() != Type::Binary) return false;
     DecodeHexBlob(tokenizer_.GetValue().text, slot);
     Advance();
     return true;
@@ -131,7 +134,8 @@ class QkXDRTextIStreamImp final : public I {
 
   template <typename T>
   bool ReadNumber(bool (*convert)(const TextValue&, T*), T* out) {
-    if (tokenizer_.GetToken() != TextToken::Value || !convert(tokenizer_.GetValue(), out)) {
+    if (out == nullptr || tokenizer_.GetToken() != TextToken::Value ||
+        !convert(tokenizer_.GetValue(), out)) {
       return false;
     }
     Advance();
@@ -140,7 +144,7 @@ class QkXDRTextIStreamImp final : public I {
 
   bool ReadText(void (*deliver)(const std::u16string&, QkXDRAllocator*),
                 QkXDRAllocator* allocator) {
-    if (tokenizer_.GetToken() != TextToken::Value ||
+    if (allocator == nullptr || tokenizer_.GetToken() != TextToken::Value ||
         tokenizer_.GetValue().kind != TextValueKind::String) {
       return false;
     }
