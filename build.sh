@@ -4,6 +4,7 @@
 #   ./build.sh test      every stage below, in this order, as continuous integration runs them
 #   ./build.sh lint      clang-format, clang-tidy and cppcheck, each with zero findings
 #   ./build.sh unit      Linux build with warnings as errors, all tests
+#   ./build.sh m32       every test as 32-bit x86 Linux, with the 32-bit DLL's flags
 #   ./build.sh asan      all tests under AddressSanitizer and UndefinedBehaviorSanitizer
 #   ./build.sh tsan      the tests labelled "concurrency" under ThreadSanitizer
 #   ./build.sh coverage  all tests with line coverage; fails below COVERAGE_MIN % of src/
@@ -66,6 +67,24 @@ stage_unit() {
   require_base
   build ci
   ctest --preset ci
+}
+
+# The library and every test program as 32-bit x86 Linux, compiled as the
+# 32-bit DLL is (SSE2 doubles, Release). They run natively, or under
+# qemu-i386 where the kernel runs no 32-bit code; the stage then checks that
+# as many tests ran as the 64-bit build has.
+stage_m32() {
+  require_base
+  require g++-multilib:/usr/lib/gcc/x86_64-linux-gnu/12/32/libstdc++.so
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1 || require qemu-user:/usr/bin/qemu-i386
+  build m32
+  ctest --preset m32 -j "$(nproc)" | tee build/m32/ctest.log
+  build ci >/dev/null
+  local ran expected
+  ran=$(grep -oP 'tests failed out of \K\d+' build/m32/ctest.log)
+  expected=$(ctest --preset ci -N | grep -oP 'Total Tests: \K\d+')
+  echo "m32: $ran tests ran, the 64-bit build has $expected"
+  ((ran == expected))
 }
 
 stage_asan() {
@@ -141,15 +160,28 @@ stage_bench() {
   python3 bench/compare.py
 }
 
+# Each DLL: its build and tests, then its installed package, checked by
+# tests/check_windows_package.cmake (stripped DLL, both import libraries, a
+# client linked as MSVC links one; on x64 run under Wine).
 stage_windows() {
   require_base
   require g++-mingw-w64-i686:/usr/bin/i686-w64-mingw32-g++-posix \
     g++-mingw-w64-x86-64:/usr/bin/x86_64-w64-mingw32-g++-posix \
-    wine64:/usr/lib/wine/wine64
-  build mingw-x86
-  ctest --preset mingw-x86
-  build mingw-x64
-  ctest --preset mingw-x64
+    wine64:/usr/lib/wine/wine64 llvm-14:/usr/bin/llvm-dlltool-14 \
+    clang-tools-14:/usr/bin/clang-cl-14 lld-14:/usr/bin/lld-link-14
+  local arch dir emulator
+  for arch in x86 x64; do
+    dir=$PWD/build/mingw-$arch
+    build "mingw-$arch"
+    ctest --preset "mingw-$arch"
+    rm -rf "$dir/package"
+    cmake --install "$dir" --prefix "$dir/package" >/dev/null
+    emulator=()
+    [[ $arch == x64 ]] && emulator=(-DEMULATOR=/usr/lib/wine/wine64)
+    WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix cmake -DARCH="$arch" -DPREFIX="$dir/package" \
+      -DDEBUG_FILE="$dir/src/QkXDR.dll.debug" -DWORK_DIR="$dir/msvc-client" "${emulator[@]}" \
+      -P tests/check_windows_package.cmake
+  done
 }
 
 # Installs the ci build into build/package/prefix, then builds the examples
@@ -212,12 +244,12 @@ case ${1:-demo} in
     build default
     ./build/default/tools/qkxdr demo
     ;;
-  lint | unit | asan | tsan | coverage | fuzz | large | package | windows | bench-build | bench)
+  lint | unit | m32 | asan | tsan | coverage | fuzz | large | package | windows | bench-build | bench)
     run_stages "$1"
     ;;
-  test) run_stages lint unit asan tsan coverage fuzz large package windows bench-build ;;
+  test) run_stages lint unit m32 asan tsan coverage fuzz large package windows bench-build ;;
   *)
-    sed -n '2,16p' "$0" >&2
+    sed -n '2,17p' "$0" >&2
     exit 2
     ;;
 esac

@@ -1,6 +1,7 @@
-# What `cmake --install` puts under the prefix: the shared library, both
-# headers, a CMake package (target QkXDR::QkXDR), a pkg-config file, the
-# qkxdr tool when it is part of the build, and the documentation.
+# What `cmake --install` puts under the prefix: the shared library (on
+# Windows the DLL and both import libraries), both headers, a CMake package
+# (target QkXDR::QkXDR), a pkg-config file, the qkxdr tool when it is part of
+# the build, and the documentation.
 include(CMakePackageConfigHelpers)
 
 set(QKXDR_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QkXDR)
@@ -15,6 +16,12 @@ install(TARGETS QkXDR EXPORT QkXDRTargets
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/QkXDR.h ${PROJECT_SOURCE_DIR}/include/QkXDR.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+if(WIN32)
+  # Beside libQkXDR.dll.a, for MSVC-style links: QkXDR.lib and the module
+  # definition file it is made from.
+  install(FILES ${QKXDR_MSVC_IMPORT_LIBRARY} ${PROJECT_SOURCE_DIR}/src/QkXDR.def
+    DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 
 install(EXPORT QkXDRTargets NAMESPACE QkXDR:: DESTINATION ${QKXDR_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/QkXDRConfig.cmake.in

@@ -23,6 +23,14 @@
 #define QKXDR_API __attribute__((visibility("default")))
 #endif
 
+// The exported functions use the C calling convention whatever a client's
+// default is (/Gz, /Gr on 32-bit Windows).
+#if defined(_WIN32) && !defined(_WIN64)
+#define QKXDR_CALL __cdecl
+#else
+#define QKXDR_CALL
+#endif
+
 // Type of the current value, as reported by first-generation readers.
 enum class QkXDRType : int32_t {
   ArrayBegin = 0,
@@ -155,36 +163,37 @@ class QkXDRTextHandler {
 extern "C" {
 
 // Binary writers.
-QKXDR_API QkXDROStream* QkXDRCreateOStream(void);
-QKXDR_API QkXDROStream2* QkXDRCreateOStream2(void);
+QKXDR_API QkXDROStream* QKXDR_CALL QkXDRCreateOStream(void);
+QKXDR_API QkXDROStream2* QKXDR_CALL QkXDRCreateOStream2(void);
 // Binary readers over [data, data + size); null for null data or size 0.
 // The bytes must outlive the reader and every blob view it hands out.
-QKXDR_API QkXDRIStream* QkXDRCreateIStream(const void* data, uint32_t size);
-QKXDR_API QkXDRIStream2* QkXDRCreateIStream2(const void* data, uint32_t size);
+QKXDR_API QkXDRIStream* QKXDR_CALL QkXDRCreateIStream(const void* data, uint32_t size);
+QKXDR_API QkXDRIStream2* QKXDR_CALL QkXDRCreateIStream2(const void* data, uint32_t size);
 // Text writers (UTF-16 output, GetSize in bytes).
-QKXDR_API QkXDROStream* QkXDRCreateTextOStream(void);
-QKXDR_API QkXDROStream2* QkXDRCreateTextOStream2(void);
+QKXDR_API QkXDROStream* QKXDR_CALL QkXDRCreateTextOStream(void);
+QKXDR_API QkXDROStream2* QKXDR_CALL QkXDRCreateTextOStream2(void);
 // Text readers over `length` UTF-16 units; the text must outlive the reader.
-QKXDR_API QkXDRIStream* QkXDRCreateTextIStream(const char16_t* text, uint32_t length);
-QKXDR_API QkXDRIStream2* QkXDRCreateTextIStream2(const char16_t* text, uint32_t length);
+QKXDR_API QkXDRIStream* QKXDR_CALL QkXDRCreateTextIStream(const char16_t* text, uint32_t length);
+QKXDR_API QkXDRIStream2* QKXDR_CALL QkXDRCreateTextIStream2(const char16_t* text, uint32_t length);
 // Reports every array bracket and readable value of the text to `handler`.
-QKXDR_API void QkXDRTextParse(QkXDRTextHandler* handler, const char16_t* text, uint32_t length);
+QKXDR_API void QKXDR_CALL QkXDRTextParse(QkXDRTextHandler* handler, const char16_t* text,
+                                         uint32_t length);
 // Does nothing.
-QKXDR_API void QkXDRParse(void);
+QKXDR_API void QKXDR_CALL QkXDRParse(void);
 
 // Blob slots. `dst` becomes a view on (data, size); nothing is copied.
-QKXDR_API void QkXDRBinaryAttach(QkXDRBinary* dst, const void* data, uint32_t size);
+QKXDR_API void QKXDR_CALL QkXDRBinaryAttach(QkXDRBinary* dst, const void* data, uint32_t size);
 // `dst` becomes a copy of `src`: another view, or another owner of a shared block.
-QKXDR_API void QkXDRBinaryCopy(QkXDRBinary* dst, const QkXDRBinary* src);
+QKXDR_API void QKXDR_CALL QkXDRBinaryCopy(QkXDRBinary* dst, const QkXDRBinary* src);
 // Empties the slot, releasing what it owns.
-QKXDR_API void QkXDRBinaryFree(QkXDRBinary* slot);
+QKXDR_API void QKXDR_CALL QkXDRBinaryFree(QkXDRBinary* slot);
 // The blob's bytes; null for an empty slot.
-QKXDR_API const void* QkXDRBinaryData(const QkXDRBinary* slot);
+QKXDR_API const void* QKXDR_CALL QkXDRBinaryData(const QkXDRBinary* slot);
 // The blob's size in bytes; 0 for an empty slot.
-QKXDR_API uint32_t QkXDRBinarySize(const QkXDRBinary* slot);
+QKXDR_API uint32_t QKXDR_CALL QkXDRBinarySize(const QkXDRBinary* slot);
 // Copies the bytes into allocator->Alloc(size); returns the bytes copied
 // (0 when the blob is empty or Alloc returns null).
-QKXDR_API uint32_t QkXDRBinaryRead(const QkXDRBinary* slot, QkXDRAllocator* allocator);
+QKXDR_API uint32_t QKXDR_CALL QkXDRBinaryRead(const QkXDRBinary* slot, QkXDRAllocator* allocator);
 
 }  // extern "C"
 

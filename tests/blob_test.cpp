@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "QkXDR.h"
@@ -15,6 +16,31 @@ namespace {
 
 uint32_t References(const QkXDRBinary* slot) {
   return static_cast<const sbuf::deep_binary*>(sbuf::Held(slot))->references();
+}
+
+// A held object's dispatch table as a client built with another compiler
+// calls it: member functions take the object first, on 32-bit Windows in a
+// register (thiscall, which GCC applies to plain functions under a pedantic
+// warning).
+#if defined(_WIN32) && defined(__i386__)
+#define QKXDR_TEST_THISCALL __attribute__((thiscall))
+#else
+#define QKXDR_TEST_THISCALL
+#endif
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattributes"
+struct BlobTable {
+  void(QKXDR_TEST_THISCALL* destroy)(void* self);
+  void*(QKXDR_TEST_THISCALL* clone)(const void* self, QkXDRBinary* storage);
+  uint32_t(QKXDR_TEST_THISCALL* size)(const void* self);
+  const void*(QKXDR_TEST_THISCALL* data)(const void* self);
+};
+#pragma GCC diagnostic pop
+
+BlobTable TableOf(const QkXDRBinary* slot) {
+  BlobTable table;
+  std::memcpy(&table, slot->words[0], sizeof table);
+  return table;
 }
 
 // An empty slot has no data and no size, copies out nothing without asking
@@ -77,6 +103,29 @@ TEST(Blob, CopiesShareTheBlock) {
   EXPECT_EQ(static_cast<const uint8_t*>(QkXDRBinaryData(&third))[1], 5);
   EXPECT_EQ(References(&third), 1u);
   QkXDRBinaryFree(&third);
+  QkXDRBinaryFree(&view);
+}
+
+// The slot's first word points at four entries: destroy, clone, size, data.
+// Called through them, a view and an owner answer as the exports do; a clone
+// reads the same, and destroying it in place gives its reference back.
+TEST(Blob, DispatchTableOrder) {
+  const uint8_t bytes[] = {4, 5, 6};
+  QkXDRBinary view{}, owner{};
+  QkXDRBinaryAttach(&view, bytes, 3);
+  new (&owner) sbuf::deep_binary(5);
+  for (const QkXDRBinary* slot : {&view, &owner}) {
+    const BlobTable table = TableOf(slot);
+    EXPECT_EQ(table.size(slot), QkXDRBinarySize(slot));
+    EXPECT_EQ(table.data(slot), QkXDRBinaryData(slot));
+    QkXDRBinary copy{};
+    EXPECT_EQ(table.clone(slot, &copy), static_cast<void*>(&copy));
+    EXPECT_TRUE(QkXDRBinarySize(&copy) == QkXDRBinarySize(slot) &&
+                QkXDRBinaryData(&copy) == QkXDRBinaryData(slot));
+    table.destroy(&copy);
+  }
+  EXPECT_EQ(References(&owner), 1u);
+  QkXDRBinaryFree(&owner);
   QkXDRBinaryFree(&view);
 }
 

@@ -192,7 +192,10 @@ TEST(TextTokenizer, NumberRoundingIsExact) {
       {u"1e33", 0x1.8a6e32246c99dp+109},  // nearest is ...c99c
       {u"1e300", 0x1.7e43c880075a0p+996},
       {u"1e-300", 0x1.56e1fc2f8f355p-997},
-      {u"1e-320", 0.0},         // 1 / infinity
+      {u"1e-320", 0.0},        // 1 / infinity
+      {u"0.1e309", INFINITY},  // 0.1 times ten to the 309th, which overflows
+      {u"9007199254740993.5", 9007199254740992.0},
+      {u"123.456e-5", 0.0012345600000000002},
       {u"1e4294967297", 10.0},  // exponents keep their low 32 bits
       {u"1e-4294967297", 0x1.999999999999ap-4},
       {u"1e2147483648", 0.0},

@@ -36,34 +36,38 @@ I* CreateBinaryReader(const void* data, uint32_t size) {
 
 extern "C" {
 
-QKXDR_API QkXDROStream* QkXDRCreateOStream(void) { return CreateBinaryWriter<QkXDROStream>(); }
+QKXDR_API QkXDROStream* QKXDR_CALL QkXDRCreateOStream(void) {
+  return CreateBinaryWriter<QkXDROStream>();
+}
 
-QKXDR_API QkXDROStream2* QkXDRCreateOStream2(void) { return CreateBinaryWriter<QkXDROStream2>(); }
+QKXDR_API QkXDROStream2* QKXDR_CALL QkXDRCreateOStream2(void) {
+  return CreateBinaryWriter<QkXDROStream2>();
+}
 
-QKXDR_API QkXDRIStream* QkXDRCreateIStream(const void* data, uint32_t size) {
+QKXDR_API QkXDRIStream* QKXDR_CALL QkXDRCreateIStream(const void* data, uint32_t size) {
   return CreateBinaryReader<QkXDRIStream>(data, size);
 }
 
-QKXDR_API QkXDRIStream2* QkXDRCreateIStream2(const void* data, uint32_t size) {
+QKXDR_API QkXDRIStream2* QKXDR_CALL QkXDRCreateIStream2(const void* data, uint32_t size) {
   return CreateBinaryReader<QkXDRIStream2>(data, size);
 }
 
-QKXDR_API QkXDROStream* QkXDRCreateTextOStream(void) {
+QKXDR_API QkXDROStream* QKXDR_CALL QkXDRCreateTextOStream(void) {
   return new (std::nothrow) qkxdr::impl::QkXDRTextOStreamImp<QkXDROStream>();
 }
 
-QKXDR_API QkXDROStream2* QkXDRCreateTextOStream2(void) {
+QKXDR_API QkXDROStream2* QKXDR_CALL QkXDRCreateTextOStream2(void) {
   return new (std::nothrow) qkxdr::impl::QkXDRTextOStreamImp<QkXDROStream2>();
 }
 
-QKXDR_API QkXDRIStream* QkXDRCreateTextIStream(const char16_t* text, uint32_t length) {
+QKXDR_API QkXDRIStream* QKXDR_CALL QkXDRCreateTextIStream(const char16_t* text, uint32_t length) {
   return new (std::nothrow) qkxdr::impl::QkXDRTextIStreamImp<QkXDRIStream>(text, text + length);
 }
 
-QKXDR_API QkXDRIStream2* QkXDRCreateTextIStream2(const char16_t* text, uint32_t length) {
+QKXDR_API QkXDRIStream2* QKXDR_CALL QkXDRCreateTextIStream2(const char16_t* text, uint32_t length) {
   return new (std::nothrow) qkxdr::impl::QkXDRTextIStreamImp<QkXDRIStream2>(text, text + length);
 }
 
-QKXDR_API void QkXDRParse(void) {}
+QKXDR_API void QKXDR_CALL QkXDRParse(void) {}
 
 }  // extern "C"

@@ -86,7 +86,7 @@ binary_base* Held(const QkXDRBinary* slot) {
 void Empty(QkXDRBinary* slot) {
   binary_base* held = Held(slot);
   if (held == nullptr) return;
-  held->~binary_base();
+  held->destroy();
   void* const zero = nullptr;
   std::memcpy(slot, &zero, sizeof zero);
 }

@@ -10,10 +10,15 @@
 
 namespace sbuf {
 
-// Abstract byte buffer, constructed in place in a QkXDRBinary.
+// Abstract byte buffer, constructed in place in a QkXDRBinary. Its dispatch
+// table is part of the binary interface, four entries on every compiler:
+// destroy, clone, size, data. A virtual destructor would take two entries
+// under some ABIs, so objects end through destroy() instead.
 class binary_base {
  public:
-  virtual ~binary_base() = default;
+  // Ends this object's life in place, releasing what it owns; the storage
+  // stays the caller's.
+  virtual void destroy() = 0;
   // Constructs a copy of this object in `storage` and returns it.
   virtual binary_base* clone(QkXDRBinary* storage) const = 0;
   virtual uint32_t size() const = 0;
@@ -23,6 +28,7 @@ class binary_base {
   binary_base() = default;
   binary_base(const binary_base&) = default;
   binary_base& operator=(const binary_base&) = delete;
+  ~binary_base() = default;
 };
 
 // A non-owning view on (data, size).
@@ -34,6 +40,7 @@ class shallow_binary final : public binary_base {
   // e: the view covers the bytes after the length, cut short at e.
   shallow_binary(const uint8_t* p, const uint8_t* e);
 
+  void destroy() override { this->~shallow_binary(); }
   binary_base* clone(QkXDRBinary* storage) const override;
   uint32_t size() const override { return size_; }
   const uint8_t* data() const override { return data_; }
@@ -52,8 +59,9 @@ class deep_binary final : public binary_base {
   // Shares other's block.
   deep_binary(const deep_binary& other);
   deep_binary& operator=(const deep_binary&) = delete;
-  ~deep_binary() override;
+  ~deep_binary();
 
+  void destroy() override { this->~deep_binary(); }
   binary_base* clone(QkXDRBinary* storage) const override;
   uint32_t size() const override;
   const uint8_t* data() const override;

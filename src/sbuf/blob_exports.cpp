@@ -7,27 +7,27 @@
 
 extern "C" {
 
-QKXDR_API void QkXDRBinaryAttach(QkXDRBinary* dst, const void* data, uint32_t size) {
+QKXDR_API void QKXDR_CALL QkXDRBinaryAttach(QkXDRBinary* dst, const void* data, uint32_t size) {
   sbuf::AssignView(dst, data, size);
 }
 
-QKXDR_API void QkXDRBinaryCopy(QkXDRBinary* dst, const QkXDRBinary* src) {
+QKXDR_API void QKXDR_CALL QkXDRBinaryCopy(QkXDRBinary* dst, const QkXDRBinary* src) {
   sbuf::Assign(dst, sbuf::Held(src));
 }
 
-QKXDR_API void QkXDRBinaryFree(QkXDRBinary* slot) { sbuf::Empty(slot); }
+QKXDR_API void QKXDR_CALL QkXDRBinaryFree(QkXDRBinary* slot) { sbuf::Empty(slot); }
 
-QKXDR_API const void* QkXDRBinaryData(const QkXDRBinary* slot) {
+QKXDR_API const void* QKXDR_CALL QkXDRBinaryData(const QkXDRBinary* slot) {
   const sbuf::binary_base* held = sbuf::Held(slot);
   return held == nullptr ? nullptr : held->data();
 }
 
-QKXDR_API uint32_t QkXDRBinarySize(const QkXDRBinary* slot) {
+QKXDR_API uint32_t QKXDR_CALL QkXDRBinarySize(const QkXDRBinary* slot) {
   const sbuf::binary_base* held = sbuf::Held(slot);
   return held == nullptr ? 0 : held->size();
 }
 
-QKXDR_API uint32_t QkXDRBinaryRead(const QkXDRBinary* slot, QkXDRAllocator* allocator) {
+QKXDR_API uint32_t QKXDR_CALL QkXDRBinaryRead(const QkXDRBinary* slot, QkXDRAllocator* allocator) {
   const uint32_t size = QkXDRBinarySize(slot);
   const void* data = QkXDRBinaryData(slot);
   // A view attached to a null pointer has nothing to copy, whatever its size.

@@ -35,7 +35,8 @@ bool Report(const TextTokenizer& tokenizer, QkXDRTextHandler* handler) {
 
 extern "C" {
 
-QKXDR_API void QkXDRTextParse(QkXDRTextHandler* handler, const char16_t* text, uint32_t length) {
+QKXDR_API void QKXDR_CALL QkXDRTextParse(QkXDRTextHandler* handler, const char16_t* text,
+                                         uint32_t length) {
   using namespace qkxdr::impl;
   TextTokenizer tokenizer(ContainerKind::Array);
   const char16_t* const end = text + length;
