@@ -9,9 +9,8 @@ namespace {
 template <typename I>
 void ReadAll(I* reader, const ReaderInput& input, uint32_t length) {
   FUZZ_CHECK(length != 0 || reader == nullptr);
-  // A string holds at most one unit per byte; each byte holds at most one
-  // run of 42 values.
-  RunReaderScript(reader, input, length + 1, 42 * size_t{length} + 1, true);
+  // Each byte holds at most one run of 42 values.
+  RunReaderScript(reader, input, 42 * size_t{length} + 1, true);
 }
 
 }  // namespace

@@ -91,6 +91,15 @@ struct FuzzText {
   uint32_t length;
 };
 
+// The most units a reader target's allocator hands out a block for. It does
+// not cap counts by the input, as the C++ layer does, but as a C caller's
+// allocator may: far more than the inputs the fuzzers make hold (4 KiB
+// unless told otherwise), so that strings declaring more units than follow
+// get a block and must stop at the input's end. Larger counts, up to the
+// 2^32 - 1 a damaged length declares, are refused as by an allocator that
+// runs out, rather than allocated.
+constexpr uint32_t kReaderBlockLimit = 1 << 16;
+
 // Hands out blocks of exactly the size asked for (in units of unit_size
 // bytes), so that a write past the end is caught; refuses when told to and
 // for requests above `limit` units.

@@ -25,8 +25,8 @@ class ReaderScript {
   using Type = decltype(std::declval<I&>().PeekType());
   static constexpr bool kSecond = std::is_same_v<I, QkXDRIStream2>;
 
-  // Takes over the reader; `limit` bounds the allocator's blocks.
-  ReaderScript(I* reader, uint32_t limit) : reader_(reader), allocator_(limit) {}
+  // Takes over the reader.
+  explicit ReaderScript(I* reader) : reader_(reader), allocator_(kReaderBlockLimit) {}
   ReaderScript(const ReaderScript&) = delete;
   ReaderScript& operator=(const ReaderScript&) = delete;
   ~ReaderScript() {
@@ -188,10 +188,9 @@ struct ReaderInput {
 // Runs the script's operations on the reader, if there is one, then drains
 // it (see Drain).
 template <typename I>
-void RunReaderScript(I* reader, const ReaderInput& input, uint32_t limit, size_t drain_bound,
-                     bool until_invalid) {
+void RunReaderScript(I* reader, const ReaderInput& input, size_t drain_bound, bool until_invalid) {
   if (reader == nullptr) return;
-  ReaderScript<I> run(reader, limit);
+  ReaderScript<I> run(reader);
   for (size_t i = 0; i < input.script_size; ++i) run.Run(input.script[i]);
   run.Drain(drain_bound, until_invalid);
 }

@@ -9,7 +9,7 @@ namespace {
 template <typename I>
 void ReadAll(I* reader, const ReaderInput& input, uint32_t length) {
   // Every ReadType consumes a unit or more until the text ends.
-  RunReaderScript(reader, input, length + 1, size_t{length} + 2, false);
+  RunReaderScript(reader, input, size_t{length} + 2, false);
 }
 
 }  // namespace

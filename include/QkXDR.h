@@ -69,7 +69,9 @@ class QkXDRAllocator {
   ~QkXDRAllocator() = default;
 };
 
-// Writer, first generation. Writes never fail and accept any call order.
+// Writer, first generation. Writes accept any call order. One that runs out
+// of memory, or would pass the output's size limit, throws std::bad_alloc and
+// leaves the output as it was (docs/robustness.md, "When memory runs out").
 class QkXDROStream {
  public:
   virtual void WriteString(const char16_t* s) = 0;  // zero-terminated UTF-16
@@ -106,7 +108,7 @@ class QkXDROStream2 {
 };
 
 // Reader, first generation. Every read works on the current value; a read of
-// the wrong kind returns false and changes nothing.
+// the wrong kind, or into a null output, returns false and changes nothing.
 class QkXDRIStream {
  public:
   virtual bool ReadString(QkXDRAllocator* allocator) = 0;

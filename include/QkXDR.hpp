@@ -5,10 +5,13 @@
 // reads that return std::optional values in standard containers.
 //
 // Data errors never throw: writes return false, reads return std::nullopt,
-// and an owner whose stream could not be created tests false. Only allocation
-// failure of the returned containers (std::bad_alloc) and exceptions thrown by
-// parse_text callbacks reach the caller, and neither unwinds through the
-// library: they are caught at the boundary and rethrown after the C call.
+// and an owner whose stream could not be created tests false. Two exceptions
+// reach the caller. std::bad_alloc: the library catches no allocation
+// failure, so one raised inside it unwinds through it (on 32-bit Windows it
+// ends the process instead), and one from the containers that reads fill is
+// held until the library has returned, then rethrown. And what parse_text
+// callbacks throw, held and rethrown the same way. What each object is left
+// with: docs/robustness.md, "When memory runs out".
 
 #ifndef QKXDR_HPP_
 #define QKXDR_HPP_

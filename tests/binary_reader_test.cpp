@@ -53,8 +53,8 @@ TEST(BinaryReader, Scripts) {
       {2, "FF 2A 54 82", "Skip Int", "- 1"},
       {2, "00 54 82 A8 81 E1 7E 00*8 D2 81 FF FC 2A", "Type*7 Valid Type Valid",
        "ArrayBegin Int String Double Binary None ArrayEnd 0 ArrayEnd 0"},
-      {2, "FD 54 82", "Peek Int Int64 Double Str StrA Bin Begin End Type Peek Type Int",
-       "None no no no no no no no no None None None 1"},
+      {2, "FD 54 82", "Valid Peek Int Int64 Double Str StrA Bin Begin End Type Peek Type Int",
+       "1 None no no no no no no no no None None None 1"},  // a None value is a current value
       {1, "FF", "Peek Int Str Type*4 Valid Type", "None no no None None None None 0 None"},
       {1, "D2 81 FF 54 82", "Peek Int Double Str Begin End Type Int",
        "None no no no no no None 1"},  // a blob, first generation

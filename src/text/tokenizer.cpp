@@ -37,24 +37,27 @@ bool TextTokenizer::InObject() const {
   return !containers_.empty() && containers_.Top() == ContainerKind::Object;
 }
 
+// A token is set only once what it stands for is complete (see Step).
 const char16_t* TextTokenizer::ReadValue(const char16_t* cur, const char16_t* end) {
   if (cur >= end) return cur;
   switch (ClassOf(*cur)) {
     case kQuoteClass:
-      token_ = TextToken::Value;
+      cur = ScanString(cur, end, &value_.text);
       value_.kind = TextValueKind::String;
-      return ScanString(cur, end, &value_.text);
+      token_ = TextToken::Value;
+      return cur;
     case u'+':
     case u'-':
     case u'.':
     case kDigitClass:
-      token_ = TextToken::Value;
       value_.text.clear();
-      return ScanNumber(cur, end, &value_);
-    case kWordClass:
+      cur = ScanNumber(cur, end, &value_);
       token_ = TextToken::Value;
+      return cur;
+    case kWordClass:
       cur = ScanWord(cur, end, &value_.text);
       ClassifyWord(&value_);
+      token_ = TextToken::Value;
       return cur;
     case u'[':
       Open(TextToken::BeginArray, ContainerKind::Array);
@@ -92,8 +95,8 @@ const char16_t* TextTokenizer::ReadMember(const char16_t* cur, const char16_t* e
 }
 
 void TextTokenizer::Open(TextToken token, ContainerKind kind) {
-  token_ = token;
   containers_.Push(kind);
+  token_ = token;
 }
 
 void TextTokenizer::Close(ContainerKind kind) {

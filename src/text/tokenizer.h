@@ -35,7 +35,9 @@ class TextTokenizer {
   // Reads at most one token at cur and returns the position after what it
   // consumed, never beyond end; returns cur only when cur is at or beyond
   // end. A step that reads no token leaves token, value and name as they
-  // were. Never reads at or beyond end.
+  // were. Never reads at or beyond end. A step that throws std::bad_alloc
+  // leaves the token and the open containers as they were; the value and
+  // the name may hold part of what it was reading.
   const char16_t* Step(const char16_t* cur, const char16_t* end);
 
   TextToken GetToken() const { return token_; }
