@@ -151,6 +151,7 @@ stage_bench-build() {
   require libbenchmark-dev:/usr/include/benchmark/benchmark.h \
     libmsgpack-cxx-dev:/usr/include/msgpack.hpp \
     rapidjson-dev:/usr/include/rapidjson/reader.h \
+    nlohmann-json3-dev:/usr/include/nlohmann/json.hpp \
     python3:/usr/bin/python3
   build bench
 }

@@ -22,8 +22,6 @@ const char* KindName(Kind kind) {
   return "?";
 }
 
-// Copies as many bytes as an encoding of the workload takes: the floor for
-// producing or taking apart that encoding.
 class MemcpyRunner final : public Runner {
  public:
   explicit MemcpyRunner(size_t n) : from_(n, 0x5A), to_(n) { bytes_ = n; }
@@ -39,18 +37,19 @@ class MemcpyRunner final : public Runner {
 
 void AddMemcpyCases(std::vector<Case>& cases) {
   for (Kind kind : kAllKinds) {
-    cases.push_back({kind, "memcpy", "binary-size", [](const Workload& w) {
-                       return std::unique_ptr<Runner>(new MemcpyRunner(QkxdrBinary(w).size()));
-                     }});
+    cases.push_back({kind, "memcpy", "binary-size",
+                     [](const Workload& w) { return MakeMemcpyRunner(QkxdrBinary(w).size()); }});
     if (kind == Kind::Blobs) continue;
-    cases.push_back({kind, "memcpy", "text-size", [](const Workload& w) {
-                       const size_t units = QkxdrText(w).size();
-                       return std::unique_ptr<Runner>(new MemcpyRunner(units * 2));
-                     }});
+    cases.push_back({kind, "memcpy", "text-size",
+                     [](const Workload& w) { return MakeMemcpyRunner(QkxdrText(w).size() * 2); }});
   }
 }
 
 }  // namespace
+
+std::unique_ptr<Runner> MakeMemcpyRunner(size_t bytes) {
+  return std::make_unique<MemcpyRunner>(bytes);
+}
 
 std::string Case::Name() const {
   return std::string(KindName(kind)) + "/" + library + "/" + operation;
@@ -62,6 +61,11 @@ std::vector<Case> AllCases() {
   AddMsgpackCases(cases);
   AddRapidjsonCases(cases);
   AddMemcpyCases(cases);
+  AddQkxdrTypedCases(cases);
+  AddMsgpackTypedCases(cases);
+  AddRapidjsonTypedCases(cases);
+  AddNlohmannCases(cases);
+  AddFormatFloorCases(cases);
   return cases;
 }
 

@@ -37,7 +37,9 @@ std::unique_ptr<Runner> MakeRunner(const Workload& w) {
 
 struct Case {
   Kind kind;
-  std::string library;    // "qkxdr", "msgpack", "rapidjson" or "memcpy"
+  // "qkxdr", "msgpack", "rapidjson", "calls" or "memcpy"; "typed/<library>"
+  // for the typed C++ interfaces (typed.h).
+  std::string library;
   std::string operation;  // "binary-write", "text-parse", ...
   std::unique_ptr<Runner> (*make)(const Workload&);
 
@@ -59,10 +61,22 @@ inline uint64_t Digest(const Tally& t) { return t.exact ^ t.loose; }
 void AddQkxdrCases(std::vector<Case>& cases);
 void AddMsgpackCases(std::vector<Case>& cases);
 void AddRapidjsonCases(std::vector<Case>& cases);
+// The cases of the typed C++ interfaces (typed.h).
+void AddQkxdrTypedCases(std::vector<Case>& cases);
+void AddMsgpackTypedCases(std::vector<Case>& cases);
+void AddRapidjsonTypedCases(std::vector<Case>& cases);
+void AddNlohmannCases(std::vector<Case>& cases);
+// The least an encoder and a decoder of the binary format do for a vector of
+// ints or doubles (format_floor_cases.cpp).
+void AddFormatFloorCases(std::vector<Case>& cases);
 
 // A writer behind QkXDR's interface that only counts its calls: the floor of
 // any writer of that interface (floor_cases.cpp).
 QkXDROStream2* CreateCallCounter();
+
+// Copies `bytes` bytes between two buffers already mapped: the floor for
+// producing or taking apart an encoding of that size.
+std::unique_ptr<Runner> MakeMemcpyRunner(size_t bytes);
 
 // The QkXDR encodings of a workload, for the memcpy floor.
 std::vector<uint8_t> QkxdrBinary(const Workload& w);

@@ -13,6 +13,15 @@ bytes as QkXDR's encoding takes. The writers also show the calls-only
 floor: the same calls made on a writer that encodes nothing
 (bench/floor_cases.cpp), what any writer behind QkXDR's interface pays.
 
+A second table compares the typed C++ layer (qkxdr/typed.hpp: to_binary,
+from_binary, to_text, from_text on std::vector and struct values) with the
+peers' own ways of handling the same C++ types: msgpack-c's pack and
+unpack + convert, RapidJSON's Writer and SAX Reader written by hand (UTF-16),
+nlohmann/json's dump and parse + get (UTF-8), memcpy of as many bytes as
+the typed layer's encoding takes, and for ints, doubles and records the
+format floor. The typed cases of each workload run in a
+process of their own, after the other cases' process.
+
   bench/compare.py                       build the bench preset, run, print
   bench/compare.py --markdown            the table as Markdown
   bench/compare.py --json out.json       also keep the raw results
@@ -49,6 +58,27 @@ CALLS_ONLY = {
 }
 
 
+# Typed layer: QkXDR operation -> [(case compared with, label, target ratio)].
+# The memcpy target (a stretch) holds for ints and doubles only. Ints,
+# doubles and records also have the format floor: a bare loop writing or
+# reading the same bytes (bench/format_floor_cases.cpp).
+TYPED_PAIRS = {
+    "to-binary": [("msgpack/pack", "msgpack pack", 1.0),
+                  ("memcpy/binary-size", "memcpy", 3.0),
+                  ("floor/encode", "format floor", None)],
+    "from-binary": [("msgpack/unpack-convert", "msgpack unpack+convert", 1.0),
+                    ("memcpy/binary-size", "memcpy", 3.0),
+                    ("floor/decode", "format floor", None)],
+    "to-text": [("rapidjson/write", "RapidJSON Writer", 1.0),
+                ("nlohmann/dump", "nlohmann dump (UTF-8)", 1.0),
+                ("memcpy/text-size", "memcpy", None)],
+    "from-text": [("rapidjson/read", "RapidJSON Reader", 1.0),
+                  ("nlohmann/parse-get", "nlohmann parse+get (UTF-8)", 1.0),
+                  ("memcpy/text-size", "memcpy", None)],
+}
+MEMCPY_TARGETS = ("ints", "doubles")
+
+
 def targets(workload, operation):
     """The ratios QkXDR must stay below, as (against, limit) pairs."""
     if workload == "doubles" and operation == "text-write":
@@ -69,8 +99,9 @@ def run(args):
                              f"--benchmark_filter={args.filter}"],
                             check=True, stdout=subprocess.PIPE, text=True).stdout.split()
     results = {"context": {}, "benchmarks": []}
-    for workload in WORKLOADS:
-        names = [n for n in listed if n.startswith(f"{workload}/")]
+    groups = [[n for n in listed if n.startswith(f"{workload}/") and typed == ("/typed/" in n)]
+              for workload in WORKLOADS for typed in (False, True)]
+    for names in groups:
         if not names:
             continue
         command = [program, "--benchmark_format=json",
@@ -149,6 +180,41 @@ def cells(row):
             {True: "met", False: "MISSED", None: "-"}[row["met"]]]
 
 
+def typed_rows(found):
+    for workload in WORKLOADS:
+        for operation, pairs in TYPED_PAIRS.items():
+            own = found.get(f"{workload}/typed/qkxdr/{operation}")
+            if own is None:
+                continue
+            for case, label, limit in pairs:
+                other = found.get(f"{workload}/typed/{case}")
+                if other is None:
+                    continue
+                if case.startswith("memcpy") and workload not in MEMCPY_TARGETS:
+                    limit = None
+                ratio = own["ns"] / other["ns"]
+                yield [workload, operation, f"{own['ns']:.2f}", str(own["bytes"]), label,
+                       f"{other['ns']:.2f}", str(other["bytes"]), f"{ratio:.2f}",
+                       "-" if limit is None else f"< {limit}",
+                       "-" if limit is None else "met" if ratio < limit else "MISSED"]
+
+
+TYPED_HEADER = ["workload", "operation", "ns/value", "bytes", "against", "its ns/value",
+                "its bytes", "ratio", "target", "status"]
+
+
+def show(header, table, markdown):
+    if markdown:
+        print("| " + " | ".join(header) + " |")
+        print("|" + "---|" * len(header))
+        for line in table:
+            print("| " + " | ".join(line) + " |")
+    else:
+        widths = [max(len(x) for x in column) for column in zip(header, *table)]
+        for line in [header] + table:
+            print("  ".join(x.rjust(w) for x, w in zip(line, widths)))
+
+
 HEADER = ["workload", "operation", "ns/value", "MB/s", "bytes", "peer", "peer ns/value",
           "peer MB/s", "peer bytes", "ratio", "memcpy ns/value", "vs memcpy",
           "calls-only ns/value", "target", "status"]
@@ -176,16 +242,15 @@ def main():
             with open(args.json, "w") as f:
                 json.dump(results, f, indent=1)
 
-    table = [cells(r) for r in rows(medians(results))]
-    if args.markdown:
-        print("| " + " | ".join(HEADER) + " |")
-        print("|" + "---|" * len(HEADER))
-        for line in table:
-            print("| " + " | ".join(line) + " |")
-    else:
-        widths = [max(len(x) for x in column) for column in zip(HEADER, *table)]
-        for line in [HEADER] + table:
-            print("  ".join(x.rjust(w) for x, w in zip(line, widths)))
+    found = medians(results)
+    table = [cells(r) for r in rows(found)]
+    if table:
+        show(HEADER, table, args.markdown)
+    typed = list(typed_rows(found))
+    if typed:
+        if table:
+            print()
+        show(TYPED_HEADER, typed, args.markdown)
     context = results.get("context", {})
     print(f"\n{context.get('host_name', '?')}: {context.get('num_cpus', '?')} CPUs at "
           f"{context.get('mhz_per_cpu', '?')} MHz; {context.get('date', '')}")

@@ -12,12 +12,21 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "QkXDR.h"
+#include "binary/binary_decoder.h"
+#include "binary/binary_encoder.h"
+#include "library/vector_buffer.h"
 #include "read_script.h"
+#include "test_allocator.h"
 #include "test_values.h"
 #include "text/double_format.h"
+#include "text/text_decoder.h"
+#include "text/text_encoder.h"
 
 namespace test_values {
 namespace {
@@ -140,6 +149,68 @@ TEST(RoundTrip, TextDoublesAtTheEdgesOfTheRange) {
               ByWrittenForm({Dbl(c.read)}))
         << c.written;
   }
+}
+
+// The encoders and decoders used directly: strings of a given length keep
+// their zero units, blobs go in and out as bytes, the output goes straight
+// into a caller's container (a write past its limit leaves it as it was),
+// and the position of each value is where its payload or its token starts.
+TEST(RoundTrip, EncodersAndDecodersInline) {
+  using namespace qkxdr::impl;
+  const Bytes blob = {0x01, 0xAB};
+  const auto write = [&blob](auto& out) {
+    out.WriteString(u"a\0b", 3);
+    out.WriteStringA("\0\xE9", 2);
+    out.WriteBytes(blob.data(), 2);
+    out.WriteInt(7);
+  };
+  Bytes binary(40, 0x55);  // its contents go, its storage stays
+  {
+    BinaryEncoderInto<VectorBuffer<Bytes, 15>> out(&binary);
+    write(out);
+    EXPECT_THROW(out.WriteDouble(1), std::bad_alloc);
+  }
+  EXPECT_EQ(binary, Hex("A9 83 E1 80 E2 82 80 69 81 D2 82 01 AB 54 8E"));
+  BinaryEncoder inline_out;
+  write(inline_out);
+  EXPECT_EQ(Bytes(inline_out.data(), inline_out.data() + inline_out.size()), binary);
+  std::u16string text;
+  {
+    TextEncoderInto<VectorBuffer<std::u16string, kMaxTextUnits>> out(&text);
+    write(out);
+  }
+  EXPECT_EQ(text, std::u16string(u"\"a\0b\",\"\0\uFFE9\"\"0X01AB\",7", 20));
+
+  const auto read = [](auto&& in) {
+    TestAllocator wide, narrow;
+    std::string bytes = "old";
+    int32_t i = 0;
+    std::vector<size_t> at = {in.Position()};
+    EXPECT_TRUE(in.ReadString(&wide));
+    at.push_back(in.Position());
+    EXPECT_TRUE(in.ReadStringA(&narrow));
+    at.push_back(in.Position());
+    EXPECT_FALSE(in.ReadBytes(static_cast<std::string*>(nullptr)));
+    EXPECT_TRUE(in.ReadBytes(&bytes));
+    at.push_back(in.Position());
+    EXPECT_TRUE(in.ReadInt(&i) && !in.IsValid());
+    at.push_back(in.Position());
+    return std::make_tuple(Received<char16_t>(wide), Received<uint8_t>(narrow), bytes, i, at);
+  };
+  const auto values = [](std::vector<size_t> at) {
+    return std::make_tuple(std::u16string(u"a\0b", 3), std::u16string(u"\0\xE9", 2),
+                           std::string("\x01\xAB"), 7, at);
+  };
+  EXPECT_EQ(read(BinaryDecoder(binary.data(), binary.data() + binary.size())),
+            values({1, 5, 10, 14, 15}));
+  EXPECT_EQ(read(TextDecoder(text.data(), text.data() + text.size())), values({0, 6, 10, 19, 20}));
+
+  BinaryDecoder at_blob(binary.data() + 9, binary.data() + binary.size());
+  const uint8_t* data = nullptr;
+  uint32_t size = 0;
+  EXPECT_FALSE(at_blob.ReadBytes(&data, nullptr));
+  EXPECT_TRUE(at_blob.ReadBytes(&data, &size));
+  EXPECT_EQ(std::make_tuple(data, size), std::make_tuple(binary.data() + 11, 2u));
 }
 
 }  // namespace

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "QkXDR.h"
-#include "binary/binary_istream.h"
+#include "binary/binary_streams.h"
 #include "test_allocator.h"
 #include "test_util.h"
 

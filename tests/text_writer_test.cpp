@@ -11,7 +11,7 @@
 
 #include "QkXDR.h"
 #include "test_values.h"
-#include "text/text_ostream.h"
+#include "text/text_streams.h"
 
 namespace test_values {
 namespace {
@@ -119,14 +119,14 @@ TEST(TextWriter, StringsAreTheSameWhateverTheRoom) {
     Writer* fresh = NewWriter();
     fresh->WriteString(s.c_str());
     const std::u16string alone = Text(fresh);
-    EXPECT_EQ(fresh->text().capacity(), alone.size() > 256 ? alone.size() * 3 / 2 : 256);
+    EXPECT_EQ(fresh->imp.buffer().capacity(), alone.size() > 256 ? alone.size() * 3 / 2 : 256);
     fresh->Release();
     Writer* roomy = NewWriter();
     roomy->WriteString(std::u16string(3000, u'z').c_str());
     const std::u16string before = Text(roomy);
     roomy->WriteString(s.c_str());
     EXPECT_EQ(Text(roomy), before + u"," + alone);
-    EXPECT_EQ(roomy->text().capacity(), 4503u) << "no growth needed";
+    EXPECT_EQ(roomy->imp.buffer().capacity(), 4503u) << "no growth needed";
     roomy->Release();
   }
 }

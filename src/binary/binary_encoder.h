@@ -9,32 +9,36 @@
 #include <cstring>
 #include <type_traits>
 
-#include "QkXDR.h"
 #include "binary/coding.h"
 #include "binary/run_state.h"
 #include "binary/unit_varints.h"
 #include "binary/varint_word.h"
 #include "library/compiler.h"
+#include "library/encoder_writes.h"
 #include "library/inline_buffer.h"
-#include "library/string_length.h"
-#include "sbuf/binary.h"
 
 namespace qkxdr::impl {
 
 // Bytes of output a writer holds inside itself before it needs the heap.
 constexpr uint32_t kOutputRoom = 500;
 
-// Appends values in the binary format to a growing buffer; after every write
-// the buffer holds a complete stream of all values written so far. Growth
-// throws std::bad_alloc when memory runs out or the output would pass
-// kMaxSize bytes; such a write leaves the buffer, the run and the tag index
-// exactly as they were. kMaxSize is a parameter so that tests can reach it.
-// Strings and blobs handed to a write must not lie inside the writer's own
-// output, which the write may move.
-template <uint32_t kMaxSize>
-class BasicBinaryEncoder {
+// Appends values in the binary format to a growing Buffer (InlineBuffer or
+// VectorBuffer of bytes); the string and slot writes are EncoderWrites'.
+// After every write the buffer holds a complete stream of all values
+// written so far. Growth throws std::bad_alloc when memory runs out or the
+// output would pass the buffer's size limit; such a write leaves the buffer,
+// the run and the tag index exactly as they were. Strings and blobs handed
+// to a write must not lie inside the writer's own output, which the write
+// may move.
+template <typename Buffer>
+class BinaryEncoderInto : public EncoderWrites<BinaryEncoderInto<Buffer>> {
+  friend EncoderWrites<BinaryEncoderInto>;
+
  public:
-  using OutputBuffer = InlineBuffer<uint8_t, kOutputRoom, kMaxSize>;
+  BinaryEncoderInto() = default;
+  // Writes into the buffer made from `output` (a VectorBuffer's container).
+  template <typename Output>
+  explicit BinaryEncoderInto(Output* output) : buffer_(output) {}
 
   void WriteInt(int32_t v) { WriteVarint(WireType::Int, ZigZag32(v)); }
   void WriteInt64(int64_t v) { WriteVarint(WireType::Int, ZigZag64(v)); }
@@ -46,18 +50,9 @@ class BasicBinaryEncoder {
   void BeginArray() { WriteMarker(WireType::ArrayBegin); }
   void EndArray() { WriteMarker(WireType::ArrayEnd); }
 
-  // Zero-terminated strings; a null pointer is written as an empty string.
-  void WriteString(const char16_t* s) { WriteUnits(s); }
-  void WriteStringA(const char* s) { WriteUnits(s); }
-
-  // A null pointer, an empty slot and a view on null data are written as an
-  // empty blob.
-  void WriteBinary(const QkXDRBinary* blob) {
-    const sbuf::binary_base* held = blob == nullptr ? nullptr : sbuf::Held(blob);
-    uint32_t length = held == nullptr ? 0 : held->size();
-    const uint8_t* bytes = length == 0 ? nullptr : held->data();
-    if (bytes == nullptr) length = 0;
-    const uint64_t room = uint64_t{Varint32Length(length)} + length;
+  // A blob of the n bytes at data (which may be null when n is 0).
+  void WriteBytes(const uint8_t* data, uint32_t n) {
+    const uint64_t room = uint64_t{Varint32Length(n)} + n;
     uint8_t* p;
     if (Free() <= room) {
       p = StartValue(WireType::Binary, room);
@@ -70,9 +65,9 @@ class BasicBinaryEncoder {
     } else {
       p = StartInPlace(WireType::Binary);
     }
-    p = PutVarint32(p, length);
-    if (length != 0) std::memcpy(p, bytes, length);
-    Finish(p + length);
+    p = PutVarint32(p, n);
+    if (n != 0) std::memcpy(p, data, n);
+    Finish(p + n);
   }
 
   // The encoded bytes, null while there are none; valid until the next write.
@@ -81,7 +76,7 @@ class BasicBinaryEncoder {
     return buffer_.size() == 0 ? nullptr : buffer_.data();
   }
   uint32_t size() const { return buffer_.size(); }
-  const OutputBuffer& buffer() const { return buffer_; }
+  const Buffer& buffer() const { return buffer_; }
 
  private:
   // Makes room for one value of type t whose payload takes at most `room`
@@ -160,8 +155,7 @@ class BasicBinaryEncoder {
 
   // The unit count, then each unit as a varint of the unit's own width.
   template <typename Unit>
-  void WriteUnits(const Unit* s) {
-    const size_t n = StringLength(s);
+  void WriteUnits(const Unit* s, size_t n) {
     // In place when the tag byte and the longest encoding fit.
     if (Free() < 1 + LongestUnits<Unit>(n)) return WriteUnitsGrowing(s, n);
     uint8_t* p = PutVarint32(StartInPlace(WireType::String), static_cast<uint32_t>(n));
@@ -197,13 +191,18 @@ class BasicBinaryEncoder {
     return exact;
   }
 
-  OutputBuffer buffer_;
+  Buffer buffer_;
   RunState run_;
   uint32_t tag_index_ = 0;
   bool tag_behind_ = false;  // the tag byte lags run_ (see WriteBinary)
 };
 
-using BinaryEncoder = BasicBinaryEncoder<UINT32_MAX>;
+// The writer behind the exported binary streams: 4 GiB - 1 bytes at most.
+using BinaryEncoder = BinaryEncoderInto<InlineBuffer<uint8_t, kOutputRoom>>;
+
+// The same with a size limit of kMaxSize bytes, for tests that reach it.
+template <uint32_t kMaxSize>
+using BasicBinaryEncoder = BinaryEncoderInto<InlineBuffer<uint8_t, kOutputRoom, kMaxSize>>;
 
 }  // namespace qkxdr::impl
 

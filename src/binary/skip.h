@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "binary/coding.h"
+#include "binary/run_state.h"
 
 namespace qkxdr::impl {
 
@@ -53,6 +54,23 @@ inline const uint8_t* SkipStrings(const uint8_t* p, const uint8_t* e, uint32_t n
 
 inline const uint8_t* SkipBlobs(const uint8_t* p, const uint8_t* e, uint32_t n) {
   return SkipEach<SkipBlob>(p, e, n);
+}
+
+// Position after n values of type t at p; array markers and runs of tag bytes
+// 252-255 have no payload.
+inline const uint8_t* SkipValues(WireType t, const uint8_t* p, const uint8_t* e, uint32_t n) {
+  switch (t) {
+    case WireType::Int:
+      return SkipVarints(p, e, n);
+    case WireType::Double:
+      return SkipDoubles(p, e, n);
+    case WireType::String:
+      return SkipStrings(p, e, n);
+    case WireType::Binary:
+      return SkipBlobs(p, e, n);
+    default:
+      return p;
+  }
 }
 
 }  // namespace qkxdr::impl

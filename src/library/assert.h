@@ -24,4 +24,14 @@ void FormatAssertText(const char* message, int32_t code, char16_t (&text)[kAsser
 
 }  // namespace qkxdr::impl
 
+// Checks an invariant of inline code that programs outside the library
+// compile too. Inside the library (QKXDR_BUILDING) a broken one goes to
+// XDRAssert with `message`; elsewhere XDRAssert, which is not exported, is
+// out of reach and the check is left out.
+#if defined(QKXDR_BUILDING)
+#define QKXDR_CHECK(condition, message) ::qkxdr::impl::XDRAssert(condition, message)
+#else
+#define QKXDR_CHECK(condition, message) static_cast<void>(0)
+#endif
+
 #endif  // QKXDR_SRC_LIBRARY_ASSERT_H_

@@ -3,11 +3,9 @@
 #include <new>
 
 #include "QkXDR.h"
-#include "binary/binary_istream.h"
-#include "binary/binary_ostream.h"
+#include "binary/binary_streams.h"
 #include "library/assert.h"
-#include "text/text_istream.h"
-#include "text/text_ostream.h"
+#include "text/text_streams.h"
 
 namespace {
 
@@ -24,8 +22,8 @@ I* CreateBinaryReader(const void* data, uint32_t size) {
   const auto* begin = static_cast<const uint8_t*>(data);
   auto* ret = new (std::nothrow) QkXDRIStreamImp<I>(begin, begin + size);
   if (ret == nullptr) return nullptr;
-  qkxdr::impl::XDRAssert(static_cast<bool>(ret->imp), "ret->imp");
-  if (!ret->imp) {
+  qkxdr::impl::XDRAssert(ret->imp.IsValid(), "ret->imp");
+  if (!ret->imp.IsValid()) {
     ret->Release();
     return nullptr;
   }

@@ -1,4 +1,4 @@
-// Values of hexadecimal digit characters.
+// Hexadecimal digit characters and their values.
 
 #ifndef QKXDR_SRC_TEXT_HEX_DIGITS_H_
 #define QKXDR_SRC_TEXT_HEX_DIGITS_H_
@@ -21,6 +21,9 @@ constexpr std::array<uint8_t, 128> BuildHexDigitTable() {
 // 0-15 for "0"-"9", "A"-"F" and "a"-"f"; 0 for every other code below 128.
 // Complete at compile time, so readers on any thread may share it.
 inline constexpr std::array<uint8_t, 128> HexDigitTable = BuildHexDigitTable();
+
+// The digit of each value 0-15, in upper case.
+inline constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
 }  // namespace qkxdr::impl
 

@@ -31,20 +31,27 @@ inline constexpr std::array<char16_t, 0x80> kEscapeLetters = BuildEscapeLetters(
 // it stands. A table rather than a switch: no branch on the unit's value.
 inline char16_t EscapeLetter(char16_t unit) { return unit < 0x80 ? kEscapeLetters[unit] : 0; }
 
-// Copies s[0..n) to dst, each unit widened to UTF-16 by `widen`, up to the
-// first unit that takes an escape; returns the number of units copied (n
-// when none takes one).
+// A unit of a string as the text writer takes it: UTF-16 units as they are,
+// bytes by sign extension (0x80..0xFF become U+FF80..U+FFFF).
+inline char16_t Widen(char16_t unit) { return unit; }
+inline char16_t Widen(char byte) { return static_cast<char16_t>(static_cast<signed char>(byte)); }
+
+// Copies s[0..n) to dst, each unit widened, up to the first unit that takes
+// an escape; returns the number of units copied (n when none takes one).
 template <typename Unit>
-size_t CopyPlainUnitsOneByOne(const Unit* s, size_t n, char16_t* dst, char16_t (*widen)(Unit)) {
+size_t CopyPlainUnitsOneByOne(const Unit* s, size_t n, char16_t* dst) {
   for (size_t i = 0; i < n; ++i) {
-    const char16_t unit = widen(s[i]);
+    const char16_t unit = Widen(s[i]);
     if (EscapeLetter(unit) != 0) return i;
     dst[i] = unit;
   }
   return n;
 }
 
-inline char16_t SameUnit(char16_t unit) { return unit; }
+// As CopyPlainUnitsOneByOne for bytes.
+inline size_t CopyPlainUnits(const char* s, size_t n, char16_t* dst) {
+  return CopyPlainUnitsOneByOne(s, n, dst);
+}
 
 #if defined(__SSE2__)
 // Copies the eight units at s + at to dst + at; returns the lanes of those
@@ -85,7 +92,15 @@ inline size_t CopyPlainUnits(const char16_t* s, size_t n, char16_t* dst) {
     }
   }
 #endif
-  return CopyPlainUnitsOneByOne(s, n, dst, SameUnit);
+  return CopyPlainUnitsOneByOne(s, n, dst);
+}
+
+// Units of s[0..n) once escaped, quotation marks not included.
+template <typename Unit>
+uint64_t EscapedLength(const Unit* s, size_t n) {
+  uint64_t units = n;
+  for (size_t i = 0; i < n; ++i) units += EscapeLetter(Widen(s[i])) != 0;
+  return units;
 }
 
 }  // namespace qkxdr::impl
