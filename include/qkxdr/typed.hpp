@@ -289,7 +289,7 @@ struct Codec<bool> {
   }
   template <typename D>
   static bool Read(Reading<D>& r, bool& out) {
-    std::int64_t v;
+    std::int64_t v = 0;
     if (r.Peek() != QkXDRType2::Int || !r.in.ReadInt64(&v) || (v != 0 && v != 1)) {
       return r.Fail("Int 0 or 1");
     }
@@ -309,7 +309,7 @@ struct Codec<T, std::enable_if_t<kIsInteger<T>>> {
   template <typename D>
   static bool Read(Reading<D>& r, T& out) {
     if (!r.Expect(QkXDRType2::Int, "Int")) return false;
-    std::int64_t v;
+    std::int64_t v = 0;
     if (!r.in.ReadInt64(&v)) return r.Fail("Int", "a damaged Int");
     if (!InRange(v)) {
       return r.Fail("Int in [" + std::to_string(std::numeric_limits<T>::min()) + ", " +
@@ -341,7 +341,7 @@ struct Codec<T, std::enable_if_t<std::is_enum_v<T>>> {
   }
   template <typename D>
   static bool Read(Reading<D>& r, T& out) {
-    Underlying v;
+    Underlying v{};
     if (!Codec<Underlying>::Read(r, v)) return false;
     out = static_cast<T>(v);
     return true;
@@ -364,7 +364,7 @@ struct Codec<T, std::enable_if_t<std::is_floating_point_v<T>>> {
     if constexpr (std::is_same_v<T, double>) {
       return r.in.ReadDouble(&out) || r.Fail("Double", "a damaged number");
     } else {
-      double v;
+      double v = 0;
       if (!r.in.ReadDouble(&v)) return r.Fail("Double", "a damaged number");
       if (v > std::numeric_limits<float>::max() || v < -std::numeric_limits<float>::max()) {
         if (v == v && v - v != v - v) {  // an infinity
@@ -673,7 +673,7 @@ struct Codec<std::variant<Ts...>> {
   template <typename D>
   static bool Read(Reading<D>& r, Variant& out) {
     if (!OpenArray(r)) return false;
-    std::size_t index;
+    std::size_t index = 0;
     if (!detail::Read(r, index)) return r.Within("[0]");
     if (index >= sizeof...(Ts)) {
       r.Fail("Int below " + std::to_string(sizeof...(Ts)), "Int " + std::to_string(index));
