@@ -8,7 +8,10 @@
 // Preparing the cases checks the bytes against to_binary's and the values
 // read against the workload's.
 
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include "binary/coding.h"
@@ -39,7 +42,7 @@ uint8_t* PutInt(uint8_t* p, T v) {
   }
 }
 
-// Read the varint, or the zigzag varint, at p, which has eight readable
+// Reads the varint, or the zigzag varint, at p, which has eight readable
 // bytes after it.
 const uint8_t* GetVarint(const uint8_t* p, uint64_t* v) {
   const uint8_t* after = impl::GetVarintWord(p, v);
