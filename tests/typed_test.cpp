@@ -55,6 +55,7 @@ struct Everything {
   std::vector<int64_t> numbers;
   std::array<Point, 2> corners{};
   std::deque<double> ds;
+  std::vector<double> samples;
   std::list<std::string> names;
   std::set<int> keys;
   std::vector<bool> bits;
@@ -67,8 +68,8 @@ struct Everything {
   std::variant<int, std::string, Point> choice;
   Node tree;
   QKXDR_FIELDS(i8, u8, i16, u16, i32, u32, i64, u64, flag, color, f, d, narrow, wide, blob, hash,
-               numbers, corners, ds, names, keys, bits, pair, tuple, by_name, by_id, maybe, nothing,
-               choice, tree)
+               numbers, corners, ds, samples, names, keys, bits, pair, tuple, by_name, by_id, maybe,
+               nothing, choice, tree)
   bool operator==(const Everything& o) const { return qkxdr_fields() == o.qkxdr_fields(); }
 };
 
@@ -96,7 +97,8 @@ class Generator {
     e.wide = Wide();
     for (uint32_t n = Below(40); n > 0; --n) e.blob.push_back(Int<uint8_t>());
     for (std::byte& b : e.hash) b = std::byte{Int<uint8_t>()};
-    for (uint32_t n = Below(50); n > 0; --n) e.numbers.push_back(Int<int64_t>());
+    for (uint32_t n = Below(100); n > 0; --n) e.numbers.push_back(Int<int64_t>());
+    for (uint32_t n = Below(100); n > 0; --n) e.samples.push_back(Double());
     for (Point& p : e.corners) p = MakePoint();
     for (uint32_t n = Below(5); n > 0; --n) e.ds.push_back(Double());
     for (uint32_t n = Below(5); n > 0; --n) e.names.push_back(Narrow());
@@ -173,8 +175,9 @@ TEST(Typed, EveryTypeRoundTrips) {
   }
 }
 
-// Forwards the typed layer's calls to an exported second-generation writer.
-class ExportedWriter {
+// Forwards the typed layer's calls to an exported second-generation writer,
+// numbers one at a time.
+class ExportedWriter : public qkxdr::impl::EncoderWrites<ExportedWriter> {
  public:
   explicit ExportedWriter(QkXDROStream2* out) : out_(out) {}
   void WriteInt(int32_t v) { out_->WriteInt(v); }
@@ -261,12 +264,13 @@ struct V2Changed {
   QKXDR_FIELDS(id, name)
 };
 
-// Old writer, new reader: missing trailing fields keep their defaults. New
+// Old writer, new reader: missing trailing fields get their defaults, also
+// over an element that held other values. New
 // writer, old reader: extra fields are skipped, nested values and all. A
 // field whose type changed is a failure at its place. Both encodings.
 TEST(Typed, RecordsThatEvolve) {
   const auto check = [](auto to, auto from) {
-    const auto newer = from(to(std::vector<V1>{{5, "ab"}}), std::vector<V2>{});
+    const auto newer = from(to(std::vector<V1>{{5, "ab"}}), std::vector<V2>{{1, "x", {9}, 1.0}});
     ASSERT_TRUE(newer.first) << newer.first.error().message();
     EXPECT_TRUE(newer.second.at(0).id == 5 && newer.second[0].name == "ab" &&
                 newer.second[0].tags == std::vector<int32_t>{7} && !newer.second[0].score);
@@ -312,6 +316,12 @@ TEST(Typed, FailuresSayWhereAndWhy) {
   EXPECT_EQ(strings(Hex("00 A8 FF FF FF FF 8F 2A")),
             "at [0] (offset 2): expected String, found a damaged string");
   EXPECT_EQ(ints(Hex("00 54 7F")), "at [0] (offset 2): expected Int, found a damaged Int");
+  // A run whose third value leaves the type's range.
+  EXPECT_EQ(
+      qkxdr::from_binary<std::vector<int8_t>>(Hex("00 5D 82 84 10 83 82 82 82 82 82 82 82 2A"))
+          .error()
+          .message(),
+      "at [2] (offset 4): expected Int in [-128, 127], found Int 200");
   // Ranges, and paths through records, maps, variants and text offsets.
   const auto points = qkxdr::from_text<std::vector<Point>>(u"[[1,2.5],[3,'x']]");
   EXPECT_EQ(points.error().message(), "at [1][1] (offset 12): expected Double, found String");

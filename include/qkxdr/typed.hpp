@@ -50,6 +50,8 @@
 #include "QkXDR.h"
 #include "binary/binary_decoder.h"
 #include "binary/binary_encoder.h"
+#include "library/compiler.h"
+#include "library/int_range.h"
 #include "library/vector_buffer.h"
 #include "text/text_decoder.h"
 #include "text/text_encoder.h"
@@ -208,7 +210,8 @@ inline const char* TypeName(QkXDRType2 t) {
   return kNames[static_cast<int>(t)];
 }
 
-// Hands the decoder a buffer inside a string; refuses lengths past `limit`,
+// Hands the decoder a buffer inside a string, sized from the length it had
+// (only units beyond that are filled first); refuses lengths past `limit`,
 // which only damaged data declares.
 template <typename String>
 class StringFiller final : public QkXDRAllocator {
@@ -238,13 +241,13 @@ class Reading {
 
   // The current value's type; None also at the end of the data. Every read
   // looks first, so a failure is reported where its value starts.
-  QkXDRType2 Peek() {
+  QKXDR_INLINE QkXDRType2 Peek() {
     at_ = in.Position();
     return in.IsValid() ? in.PeekType() : QkXDRType2::None;
   }
 
   // Records that the current value is not `expected`; returns false.
-  bool Fail(std::string expected, std::string found = {}) {
+  QKXDR_NOINLINE bool Fail(std::string expected, std::string found = {}) {
     error.expected = std::move(expected);
     error.found = !found.empty() ? std::move(found)
                   : in.IsValid() ? TypeName(in.PeekType())
@@ -257,7 +260,9 @@ class Reading {
     error.path.insert(0, part);
     return false;
   }
-  bool Expect(QkXDRType2 type, const char* name) { return Peek() == type || Fail(name); }
+  QKXDR_INLINE bool Expect(QkXDRType2 type, const char* name) {
+    return Peek() == type || Fail(name);
+  }
 
   Decoder& in;
   std::size_t limit;  // no string or blob is longer than the input
@@ -304,31 +309,20 @@ template <typename T>
 struct Codec<T, std::enable_if_t<kIsInteger<T>>> {
   template <typename E>
   static void Write(E& out, T v) {
-    out.WriteInt64(static_cast<std::int64_t>(v));
+    out.WriteNumber(v);
   }
   template <typename D>
   static bool Read(Reading<D>& r, T& out) {
     if (!r.Expect(QkXDRType2::Int, "Int")) return false;
     std::int64_t v = 0;
     if (!r.in.ReadInt64(&v)) return r.Fail("Int", "a damaged Int");
-    if (!InRange(v)) {
+    if (!impl::HoldsInt<T>(v)) {
       return r.Fail("Int in [" + std::to_string(std::numeric_limits<T>::min()) + ", " +
                         std::to_string(std::numeric_limits<T>::max()) + "]",
                     "Int " + std::to_string(v));
     }
     out = static_cast<T>(v);
     return true;
-  }
-
- private:
-  static bool InRange(std::int64_t v) {
-    if constexpr (sizeof(T) == 8) {
-      return true;
-    } else if constexpr (std::is_signed_v<T>) {
-      return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
-    } else {
-      return v >= 0 && static_cast<std::uint64_t>(v) <= std::numeric_limits<T>::max();
-    }
   }
 };
 
@@ -355,7 +349,7 @@ struct Codec<T, std::enable_if_t<std::is_floating_point_v<T>>> {
   static_assert(!std::is_same_v<T, long double>, "long double has no form in the format");
   template <typename E>
   static void Write(E& out, T v) {
-    out.WriteDouble(static_cast<double>(v));
+    out.WriteNumber(v);
   }
   template <typename D>
   static bool Read(Reading<D>& r, T& out) {
@@ -397,7 +391,6 @@ struct StringCodec {
     // Text that starts "0x" is announced as a blob, but reads as a string too.
     const QkXDRType2 type = r.Peek();
     if (type != QkXDRType2::String && type != QkXDRType2::Binary) return r.Fail("String");
-    out.clear();
     StringFiller<std::basic_string<Char>> filler(out, r.limit);
     const bool read = kWide ? r.in.ReadString(&filler) : r.in.ReadStringA(&filler);
     if (!read || filler.refused()) return r.Fail("String", "a damaged string");
@@ -476,32 +469,88 @@ template <typename Byte, std::size_t N>
 struct Codec<std::array<Byte, N>, std::enable_if_t<kIsByte<Byte>>>
     : BlobCodec<std::array<Byte, N>> {};
 
+// Elements that the binary decoder reads a run at a time straight into an
+// array of them (BinaryDecoder::ReadNumbers).
+template <typename D, typename T>
+inline constexpr bool kReadsRuns = std::is_same_v<D, BinaryDecoder> &&
+                                   (std::is_same_v<T, double> || kIsInteger<T>);
+
+template <typename T, typename = void>
+struct HasData : std::false_type {};
+template <typename T>
+struct HasData<T, std::void_t<decltype(std::declval<const T&>().data())>> : std::true_type {};
+
+// Writes the elements of a container as one array; numbers in contiguous
+// storage (a vector or std::array) go to the encoder together.
+template <typename E, typename Container>
+void WriteElements(E& out, const Container& items) {
+  using Item = typename Container::value_type;
+  out.BeginArray();
+  if constexpr (HasData<Container>::value && std::is_arithmetic_v<Item> &&
+                !std::is_same_v<Item, bool>) {
+    out.WriteNumbers(items.data(), items.size());
+  } else {
+    for (const auto& item : items) detail::Write(out, item);
+  }
+  out.EndArray();
+}
+
 // Arrays of elements: containers that grow as they are read.
 template <typename Container>
 struct SequenceCodec {
   using Item = typename Container::value_type;
   template <typename E>
   static void Write(E& out, const Container& items) {
-    out.BeginArray();
-    for (const auto& item : items) detail::Write(out, item);
-    out.EndArray();
+    WriteElements(out, items);
   }
   template <typename D>
   static bool Read(Reading<D>& r, Container& out) {
     if (!OpenArray(r)) return false;
-    out.clear();
-    for (std::size_t i = 0; r.Peek() != QkXDRType2::ArrayEnd; ++i) {
-      if (!ReadItem(r, out)) return r.Within("[" + std::to_string(i) + "]");
+    if constexpr (!kReusesItems) out.clear();
+    std::size_t n = 0;
+    for (;; ++n) {
+      if constexpr (kIsContiguous && kReadsRuns<D, Item>) n = ReadRuns(r, out, n);
+      if (r.Peek() == QkXDRType2::ArrayEnd) break;
+      if (!ReadItem(r, out, n)) return r.Within("[" + std::to_string(n) + "]");
     }
+    if constexpr (kReusesItems) out.resize(n);
     return CloseArray(r, false);
   }
 
  private:
+  static constexpr bool kIsContiguous =
+      kIsInstance<Container, std::vector> && !std::is_same_v<Item, bool>;
+  // Vectors and deques read over the elements they hold, reusing their
+  // storage (strings, blobs, nested containers); each element read is
+  // replaced whole, so nothing of its old value shows.
+  static constexpr bool kReusesItems =
+      kIsContiguous || (kIsInstance<Container, std::deque> && !std::is_same_v<Item, bool>);
+
+  // Reads the runs of numbers that follow into out from element n on,
+  // growing it while values follow; returns the number of elements read.
   template <typename D>
-  static bool ReadItem(Reading<D>& r, Container& out) {
-    // Sets insert, and std::vector<bool> has no element to read into.
-    if constexpr (kIsInstance<Container, std::set> || kIsInstance<Container, std::unordered_set> ||
-                  std::is_same_v<Item, bool>) {
+  static std::size_t ReadRuns(Reading<D>& r, Container& out, std::size_t n) {
+    for (;;) {
+      n += r.in.ReadNumbers(out.data() + n, out.size() - n);
+      if (n < out.size() || r.Peek() == QkXDRType2::ArrayEnd || r.Peek() == QkXDRType2::None) {
+        return n;
+      }
+      out.resize(n + n / 2 + 8);
+    }
+  }
+
+  // Reads element n; after a failure the container ends with that element.
+  template <typename D>
+  static bool ReadItem(Reading<D>& r, Container& out, std::size_t n) {
+    if constexpr (kReusesItems) {
+      if (n == out.size()) out.emplace_back();
+      if (detail::Read(r, out[n])) return true;
+      out.resize(n + 1);
+      return false;
+    } else if constexpr (kIsInstance<Container, std::list>) {
+      return detail::Read(r, out.emplace_back());
+    } else {
+      // Sets insert, and std::vector<bool> has no element to read into.
       Item item{};
       if (!detail::Read(r, item)) return false;
       if constexpr (std::is_same_v<Item, bool>) {
@@ -510,8 +559,6 @@ struct SequenceCodec {
         out.insert(std::move(item));
       }
       return true;
-    } else {
-      return detail::Read(r, out.emplace_back());
     }
   }
 };
@@ -533,12 +580,14 @@ template <typename T, std::size_t N>
 struct Codec<std::array<T, N>, std::enable_if_t<!kIsByte<T>>> {
   template <typename E>
   static void Write(E& out, const std::array<T, N>& items) {
-    SequenceCodec<std::array<T, N>>::Write(out, items);
+    WriteElements(out, items);
   }
   template <typename D>
   static bool Read(Reading<D>& r, std::array<T, N>& out) {
     if (!OpenArray(r)) return false;
-    for (std::size_t i = 0; i < N; ++i) {
+    std::size_t i = 0;
+    if constexpr (kReadsRuns<D, T>) i = r.in.ReadNumbers(out.data(), N);
+    for (; i < N; ++i) {
       if (r.Peek() == QkXDRType2::ArrayEnd) return r.Fail("Array of " + std::to_string(N));
       if (!detail::Read(r, out[i])) return r.Within("[" + std::to_string(i) + "]");
     }
@@ -547,8 +596,9 @@ struct Codec<std::array<T, N>, std::enable_if_t<!kIsByte<T>>> {
 };
 
 // Records: structs with QKXDR_FIELDS or qkxdr_fields(), pairs and tuples; an
-// array of their members in order. Data with fewer members leaves the last
-// ones as they are; data with more has them skipped.
+// array of their members in order. Data with fewer members sets the last
+// ones to their defaults (those of a value-initialised T); data with more
+// has them skipped.
 template <typename T>
 auto Members(T& v) {
   if constexpr (kIsInstance<T, std::pair>) {
@@ -574,28 +624,42 @@ struct RecordCodec {
   static bool Read(Reading<D>& r, T& out) {
     if (!OpenArray(r)) return false;
     auto members = Members(out);
-    return ReadMembers(r, members,
-                       std::make_index_sequence<std::tuple_size_v<decltype(members)>>{}) &&
-           CloseArray(r, true);
+    std::size_t present = 0;  // members the data holds
+    if (!ReadMembers(r, members, present, Indices{})) return false;
+    if (present < kCount) ResetFrom(present, members, Indices{});
+    return CloseArray(r, true);
   }
 
  private:
+  static constexpr std::size_t kCount = std::tuple_size_v<decltype(Members(std::declval<T&>()))>;
+  using Indices = std::make_index_sequence<kCount>;
+
   template <typename D, typename Tuple, std::size_t... I>
-  static bool ReadMembers(Reading<D>& r, Tuple& members, std::index_sequence<I...>) {
+  static bool ReadMembers(Reading<D>& r, Tuple& members, std::size_t& present,
+                          std::index_sequence<I...>) {
     bool ok = true;
-    bool ended = false;
-    static_cast<void>(((ok = ReadMember<I>(r, std::get<I>(members), ended)) && ...));
+    static_cast<void>(((ok = ReadMember<I>(r, std::get<I>(members), present)) && ...));
     return ok;
   }
   template <std::size_t I, typename D, typename Member>
-  static bool ReadMember(Reading<D>& r, Member& member, bool& ended) {
-    ended = ended || r.Peek() == QkXDRType2::ArrayEnd;
-    if (ended || detail::Read(r, member)) return true;
+  static bool ReadMember(Reading<D>& r, Member& member, std::size_t& present) {
+    if (present < I || r.Peek() == QkXDRType2::ArrayEnd) return true;
+    present = I + 1;
+    if (detail::Read(r, member)) return true;
     if constexpr (kIsInstance<T, std::pair> || kIsInstance<T, std::tuple>) {
       return r.Within("[" + std::to_string(I) + "]");
     } else {
       return r.Within(FieldName<T>(I));
     }
+  }
+
+  // Gives the members from `first` on the values of a value-initialised T.
+  template <typename Tuple, std::size_t... I>
+  static void ResetFrom(std::size_t first, Tuple& members, std::index_sequence<I...>) {
+    T defaults{};
+    auto from = Members(defaults);
+    static_cast<void>(
+        ((I >= first ? (std::get<I>(members) = std::move(std::get<I>(from)), 0) : 0), ...));
   }
 };
 template <typename T>
@@ -697,7 +761,6 @@ struct Codec<std::variant<Ts...>> {
 // Writes v into `out`, whose contents it replaces, reusing its storage.
 template <template <typename> class Encoder, typename T, typename Container>
 void EncodeInto(const T& v, Container& out) {
-  out.clear();
   Encoder<impl::VectorBuffer<Container, kMaxUnits<Container>>> encoder(&out);
   detail::Write(encoder, v);
   encoder.data();  // the output complete: a run of blobs leaves its tag byte behind

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "QkXDR.h"
 #include "binary/coding.h"
@@ -14,6 +15,8 @@
 #include "binary/unit_varints.h"
 #include "binary/varint_word.h"
 #include "library/assert.h"
+#include "library/compiler.h"
+#include "library/int_range.h"
 #include "library/truncate.h"
 #include "sbuf/binary.h"
 
@@ -63,6 +66,23 @@ class BinaryDecoder {
   }
   // Int: the nearest double. Double: unchanged.
   bool ReadDouble(double* v) { return ReadNumber<double, DoubleFromVarint, GetDouble>(v); }
+
+  // Reads up to n values into out, run by run, while the current value is one
+  // that T takes unchanged: for an integer T an Int it holds (HoldsInt), for
+  // double a Double. Returns how many were read; the value it
+  // stops at stays current, for a read of its own to take or refuse.
+  template <typename T>
+  size_t ReadNumbers(T* out, size_t n) {
+    static_assert(std::is_same_v<T, double> || (std::is_integral_v<T> && !std::is_same_v<T, bool>),
+                  "doubles or integers");
+    size_t done = 0;
+    while (done != n && run.count != 0) {
+      const size_t k = ReadFromRun(out + done, n - done < run.count ? n - done : run.count);
+      if (k == 0) break;
+      done += k;
+    }
+    return done;
+  }
 
   // String: asks allocator->Alloc(length) once and stores each unit there
   // (all 16 bits, or the low 8). Units cut off by the end of the input are
@@ -165,18 +185,36 @@ class BinaryDecoder {
     return next;
   }
 
+  // The common cases inline: a Double, or an Int whose varint ends within
+  // the next word of input. Everything else takes ReadAnyNumber.
   template <typename T, T (*FromInt)(uint64_t),
             const uint8_t* (*GetFromDouble)(const uint8_t*, const uint8_t*, T*)>
   bool ReadNumber(T* v) {
+    if (v != nullptr && run.count != 0 && dc.l - dc.p >= kWordSize) {
+      uint64_t u;
+      const uint8_t* next;
+      if (run.type == WireType::Int && (next = GetVarintWord(dc.p, &u)) != nullptr) {
+        *v = FromInt(u);
+        Advance(next);
+        return true;
+      }
+      if (run.type == WireType::Double) {
+        Advance(GetFromDouble(dc.p, dc.l, v));
+        return true;
+      }
+    }
+    return ReadAnyNumber<T, FromInt, GetFromDouble>(v);
+  }
+
+  template <typename T, T (*FromInt)(uint64_t),
+            const uint8_t* (*GetFromDouble)(const uint8_t*, const uint8_t*, T*)>
+  QKXDR_NOINLINE bool ReadAnyNumber(T* v) {
     if (v == nullptr || run.count == 0) return false;
     const uint8_t* next;
     if (run.type == WireType::Int) {
       uint64_t u;
-      next = dc.l - dc.p >= kWordSize ? GetVarintWord(dc.p, &u) : nullptr;
-      if (next == nullptr) {
-        next = GetVarint64(dc.p, dc.l, &u);
-        if (!VarintComplete(dc.p, next)) return false;
-      }
+      next = GetVarint64(dc.p, dc.l, &u);
+      if (!VarintComplete(dc.p, next)) return false;
       *v = FromInt(u);
     } else if (run.type == WireType::Double) {
       if (!DoubleComplete(dc.p, dc.l)) return false;
@@ -186,6 +224,28 @@ class BinaryDecoder {
     }
     Advance(next);
     return true;
+  }
+
+  // ReadNumbers within the current run, for at most k <= run.count values.
+  template <typename T>
+  size_t ReadFromRun(T* out, size_t k) {
+    size_t i = 0;
+    if constexpr (std::is_same_v<T, double>) {
+      if (run.type != WireType::Double) return 0;
+      const size_t whole = static_cast<size_t>(dc.l - dc.p) / kDoubleSize;
+      for (k = k < whole ? k : whole; i < k; ++i) dc.p = GetDouble(dc.p, dc.l, out + i);
+    } else {
+      if (run.type != WireType::Int) return 0;
+      for (uint64_t u; i < k && dc.l - dc.p >= kWordSize; ++i) {
+        const uint8_t* const next = GetVarintWord(dc.p, &u);
+        if (next == nullptr || !HoldsInt<T>(UnZigZag64(u))) break;
+        out[i] = static_cast<T>(UnZigZag64(u));
+        dc.p = next;
+      }
+    }
+    run.count = static_cast<uint8_t>(run.count - i);
+    if (run.count == 0) LoadRun();
+    return i;
   }
 
   template <typename Unit>
@@ -227,7 +287,7 @@ class BinaryDecoder {
   }
 
   // Takes the next tag byte, or marks the input used up.
-  void LoadRun() {
+  QKXDR_INLINE void LoadRun() {
     if (dc.p < dc.l) {
       run.Split(*dc.p++);
     } else {
@@ -236,7 +296,7 @@ class BinaryDecoder {
   }
 
   // Consumes the current value, whose payload ends at `next`.
-  void Advance(const uint8_t* next) {
+  QKXDR_INLINE void Advance(const uint8_t* next) {
     dc.p = next;
     if (run.Consume()) LoadRun();
   }

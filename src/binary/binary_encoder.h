@@ -16,6 +16,7 @@
 #include "library/compiler.h"
 #include "library/encoder_writes.h"
 #include "library/inline_buffer.h"
+#include "library/int_range.h"
 
 namespace qkxdr::impl {
 
@@ -45,6 +46,21 @@ class BinaryEncoderInto : public EncoderWrites<BinaryEncoderInto<Buffer>> {
   void WriteDouble(double v) {
     if (Free() < kInPlaceRoom) return WriteDoubleGrowing(v);
     Finish(PutDouble(StartInPlace(WireType::Double), v));
+  }
+
+  // The n numbers at v, as WriteNumber writes them one by one, whole runs at
+  // a time: each run that opens here grows the buffer once and has its tag
+  // byte written once. When it throws, the values before the run that could
+  // not grow stay written.
+  template <typename T>
+  void WriteNumbers(const T* v, size_t n) {
+    constexpr WireType kType = std::is_floating_point_v<T> ? WireType::Double : WireType::Int;
+    // A run of the same type left open before is filled one value at a time.
+    for (; n != 0 && run_.Continues(kType); --n) this->WriteNumber(*v++);
+    for (size_t k; n != 0; v += k, n -= k) {
+      k = n < kMaxRunLength ? n : kMaxRunLength;
+      WriteRun<kType>(v, k);
+    }
   }
 
   void BeginArray() { WriteMarker(WireType::ArrayBegin); }
@@ -152,6 +168,38 @@ class BinaryEncoderInto : public EncoderWrites<BinaryEncoderInto<Buffer>> {
     PutDouble(StartValue(WireType::Double, kDoubleSize), v);
   }
   QKXDR_NOINLINE void WriteMarkerGrowing(WireType t) { StartValue(t, 0); }
+
+  // A new run of the k <= kMaxRunLength numbers at v, of wire type kType.
+  template <WireType kType, typename T>
+  void WriteRun(const T* v, size_t k) {
+    const uint32_t start = buffer_.size();
+    const uint64_t room = 1 + uint64_t{k} * kInPlaceRoom;
+    if (Free() < room) {
+      buffer_.Resize(start + room);  // grows the capacity, or throws
+      buffer_.ResizeWithin(start);
+    }
+    CatchUpTag();
+    run_.type = kType;
+    run_.count = static_cast<uint8_t>(k);
+    tag_index_ = start;
+    uint8_t* p = buffer_.data() + start;
+    *p++ = run_.TagByte();
+    for (size_t i = 0; i < k; ++i) p = PutNumber(p, v[i]);
+    Finish(p);
+  }
+
+  // The payload of a number as WriteNumber gives it, into kInPlaceRoom - 1
+  // bytes of room.
+  template <typename T>
+  static uint8_t* PutNumber(uint8_t* p, T v) {
+    if constexpr (std::is_floating_point_v<T>) {
+      return PutDouble(p, static_cast<double>(v));
+    } else if constexpr (kFitsInt32<T>) {
+      return PutVarintInRoom(p, ZigZag32(static_cast<int32_t>(v)));
+    } else {
+      return PutVarintInRoom(p, ZigZag64(static_cast<int64_t>(v)));
+    }
+  }
 
   // The unit count, then each unit as a varint of the unit's own width.
   template <typename Unit>

@@ -10,6 +10,7 @@
 
 #include "binary/coding.h"
 #include "library/bits.h"
+#include "library/compiler.h"
 
 namespace qkxdr::impl {
 
@@ -22,7 +23,7 @@ inline uint32_t CountBytes(uint64_t bytes) {
 // Decodes the varint at p, which has at least kWordSize bytes after it,
 // when it ends within them: stores its value (all its bits) and returns the
 // position after it. Returns null, storing nothing, for a longer varint.
-inline const uint8_t* GetVarintWord(const uint8_t* p, uint64_t* value) {
+QKXDR_INLINE const uint8_t* GetVarintWord(const uint8_t* p, uint64_t* value) {
   uint64_t x = LoadWord(p);
   const uint64_t stops = x & 0x8080808080808080;
   if (stops == 0) return nullptr;

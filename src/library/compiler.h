@@ -11,4 +11,12 @@
 #define QKXDR_NOINLINE __attribute__((noinline))
 #endif
 
+// Inlines a step of every value's path that the compiler's size limits would
+// otherwise leave as a call in the typed layer's deeply inlined reads.
+#if defined(_MSC_VER)
+#define QKXDR_INLINE __forceinline
+#else
+#define QKXDR_INLINE inline __attribute__((always_inline))
+#endif
+
 #endif  // QKXDR_SRC_LIBRARY_COMPILER_H_

@@ -7,8 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "QkXDR.h"
+#include "library/int_range.h"
 #include "sbuf/binary.h"
 
 namespace qkxdr::impl {
@@ -41,6 +43,28 @@ class EncoderWrites {
   // The n units at s, zero units included.
   void WriteString(const char16_t* s, size_t n) { self().WriteUnits(s, n); }
   void WriteStringA(const char* s, size_t n) { self().WriteUnits(s, n); }
+
+  // An integer as WriteInt when that holds every value of its type, else as
+  // WriteInt64 (std::uint64_t as its two's complement bits); a float or
+  // double as WriteDouble. Both integer writes give the same bytes for a
+  // value they both hold.
+  template <typename T>
+  void WriteNumber(T v) {
+    static_assert(std::is_arithmetic_v<T> && !std::is_same_v<T, long double>, "a number");
+    if constexpr (std::is_floating_point_v<T>) {
+      self().WriteDouble(static_cast<double>(v));
+    } else if constexpr (kFitsInt32<T>) {
+      self().WriteInt(static_cast<int32_t>(v));
+    } else {
+      self().WriteInt64(static_cast<int64_t>(v));
+    }
+  }
+  // The n numbers at v, each as WriteNumber writes it. An encoder may hide
+  // this with a faster one that gives the same output.
+  template <typename T>
+  void WriteNumbers(const T* v, size_t n) {
+    for (size_t i = 0; i < n; ++i) WriteNumber(v[i]);
+  }
 
   // A null pointer, an empty slot and a view on null data are written as an
   // empty blob.

@@ -15,14 +15,16 @@ namespace qkxdr::impl {
 // The members of InlineBuffer over a contiguous container with resize,
 // reserve, capacity and data (std::vector<uint8_t>, std::u16string...).
 //
-// The buffer starts empty and takes all of the container's storage, up to
-// kMaxSize elements, as its capacity: while it lives the container's size is
-// the buffer's capacity, and when it ends the container is cut to the
-// buffer's size, so that it holds exactly the elements written. A size beyond
-// the capacity reserves floor(n * 3 / 2) elements (at most kMaxSize) in the
-// container. A size beyond kMaxSize, or a reserve that runs out of memory,
-// throws std::bad_alloc and leaves the buffer as it was. The container must
-// not be used otherwise while the buffer lives.
+// The buffer starts empty and writes over the container's elements, up to
+// kMaxSize: while it lives the container's size is at least the buffer's
+// capacity, and when it ends the container is cut to the buffer's size, so
+// that it holds exactly the elements written. The container's own elements
+// are the first room, so an output reused for one of the same size is never
+// filled before it is written. A size beyond them takes the rest of the
+// container's capacity, and beyond that reserves floor(n * 3 / 2) elements
+// (at most kMaxSize). A size beyond kMaxSize, or a reserve that runs out of
+// memory, throws std::bad_alloc and leaves the buffer as it was. The
+// container must not be used otherwise while the buffer lives.
 template <typename Container, uint32_t kMaxSize = UINT32_MAX>
 class VectorBuffer final : public GrowableBuffer<VectorBuffer<Container, kMaxSize>,
                                                  typename Container::value_type, kMaxSize> {
@@ -34,15 +36,17 @@ class VectorBuffer final : public GrowableBuffer<VectorBuffer<Container, kMaxSiz
   ~VectorBuffer() { out_->resize(this->size()); }
 
  private:
-  // Sizes the container to its capacity, at most kMaxSize, all of it room.
+  // Takes the container's elements, at most kMaxSize, as the capacity.
   void TakeStorage() {
-    const size_t capacity = out_->capacity();
-    out_->resize(capacity < kMaxSize ? capacity : kMaxSize);
+    if (out_->size() > kMaxSize) out_->resize(kMaxSize);
     this->SetStorage(out_->data(), static_cast<uint32_t>(out_->size()));
   }
 
   QKXDR_NOINLINE void Grow(uint64_t n) {
-    out_->reserve(Base::GrownCapacity(n));
+    const uint32_t grown = Base::GrownCapacity(n);  // throws beyond kMaxSize
+    if (n > out_->capacity()) out_->reserve(grown);
+    const size_t capacity = out_->capacity();
+    out_->resize(capacity < kMaxSize ? capacity : kMaxSize);
     TakeStorage();
   }
 
