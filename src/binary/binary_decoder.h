@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "QkXDR.h"
@@ -233,7 +234,11 @@ class BinaryDecoder {
     if constexpr (std::is_same_v<T, double>) {
       if (run.type != WireType::Double) return 0;
       const size_t whole = static_cast<size_t>(dc.l - dc.p) / kDoubleSize;
-      for (k = k < whole ? k : whole; i < k; ++i) dc.p = GetDouble(dc.p, dc.l, out + i);
+      for (k = k < whole ? k : whole; i < k; ++i) {
+        const uint64_t bits = LoadWord(dc.p + i * kDoubleSize);
+        std::memcpy(out + i, &bits, sizeof bits);
+      }
+      dc.p += k * kDoubleSize;
     } else {
       if (run.type != WireType::Int) return 0;
       for (uint64_t u; i < k && dc.l - dc.p >= kWordSize; ++i) {
