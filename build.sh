@@ -20,7 +20,7 @@ cd "$(dirname "$0")"
 
 COVERAGE_MIN=98
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
-FUZZERS=(binary_reader text_reader text_parse round_trip blob)
+FUZZERS=(binary_reader text_reader text_parse round_trip blob json)
 
 # Installs the Debian packages among "package:file ..." whose file is missing.
 require() {
@@ -37,9 +37,11 @@ require() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
+# RapidJSON (header-only) is what the JSON converter parses with, in every
+# build, the cross builds included.
 require_base() {
   require cmake:/usr/bin/cmake ninja-build:/usr/bin/ninja g++:/usr/bin/g++ \
-    libgtest-dev:/usr/include/gtest/gtest.h
+    libgtest-dev:/usr/include/gtest/gtest.h rapidjson-dev:/usr/include/rapidjson/reader.h
 }
 
 build() {

@@ -66,6 +66,7 @@ std::vector<Case> AllCases() {
   AddRapidjsonTypedCases(cases);
   AddNlohmannCases(cases);
   AddFormatFloorCases(cases);
+  AddStreamCases(cases);
   return cases;
 }
 

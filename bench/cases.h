@@ -78,6 +78,13 @@ QkXDROStream2* CreateCallCounter();
 // producing or taking apart an encoding of that size.
 std::unique_ptr<Runner> MakeMemcpyRunner(size_t bytes);
 
+// Streaming reads of both encodings, and msgpack-c's msgpack::unpacker
+// (stream_cases.cpp).
+void AddStreamCases(std::vector<Case>& cases);
+// msgpack's encoding of the values of w one after another, without the
+// top-level array around them: what msgpack::unpacker hands out one by one.
+std::string MsgpackSequence(const Workload& w);
+
 // The QkXDR encodings of a workload, for the memcpy floor.
 std::vector<uint8_t> QkxdrBinary(const Workload& w);
 std::u16string QkxdrText(const Workload& w);

@@ -138,6 +138,15 @@ class ReadRunner final : public Runner {
 
 }  // namespace
 
+std::string MsgpackSequence(const Workload& w) {
+  msgpack::sbuffer buffer;
+  Pack(w, buffer);
+  // The top-level array's header: fixarray, array 16 or array 32.
+  const auto first = static_cast<uint8_t>(buffer.data()[0]);
+  const size_t header = first == 0xdd ? 5 : first == 0xdc ? 3 : 1;
+  return std::string(buffer.data() + header, buffer.size() - header);
+}
+
 void AddMsgpackCases(std::vector<Case>& cases) {
   for (Kind kind : kAllKinds) {
     cases.push_back({kind, "msgpack", "write", MakeRunner<WriteRunner>});

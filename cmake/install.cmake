@@ -32,6 +32,12 @@ if(WIN32)
     DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
 
+# The JSON converter (qkxdr/json.hpp), where RapidJSON was found: a static
+# library, exported as QkXDR::json.
+if(TARGET qkxdr_json)
+  install(TARGETS qkxdr_json EXPORT QkXDRTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
+
 install(EXPORT QkXDRTargets NAMESPACE QkXDR:: DESTINATION ${QKXDR_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/QkXDRConfig.cmake.in
   ${PROJECT_BINARY_DIR}/QkXDRConfig.cmake

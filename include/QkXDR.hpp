@@ -192,7 +192,9 @@ class Blob {
  public:
   Blob() noexcept = default;
   Blob(const Blob& other) noexcept { QkXDRBinaryCopy(&slot_, &other.slot_); }
+  // NOLINTNEXTLINE(cert-oop11-cpp,performance-move-constructor-init): the copy shares the block
   Blob(Blob&& other) noexcept : Blob(other) { other.reset(); }
+  // NOLINTNEXTLINE(cert-oop54-cpp): QkXDRBinaryCopy onto itself is a no-op
   Blob& operator=(const Blob& other) noexcept {
     QkXDRBinaryCopy(&slot_, &other.slot_);  // a no-op onto itself
     return *this;

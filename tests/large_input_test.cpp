@@ -5,9 +5,12 @@
 // - The binary writer's output ends at 4 GiB - 1 bytes, the most its 32-bit
 //   size can report: the write that would pass it throws std::bad_alloc and
 //   leaves the stream it had intact and readable.
+// - A flushed sequence has no such limit: 5 GiB of blobs go from a stream
+//   writer straight into a stream reader, in memory of a few blobs.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "QkXDR.h"
+#include "qkxdr/stream.hpp"
 
 namespace {
 
@@ -174,6 +178,39 @@ TEST(Large, BinaryOutputEndsBelow4GiB) {
   QkXDRBinaryFree(&blob);
   in->Release();
   out->Release();
+}
+
+TEST(Large, FlushedSequencePasses4GiB) {
+  constexpr uint32_t kBlob = 1u << 20;
+  constexpr uint32_t kBlobs = 5 << 10;  // 5 GiB
+  qkxdr::BinaryStreamReader reader(qkxdr::StreamUnit::Elements);
+  uint64_t read = 0;
+  size_t most_held = 0;
+  qkxdr::BinaryStreamWriter writer([&](const uint8_t* data, size_t n) {
+    reader.feed(data, n);
+    while (qkxdr::impl::BinaryDecoder* value = reader.next()) {
+      const uint8_t* bytes = nullptr;
+      uint32_t size = 0;
+      if (!value->ReadBytes(&bytes, &size) || size != kBlob || bytes[0] != (read & 0xFF)) break;
+      ++read;
+    }
+    most_held = std::max(most_held, reader.buffered());
+    return !reader.failed();
+  });
+  std::vector<uint8_t> blob(kBlob);
+  writer.BeginArray();
+  for (uint32_t i = 0; i < kBlobs; ++i) {
+    blob[0] = static_cast<uint8_t>(i);
+    writer.WriteBytes(blob.data(), kBlob);
+  }
+  writer.EndArray();
+  ASSERT_TRUE(writer.flush());
+  reader.finish();
+  EXPECT_EQ(reader.next(), nullptr);
+  EXPECT_TRUE(reader.done());
+  EXPECT_EQ(read, kBlobs);
+  EXPECT_GT(writer.written(), uint64_t{5} << 30);
+  EXPECT_LT(most_held, size_t{8} * kBlob);
 }
 
 }  // namespace

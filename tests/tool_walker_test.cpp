@@ -1,9 +1,12 @@
 // The tool's own walk over the binary encoding: it must agree with the
 // library's writer, and stay within any bytes, cut or random.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -94,13 +97,44 @@ TEST(WireWalkerTest, ShowsWhatTheWriterWroteAndAnyCutOfIt) {
   }
 }
 
-TEST(WireWalkerTest, RandomBytesStayWithinBounds) {
+// The items of walks over pieces of the bytes that end at `cuts`, each walk
+// going on where the one before stopped, as the tool reads its input.
+std::vector<WireItem> WalkPieces(const std::vector<uint8_t>& bytes, std::vector<size_t> cuts) {
+  std::vector<WireItem> items;
+  WireWalker::Resume at;
+  cuts.push_back(bytes.size());
+  for (size_t k = 0; k < cuts.size(); ++k) {
+    const bool final = k + 1 == cuts.size();
+    const std::vector<uint8_t> piece(bytes.begin() + static_cast<std::ptrdiff_t>(at.offset),
+                                     bytes.begin() + static_cast<std::ptrdiff_t>(cuts[k]));
+    WireWalker walker(piece.data(), piece.data() + piece.size(), at, final);
+    for (WireItem item; walker.Next(&item);) items.push_back(item);
+    at = walker.Stopped();
+  }
+  return items;
+}
+
+// Whether two walks gave the same items, field by field.
+bool SameItems(const std::vector<WireItem>& x, const std::vector<WireItem>& y) {
+  const auto fields = [](const WireItem& i) {
+    return std::tie(i.offset, i.data, i.end, i.tag, i.kind, i.index, i.count, i.depth, i.fault,
+                    i.number, i.present);
+  };
+  return std::equal(x.begin(), x.end(), y.begin(), y.end(),
+                    [&](const WireItem& a, const WireItem& b) { return fields(a) == fields(b); });
+}
+
+TEST(WireWalkerTest, RandomBytesStayWithinBoundsAndWalkAlikeInPieces) {
   std::mt19937 random(17);
   for (int round = 0; round < 2000; ++round) {
     std::vector<uint8_t> bytes(random() % 40);
     for (uint8_t& b : bytes)
       b = static_cast<uint8_t>(random() % 4 ? random() : 0xFC + random() % 4);
-    Walk(bytes.data(), bytes.size());
+    const std::vector<WireItem> whole = Walk(bytes.data(), bytes.size());
+    std::vector<size_t> cuts(random() % 4);
+    for (size_t& cut : cuts) cut = random() % (bytes.size() + 1);
+    std::sort(cuts.begin(), cuts.end());
+    EXPECT_TRUE(SameItems(WalkPieces(bytes, cuts), whole)) << round;
   }
 }
 

@@ -83,6 +83,10 @@ class TextEncoderInto : public EncoderWrites<TextEncoderInto<Buffer>> {
   uint32_t size() const { return out_.size() * 2; }
   const Buffer& buffer() const { return out_; }
 
+  // Empties the text but keeps the comma rule's state, so that the next
+  // write continues the text a writer has already passed on.
+  void ClearText() { out_.ResizeWithin(0); }
+
  private:
   // Quotation marks around a string; a blob's text also starts with "0X".
   static constexpr uint32_t kQuoteUnits = 2;

@@ -11,6 +11,11 @@ enum OptionBit : unsigned {
   kText = 4,
   kHex = 8,
   kFromHex = 16,
+  kJson = 32,       // --json, with --array
+  kTextInput = 64,  // not a flag: --text names the input, not a side of a JSON conversion
+  kStrict = 128,
+  kLenient = 256,
+  kConvert = 512,
 };
 
 struct Flag {
@@ -25,12 +30,20 @@ const Flag kFlags[] = {
     {nullptr, "--text", kText, &Options::text},
     {nullptr, "--hex", kHex, &Options::hex},
     {"-x", "--from-hex", kFromHex, &Options::fromHex},
+    {nullptr, "--json", kJson, &Options::json},
+    {nullptr, "--array", kJson, &Options::array},
+    {nullptr, "--convert", kConvert, &Options::convert},
+    {nullptr, "--strict", kStrict, &Options::strict},
+    {nullptr, "--lenient", kLenient, &Options::lenient},
 };
 
 const char kEncodeHelp[] =
-    R"(Usage: qkxdr encode [--utf16] [-o FILE] [FILE]
+    R"(Usage: qkxdr encode [--utf16] [--lenient] [-o FILE] [FILE]
+       qkxdr encode --json [--array] [--convert] [--text [--utf16]] [-o FILE] [FILE]
 
-Reads values in the text form and writes them in the binary encoding.
+Reads values in the text form and writes them in the binary encoding; with
+--json, reads JSON and writes the binary encoding, or the text form with
+--text.
 
 The text is checked first, as "qkxdr validate --text" checks it: on its first
 problem nothing is written and the exit status is 1. The values are then read
@@ -40,18 +53,43 @@ that starts with "0x" or "0X" is a blob of the hex digits after it, as the
 text reader reports it. A string holding U+0000 (from a \u0000 escape) cannot
 be written and is refused.
 
+A value whose text does not read back as written is an error, with its line
+and column, and nothing is written: an integer beyond 64 bits (the reader
+wraps it) and a "0x" string that is not pairs of hex digits (the reader makes
+other bytes of it). With --lenient each is a warning and the values are
+written as the reader reads them.
+
+JSON input is UTF-8 (RFC 8259), by default one top-level value per line
+(JSON Lines), each a value of the stream. Integers become integers, numbers
+with a fraction or an exponent doubles, strings strings, arrays arrays;
+{"$blob": "<base64>"} is a blob, {"$double": "NaN"} (also "NaN:<16 hex
+digits of the bits>", "Infinity", "-Infinity") a double. Other objects, true,
+false and null have no QkXDR type and are refused, as are integers beyond 64
+bits, numbers beyond the range of a double and strings holding U+0000; the
+message gives the line, column and byte, and the path to the value.
+
 Binary output is not written to a terminal: use -o FILE, or a redirection.
 
 Options:
   --utf16            the text is UTF-16LE, not UTF-8
+  --lenient          values that do not read back as written are warnings
+  --json             the input is JSON
+  --array            with --json: the input is one JSON array whose elements
+                     are the values of the stream
+  --convert          with --json: an object becomes an array of [key, value]
+                     arrays, true and false the integers 1 and 0, null an
+                     empty array, instead of being refused
+  --text             with --json: write the text form, not the binary encoding
   -o, --output FILE  write to FILE instead of standard output
   -h, --help         show this help
 )";
 
 const char kDecodeHelp[] =
     R"(Usage: qkxdr decode [--utf16] [-x] [-o FILE] [FILE]
+       qkxdr decode --json [--array] [-x | --text [--utf16]] [-o FILE] [FILE]
 
-Reads a binary stream and writes the same values in the text form.
+Reads a binary stream and writes the same values in the text form; with
+--json, writes them as JSON, and with --json --text reads the text form.
 
 The stream is checked first, as "qkxdr validate" checks it: on its first
 problem nothing is written and the exit status is 1. The values are then read
@@ -62,10 +100,21 @@ the text keeps 10 significant digits of a double, and a string that starts
 with "0x" reads back as a blob. A string holding U+0000 cannot be written as
 text and is refused.
 
+JSON output is UTF-8, one top-level value per line (JSON Lines), or one
+array with --array. Integers are written as integers, doubles in the
+shortest form that reads back the same, always with a "." or an exponent,
+NaN and infinities as {"$double": "NaN"} (other NaNs "NaN:<16 hex digits of
+the bits>"), "Infinity" and "-Infinity", blobs as {"$blob": "<base64>"},
+strings as UTF-8 with an unpaired surrogate as a \uXXXX escape: "encode
+--json" gives the same bytes back.
+
 Options:
   --utf16            write the text as UTF-16LE, unit for unit, with no line
                      end; UTF-8 output replaces unpaired surrogates by U+FFFD
   -x, --from-hex     the input is hex digits (whitespace allowed), not bytes
+  --json             write JSON
+  --array            with --json: the whole stream as one JSON array
+  --text             with --json: the input is the text form
   -o, --output FILE  write to FILE instead of standard output
   -h, --help         show this help
 )";
@@ -101,11 +150,13 @@ Options:
 )";
 
 const char kValidateHelp[] =
-    R"(Usage: qkxdr validate [--text [--utf16] | -x] [-o FILE] [FILE]
+    R"(Usage: qkxdr validate [--text [--utf16] [--strict] | -x | --json [--array] [--convert]]
+                      [-o FILE] [FILE]
 
-Checks a binary stream, or a text with --text. When it is well formed, prints
-the number of values and exits 0; otherwise prints its first problem, with
-where it is, on standard error and exits 1.
+Checks a binary stream, a text with --text, or JSON with --json, which is
+well formed when "encode --json" with the same options converts it. When the
+input is well formed, prints the number of values and exits 0; otherwise
+prints its first problem, with where it is, on standard error and exits 1.
 
 A binary stream is well formed when every value is complete, every array end
 closes an array, every array is closed, and no tag byte is unknown. No bytes
@@ -115,12 +166,26 @@ A text is well formed when the library's text reader reads every token in it
 as a value (so no bare words, true, false, null, objects, or doubled commas),
 every "]" closes an array, every array is closed, and every string has its
 closing quote. The place of a problem is its line and column, and its byte
-offset in the input.
+offset in the input. With --strict it must also hold nothing that the text
+writer or a JSON writer would not write (the reader takes such forms as it
+defines them): each of them is reported, and any one makes the exit status
+1. They are: a "+" sign, a sign without digits, no digit before a point
+(".5", the second point of "1.5.5"), a leading zero, "e" without digits, a
+string in apostrophes, an escape other than \n \r \t \b \f \" \' \\ \/
+and \u with four hex digits, a comma where a value should start, before "]"
+or at the end, and two values without a comma between them (but for a blob,
+which the writer writes without one). Values whose text does not read back
+as written are reported too: an integer beyond 64 bits, and a "0x" string
+that is not pairs of hex digits.
 
 Options:
   --text             the input is text, not a binary stream
   --utf16            with --text: the text is UTF-16LE, not UTF-8
+  --strict           with --text: also report each lenient form
   -x, --from-hex     the binary input is hex digits (whitespace allowed)
+  --json             the input is JSON, as "encode --json" reads it
+  --array            with --json: one JSON array holds the values
+  --convert          with --json: objects, true, false and null are converted
   -o, --output FILE  write the summary to FILE instead of standard output
   -h, --help         show this help
 )";
@@ -139,10 +204,11 @@ Options:
 )";
 
 const CommandInfo kCommands[] = {
-    {"encode", kEncodeHelp, kFile | kUtf16, RunEncode},
-    {"decode", kDecodeHelp, kFile | kUtf16 | kFromHex, RunDecode},
+    {"encode", kEncodeHelp, kFile | kUtf16 | kJson | kText | kLenient | kConvert, RunEncode},
+    {"decode", kDecodeHelp, kFile | kUtf16 | kFromHex | kJson | kText, RunDecode},
     {"dump", kDumpHelp, kFile | kHex | kFromHex, RunDump},
-    {"validate", kValidateHelp, kFile | kText | kUtf16 | kFromHex, RunValidate},
+    {"validate", kValidateHelp,
+     kFile | kText | kTextInput | kUtf16 | kFromHex | kJson | kConvert | kStrict, RunValidate},
     {"demo", kDemoHelp, 0, RunDemo},
 };
 
@@ -150,13 +216,13 @@ const char kToolHelp[] =
     R"(Usage: qkxdr COMMAND [OPTION]... [FILE]
 
 Looks into data of the QkXDR library, and converts it between its binary
-encoding and its text form.
+encoding, its text form and JSON.
 
 Commands:
-  encode     text form to binary encoding
-  decode     binary encoding to text form
+  encode     text form to binary encoding; JSON to either with --json
+  decode     binary encoding to text form; either to JSON with --json
   dump       a binary stream shown value by value, with offsets and runs
-  validate   check a binary stream, or a text with --text
+  validate   check a binary stream, a text with --text, JSON with --json
   demo       a sample record written both ways, shown, and read back
 
 FILE is read whole; without FILE, or with "-", standard input is read.
@@ -198,12 +264,22 @@ bool TakeFile(const CommandInfo& command, const std::string& word, int* files, O
   return true;
 }
 
-// Combinations that name two different inputs.
+// Combinations that name two different inputs, or options without the one
+// they go with.
 bool CheckCombination(const CommandInfo& command, const Options& options, std::string* error) {
+  const bool textInput = (command.options & kTextInput) != 0;
   if (options.text && options.fromHex)
     return Fail(error, "--from-hex is for binary input, not with --text");
-  if ((command.options & kText) && options.utf16 && !options.text) {
-    return Fail(error, "--utf16 is for text input: add --text");
+  if (textInput && options.json && (options.text || options.fromHex))
+    return Fail(error, "--json names the input: not with --text or --from-hex");
+  if ((options.array || options.convert) && !options.json)
+    return Fail(error, "--array and --convert are for JSON: add --json");
+  if (options.strict && !options.text) return Fail(error, "--strict is for text input: add --text");
+  if (options.lenient && options.json) return Fail(error, "--lenient is for text input, not JSON");
+  if (!textInput && options.text && !options.json)
+    return Fail(error, "--text names the other side of a JSON conversion: add --json");
+  if (options.utf16 && !options.text && (textInput || options.json)) {
+    return Fail(error, "--utf16 is for the text form: add --text");
   }
   return true;
 }

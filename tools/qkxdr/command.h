@@ -15,9 +15,14 @@ struct Options {
   std::string input = "-";   // "-": standard input
   std::string output = "-";  // "-": standard output
   bool utf16 = false;        // text in UTF-16LE rather than UTF-8
-  bool text = false;         // validate: the input is text
+  bool text = false;         // validate: the input is text; with json: the other side is text
   bool hex = false;          // dump: show the raw bytes
   bool fromHex = false;      // binary input given as hex digits
+  bool json = false;         // encode: JSON in; decode: JSON out; validate: a JSON input
+  bool array = false;        // with json: the stream is one JSON array, not JSON Lines
+  bool convert = false;      // with json: objects, true, false and null are converted
+  bool strict = false;       // validate --text: report every lenient form
+  bool lenient = false;      // encode: values that do not read back are warnings, not errors
 };
 
 int RunEncode(const Options& options);

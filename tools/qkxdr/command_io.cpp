@@ -1,6 +1,7 @@
 #include "command_io.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -21,12 +22,18 @@ size_t MarkLength(const std::vector<uint8_t>& bytes, const uint8_t (&mark)[N]) {
   return bytes.size() >= N && std::equal(mark, mark + N, bytes.begin()) ? N : 0;
 }
 
-bool ReadInput(const Options& options, std::vector<uint8_t>* bytes, int* status) {
+// Refuses a terminal as the input; sets *status for a failure to come.
+bool InputGiven(const Options& options, int* status) {
   *status = kExitTrouble;
   if (options.input == "-" && IsTerminal(StdStream::In)) {
     PrintError("no input: give a FILE, or send the data to standard input");
     return false;
   }
+  return true;
+}
+
+bool ReadInput(const Options& options, std::vector<uint8_t>* bytes, int* status) {
+  if (!InputGiven(options, status)) return false;
   std::string error;
   if (!ReadAll(options.input, bytes, &error)) {
     PrintError(DisplayName(options.input) + ": " + error);
@@ -41,6 +48,64 @@ size_t ByteOffset(const TextInput& text, size_t unit) {
   const uint8_t* data = text.bytes.data() + text.skipped;
   return text.skipped + Utf8BytesForUnits(data, text.bytes.data() + text.bytes.size(), unit);
 }
+
+// The binary input of the options, raw or as hex digits, read chunk by
+// chunk.
+class BinarySource {
+ public:
+  explicit BinarySource(const Options& options) : options_(options) {}
+
+  // On failure prints why and returns false with the exit status in *status.
+  bool Open(int* status) {
+    if (!InputGiven(options_, status)) return false;
+    std::string error;
+    if (input_.Open(options_.input, &error)) return true;
+    PrintError(DisplayName(options_.input) + ": " + error);
+    return false;
+  }
+
+  // The size of the input as read, 0 when not known in advance.
+  uint64_t size() const { return input_.size(); }
+
+  // Appends the next bytes to *bytes, *got of them, 0 at the end; shows the
+  // progress. On failure clears it, prints why and returns false with the
+  // exit status in *status.
+  bool Read(std::vector<uint8_t>* bytes, Progress* progress, size_t* got, int* status) {
+    std::string error;
+    *status = kExitTrouble;
+    digits_.clear();
+    const size_t before = bytes->size();
+    const size_t read = input_.Read(options_.fromHex ? &digits_ : bytes, &error);
+    read_ += read;
+    progress->Update(read_);
+    if (error.empty() && options_.fromHex) error = ParseDigits(bytes, read == 0, status);
+    *got = bytes->size() - before;
+    if (error.empty()) return true;
+    progress->Clear();
+    PrintError(DisplayName(options_.input) + ": " + error);
+    return false;
+  }
+
+ private:
+  // The hex digits just read, into bytes; what is wrong with them, if anything.
+  std::string ParseDigits(std::vector<uint8_t>* bytes, bool end, int* status) {
+    size_t bad;
+    if (!hex_.Feed(digits_.data(), digits_.data() + digits_.size(), bytes, &bad)) {
+      *status = kExitBadData;
+      return "byte " + std::to_string(read_ - digits_.size() + bad) +
+             " of the hex input is not a hex digit";
+    }
+    if (!end || hex_.Paired()) return "";
+    *status = kExitBadData;
+    return "the hex input has an odd number of digits";
+  }
+
+  const Options& options_;
+  Input input_;
+  HexParser hex_;
+  std::vector<uint8_t> digits_;
+  uint64_t read_ = 0;  // bytes read from the input
+};
 
 }  // namespace
 
@@ -70,6 +135,38 @@ bool LoadBinary(const Options& options, std::vector<uint8_t>* bytes, int* status
     return false;
   }
   bytes->swap(decoded);
+  return true;
+}
+
+bool WalkBinaryInput(const Options& options, const char* label, const TakeItem& take,
+                     uint64_t* size, int* status) {
+  BinarySource source(options);
+  if (!source.Open(status)) return false;
+  Progress progress(label, source.size());
+  std::vector<uint8_t> window;  // the bytes from `at` on
+  WireWalker::Resume at;
+  size_t wanted = 0;  // bytes the window waits for before the next walk
+  *size = 0;
+  for (bool final = false; !final;) {
+    size_t got;
+    if (!source.Read(&window, &progress, &got, status)) return false;
+    final = got == 0;
+    *size += got;
+    // An item the last walk stopped before is walked again only once the
+    // bytes from its start have doubled: each byte is walked a bounded
+    // number of times on average.
+    if (!final && window.size() < wanted) continue;
+    WireWalker walker(window.data(), window.data() + window.size(), at, final);
+    const StreamBytes held{window.data(), at.offset, window.size()};
+    WireItem item;
+    while (walker.Next(&item)) {
+      if (!take(item, held)) return true;
+    }
+    const size_t start = at.offset;
+    at = walker.Stopped();
+    window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(at.offset - start));
+    wanted = 2 * window.size();
+  }
   return true;
 }
 

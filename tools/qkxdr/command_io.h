@@ -6,11 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "command.h"
 #include "file_io.h"
+#include "wire_walker.h"
 
 namespace qkxdr::tool {
 
@@ -25,6 +27,15 @@ void PrintWarning(const std::string& message);
 // --from-hex. On failure prints why and returns false with the exit status
 // in *status.
 bool LoadBinary(const Options& options, std::vector<uint8_t>* bytes, int* status);
+
+// Walks the binary input of `options` as it is read, in memory bounded by
+// its largest item, handing every item, with bytes that hold it, to take()
+// until it returns false; *size counts the bytes read. Shows the progress
+// line with `label`. On failure to read prints why and returns false with
+// the exit status in *status.
+using TakeItem = std::function<bool(const WireItem& item, const StreamBytes& bytes)>;
+bool WalkBinaryInput(const Options& options, const char* label, const TakeItem& take,
+                     uint64_t* size, int* status);
 
 // Opens the output of `options`; binary output is refused on a terminal.
 // On failure prints why and returns false with the exit status in *status.

@@ -9,7 +9,9 @@
 #include "command_io.h"
 #include "dump.h"
 #include "file_io.h"
+#include "json_commands.h"
 #include "text_check.h"
+#include "text_forms.h"
 #include "utf8.h"
 #include "values.h"
 #include "wire_walker.h"
@@ -27,6 +29,11 @@ bool HasTextReader() {
   return StreamPtr<QkXDRIStream2>(QkXDRCreateTextIStream2(empty, 0)) != nullptr;
 }
 
+void PrintFault(const Options& options, const WireItem& item) {
+  PrintError(DisplayName(options.input) + ": byte " + std::to_string(item.offset) + ": " +
+             DescribeFault(item));
+}
+
 // Walks the stream to its first fault; prints it and returns false when
 // there is one. *values counts the values before it.
 bool CheckBinary(const Options& options, const std::vector<uint8_t>& bytes, uint64_t* values) {
@@ -36,14 +43,35 @@ bool CheckBinary(const Options& options, const std::vector<uint8_t>& bytes, uint
   *values = 0;
   while (walker.Next(&item)) {
     if (item.fault != WireFault::None) {
-      PrintError(DisplayName(options.input) + ": byte " + std::to_string(item.offset) + ": " +
-                 DescribeFault(item));
+      progress.Clear();
+      PrintFault(options, item);
       return false;
     }
     ++*values;
     progress.Update(item.end);
   }
   return true;
+}
+
+// CheckBinary as the input is read, in bounded memory: an endless input
+// is read until its first fault. *size counts the bytes read; *status is
+// the exit status when it returns false.
+bool CheckBinaryInput(const Options& options, uint64_t* values, uint64_t* size, int* status) {
+  WireItem fault;
+  *values = 0;
+  const auto take = [&fault, values](const WireItem& item, const StreamBytes&) {
+    if (item.fault != WireFault::None) {
+      fault = item;
+      return false;
+    }
+    ++*values;
+    return true;
+  };
+  if (!WalkBinaryInput(options, "checking", take, size, status)) return false;
+  if (fault.fault == WireFault::None) return true;
+  PrintFault(options, fault);
+  *status = kExitBadData;
+  return false;
 }
 
 std::string TextFaultText(const TextCheck& check, const TextInput& text) {
@@ -75,6 +103,27 @@ bool LoadCheckedText(const Options& options, TextInput* text, uint64_t* values, 
              TextFaultText(check, *text));
   *status = kExitBadData;
   return false;
+}
+
+// Findings of a well-formed text shown one a line; the rest only counted.
+constexpr size_t kShownFindings = 20;
+
+// Prints the findings of the text (only the losses when `lossesOnly`), each
+// with its place, as errors or as warnings; returns how many there are.
+size_t PrintFindings(const Options& options, const TextInput& text, bool lossesOnly, bool warn) {
+  size_t count = 0;
+  for (const TextFinding& finding : FindTextForms(text.units)) {
+    if (lossesOnly && !finding.loss) continue;
+    if (++count > kShownFindings) continue;
+    const std::string message =
+        DisplayName(options.input) + ": " + DescribePlace(text, finding.unit) + ": " + finding.what;
+    warn ? PrintWarning(message) : PrintError(message);
+  }
+  if (count > kShownFindings) {
+    const std::string more = "and " + std::to_string(count - kShownFindings) + " more";
+    warn ? PrintWarning(more) : PrintError(more);
+  }
+  return count;
 }
 
 int RefuseZeroUnit(const Options& options, uint64_t index, const char* target) {
@@ -118,13 +167,46 @@ std::string EncodeText(QkXDROStream2* writer, bool utf16) {
   return encoded;
 }
 
-}  // namespace
+// encode --json: JSON to the binary encoding, or to the text form with --text.
+int EncodeJson(const Options& options) {
+  int status;
+  Output out;
+  if (options.text) {
+    TextWriter writer;
+    if (!ReadJson(options, writer, &status)) return status;
+    const std::string encoded = EncodeText(writer.get(), options.utf16);
+    if (!OpenOutput(options, false, &out, &status)) return status;
+    out.Write(encoded);
+  } else {
+    BinaryWriter writer;
+    if (!ReadJson(options, writer, &status)) return status;
+    if (!OpenOutput(options, true, &out, &status)) return status;
+    out.Write(writer.data(), writer.size());
+  }
+  return Finish(&out, kExitOk);
+}
 
-int RunEncode(const Options& options) {
+// decode --json --text: the text form to JSON.
+int DecodeTextToJson(const Options& options) {
   TextInput text;
   uint64_t values;
   int status;
   if (!LoadCheckedText(options, &text, &values, &status)) return status;
+  TextReader reader{std::u16string_view(text.units)};
+  return WriteJson(options, reader);
+}
+
+}  // namespace
+
+int RunEncode(const Options& options) {
+  if (options.json) return EncodeJson(options);
+  TextInput text;
+  uint64_t values;
+  int status;
+  if (!LoadCheckedText(options, &text, &values, &status)) return status;
+  if (PrintFindings(options, text, true, options.lenient) != 0 && !options.lenient) {
+    return kExitBadData;
+  }
   StreamPtr<QkXDROStream2> writer(QkXDRCreateOStream2());
   if (!writer) return Unavailable("binary writer");
   StreamPtr<QkXDRIStream2> reader(
@@ -138,6 +220,7 @@ int RunEncode(const Options& options) {
 }
 
 int RunDecode(const Options& options) {
+  if (options.json && options.text) return DecodeTextToJson(options);
   std::vector<uint8_t> bytes;
   uint64_t values;
   int status;
@@ -146,6 +229,10 @@ int RunDecode(const Options& options) {
   if (bytes.size() > UINT32_MAX) {
     PrintError(DisplayName(options.input) + ": the library's reader takes 4 GiB at most");
     return kExitTrouble;
+  }
+  if (options.json) {
+    BinaryReader reader(bytes);
+    return WriteJson(options, reader);
   }
   StreamPtr<QkXDROStream2> writer(QkXDRCreateTextOStream2());
   if (!writer) return Unavailable("text writer");
@@ -165,8 +252,20 @@ int RunDecode(const Options& options) {
 }
 
 int RunDump(const Options& options) {
-  std::vector<uint8_t> bytes;
   int status;
+  if (!options.fromHex) {  // as it is read
+    Output out;
+    if (!OpenOutput(options, false, &out, &status)) return status;
+    Dumper dumper(options.hex, &out);
+    uint64_t size = 0;
+    const auto take = [&dumper](const WireItem& item, const StreamBytes& bytes) {
+      dumper.Take(item, bytes);
+      return true;
+    };
+    if (!WalkBinaryInput(options, "dumping", take, &size, &status)) return status;
+    return Finish(&out, dumper.Finish(size).faults == 0 ? kExitOk : kExitBadData);
+  }
+  std::vector<uint8_t> bytes;
   if (!LoadBinary(options, &bytes, &status)) return status;
   Output out;
   if (!OpenOutput(options, false, &out, &status)) return status;
@@ -175,13 +274,17 @@ int RunDump(const Options& options) {
 }
 
 int RunValidate(const Options& options) {
+  if (options.json) return ValidateJson(options);
   uint64_t values;
   int status;
-  size_t size;
+  uint64_t size;
   if (options.text) {
     TextInput text;
     if (!LoadCheckedText(options, &text, &values, &status)) return status;
+    if (options.strict && PrintFindings(options, text, false, false) != 0) return kExitBadData;
     size = text.bytes.size();
+  } else if (!options.fromHex) {
+    if (!CheckBinaryInput(options, &values, &size, &status)) return status;
   } else {
     std::vector<uint8_t> bytes;
     if (!LoadBinary(options, &bytes, &status)) return status;

@@ -74,9 +74,9 @@ void AppendShown(uint32_t cp, std::string* out) {
   AppendUtf8(cp, out);
 }
 
-std::string StringText(const WireItem& item, const uint8_t* begin, const uint8_t* end) {
+std::string StringText(const WireItem& item, const StreamBytes& bytes) {
   std::u16string units;
-  DecodeUnits(begin + item.data, end, std::min(item.present, kShownUnits), &units);
+  DecodeUnits(bytes.At(item.data), bytes.end(), std::min(item.present, kShownUnits), &units);
   std::string s = "\"";
   for (const char16_t* p = units.data(); p < units.data() + units.size();) {
     uint32_t cp;
@@ -89,9 +89,9 @@ std::string StringText(const WireItem& item, const uint8_t* begin, const uint8_t
   return s;
 }
 
-std::string BlobText(const WireItem& item, const uint8_t* begin) {
+std::string BlobText(const WireItem& item, const StreamBytes& bytes) {
   std::string s = "0x";
-  AppendHex(begin + item.data, std::min(item.present, kShownBytes), '\0', &s);
+  AppendHex(bytes.At(item.data), std::min(item.present, kShownBytes), '\0', &s);
   if (item.present > kShownBytes) s += "...";
   return s + " (" + Counted(item.number, "byte", "bytes") + ")";
 }
@@ -103,7 +103,7 @@ std::string IntText(uint64_t number) {
   return s;
 }
 
-std::string ValueText(const WireItem& item, const uint8_t* begin, const uint8_t* end) {
+std::string ValueText(const WireItem& item, const StreamBytes& bytes) {
   const bool complete = item.fault != WireFault::Truncated;
   switch (item.kind) {
     case WireKind::ArrayBegin:
@@ -115,9 +115,9 @@ std::string ValueText(const WireItem& item, const uint8_t* begin, const uint8_t*
     case WireKind::Double:
       return complete ? DoubleText(item.number) : "";
     case WireKind::String:
-      return complete || item.number > 0 ? StringText(item, begin, end) : "";
+      return complete || item.number > 0 ? StringText(item, bytes) : "";
     case WireKind::Binary:
-      return complete || item.number > 0 ? BlobText(item, begin) : "";
+      return complete || item.number > 0 ? BlobText(item, bytes) : "";
     default:
       return "";
   }
@@ -140,18 +140,19 @@ std::string OffsetText(size_t offset) {
 }
 
 // Appends the row's offset and, with hex, up to kHexPerLine bytes at it.
-void AppendRowStart(size_t offset, const uint8_t* begin, size_t end, bool hex, std::string* row) {
+void AppendRowStart(size_t offset, const StreamBytes& bytes, size_t end, bool hex,
+                    std::string* row) {
   row->append(OffsetText(offset)).append("  ");
   if (!hex) return;
-  std::string bytes;
-  AppendHex(begin + offset, std::min(end - offset, kHexPerLine), ' ', &bytes);
-  AppendPadded(bytes, kHexWidth, row);
+  std::string shown;
+  AppendHex(bytes.At(offset), std::min(end - offset, kHexPerLine), ' ', &shown);
+  AppendPadded(shown, kHexWidth, row);
 }
 
 // The rest of a value's bytes, kHexPerLine to a line.
-void AppendHexLines(const WireItem& item, const uint8_t* begin, std::string* out) {
+void AppendHexLines(const WireItem& item, const StreamBytes& bytes, std::string* out) {
   for (size_t at = item.offset + kHexPerLine; at < item.end; at += kHexPerLine) {
-    AppendRowStart(at, begin, item.end, true, out);
+    AppendRowStart(at, bytes, item.end, true, out);
     while (out->back() == ' ') out->pop_back();
     out->push_back('\n');
   }
@@ -165,15 +166,14 @@ void AppendIndent(uint64_t depth, std::string* out) {
   out->append(2 * kMaxIndent, ' ').append("<depth " + std::to_string(depth) + "> ");
 }
 
-void AppendItem(const WireItem& item, const uint8_t* begin, const uint8_t* end, bool hex,
-                std::string* out) {
-  AppendRowStart(item.offset, begin, item.end, hex, out);
+void AppendItem(const WireItem& item, const StreamBytes& bytes, bool hex, std::string* out) {
+  AppendRowStart(item.offset, bytes, item.end, hex, out);
   AppendPadded(RunText(item), kRunWidth, out);
   AppendIndent(item.depth, out);
-  out->append(ValueText(item, begin, end));
+  out->append(ValueText(item, bytes));
   if (item.fault != WireFault::None) out->append("  ! ").append(DescribeFault(item));
   out->push_back('\n');
-  if (hex) AppendHexLines(item, begin, out);
+  if (hex) AppendHexLines(item, bytes, out);
 }
 
 void AppendHeader(bool hex, std::string* out) {
@@ -234,33 +234,40 @@ std::string DescribeFault(const WireItem& item) {
   }
 }
 
-DumpTotals Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out) {
-  DumpTotals totals;
-  std::string text;
-  AppendHeader(hex, &text);
-  Progress progress("dumping", static_cast<uint64_t>(end - begin));
-  WireWalker walker(begin, end);
-  WireItem item;
-  WireItem unclosed;
-  bool open = false;
-  while (walker.Next(&item)) {
-    if (item.fault != WireFault::None) ++totals.faults;
-    if (item.fault == WireFault::UnclosedArrays) {
-      unclosed = item;
-      open = true;
-      continue;
-    }
-    if (item.fault == WireFault::None || item.fault == WireFault::UnbalancedEnd) ++totals.values;
-    AppendItem(item, begin, end, hex, &text);
-    if (text.size() >= (size_t{1} << 16)) {
-      out->Write(text);
-      text.clear();
-      progress.Update(item.end);
-    }
+Dumper::Dumper(bool hex, Output* out) : hex_(hex), out_(out) { AppendHeader(hex, &text_); }
+
+void Dumper::Take(const WireItem& item, const StreamBytes& bytes) {
+  if (item.fault != WireFault::None) ++totals_.faults;
+  if (item.fault == WireFault::UnclosedArrays) {
+    unclosed_ = item;
+    open_ = true;
+    return;
   }
-  AppendEnd(static_cast<size_t>(end - begin), totals, open ? &unclosed : nullptr, hex, &text);
-  out->Write(text);
-  return totals;
+  if (item.fault == WireFault::None || item.fault == WireFault::UnbalancedEnd) ++totals_.values;
+  AppendItem(item, bytes, hex_, &text_);
+  if (text_.size() >= (size_t{1} << 16)) {
+    out_->Write(text_);
+    text_.clear();
+  }
+}
+
+DumpTotals Dumper::Finish(uint64_t size) {
+  AppendEnd(static_cast<size_t>(size), totals_, open_ ? &unclosed_ : nullptr, hex_, &text_);
+  out_->Write(text_);
+  text_.clear();
+  return totals_;
+}
+
+DumpTotals Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out) {
+  const StreamBytes bytes{begin, 0, static_cast<size_t>(end - begin)};
+  Progress progress("dumping", bytes.size);
+  Dumper dumper(hex, out);
+  WireWalker walker(begin, end);
+  for (WireItem item; walker.Next(&item);) {
+    dumper.Take(item, bytes);
+    progress.Update(item.end);
+  }
+  return dumper.Finish(bytes.size);
 }
 
 }  // namespace qkxdr::tool

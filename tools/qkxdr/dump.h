@@ -21,6 +21,25 @@ struct DumpTotals {
 
 // Writes the view of [begin, end) to *out; with `hex`, each value's raw
 // bytes too, eight on its own line and the rest on lines of their own.
+// Shows items one by one as rows, written to `out` in pieces; with `hex`
+// every byte too.
+class Dumper {
+ public:
+  Dumper(bool hex, Output* out);
+  // A row for the item, whose bytes `bytes` holds.
+  void Take(const WireItem& item, const StreamBytes& bytes);
+  // The last row, for a stream of `size` bytes.
+  DumpTotals Finish(uint64_t size);
+
+ private:
+  bool hex_;
+  Output* out_;
+  std::string text_;
+  DumpTotals totals_;
+  WireItem unclosed_;
+  bool open_ = false;
+};
+
 DumpTotals Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out);
 
 // What is wrong at an item with a fault, in words.

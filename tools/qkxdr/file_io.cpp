@@ -89,18 +89,37 @@ bool IsTerminal(StdStream stream) {
 std::string DisplayName(const std::string& path) { return path == "-" ? "<standard input>" : path; }
 
 bool ReadAll(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+  Input input;
+  return input.Open(path, error) && ReadStream(input.file(), input.size(), bytes, error);
+}
+
+Input::~Input() {
+  if (owned_) std::fclose(file_);
+}
+
+bool Input::Open(const std::string& path, std::string* error) {
   if (path == "-") {
     SetBinaryMode(stdin);
-    return ReadStream(stdin, 0, bytes, error);
+    file_ = stdin;
+    return true;
   }
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
+  file_ = std::fopen(path.c_str(), "rb");
+  if (file_ == nullptr) {
     *error = "cannot open: " + SystemReason();
     return false;
   }
-  const bool ok = ReadStream(file, KnownSize(path), bytes, error);
-  std::fclose(file);
-  return ok;
+  owned_ = true;
+  size_ = KnownSize(path);
+  return true;
+}
+
+size_t Input::Read(std::vector<uint8_t>* bytes, std::string* error) {
+  const size_t used = bytes->size();
+  bytes->resize(used + kChunk);
+  const size_t got = std::fread(bytes->data() + used, 1, kChunk, file_);
+  bytes->resize(used + got);
+  if (got == 0 && std::ferror(file_)) *error = "cannot read: " + SystemReason();
+  return got;
 }
 
 Output::~Output() {
@@ -148,8 +167,12 @@ Progress::Progress(const char* label, uint64_t total)
       next_(total == 0 ? kProgressThreshold : 0),
       enabled_((total == 0 || total >= kProgressThreshold) && IsTerminal(StdStream::Err)) {}
 
-Progress::~Progress() {
-  if (shown_) std::fprintf(stderr, "\r%*s\r", 40, "");
+Progress::~Progress() { Clear(); }
+
+void Progress::Clear() {
+  if (!shown_) return;
+  std::fprintf(stderr, "\r%*s\r", 40, "");
+  shown_ = false;
 }
 
 void Progress::Show(uint64_t done) {

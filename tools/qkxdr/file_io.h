@@ -28,6 +28,28 @@ std::string DisplayName(const std::string& path);
 // On failure returns false and puts the reason in *error.
 bool ReadAll(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 
+// A file or standard input (path "-", in binary mode), read chunk by chunk.
+class Input {
+ public:
+  Input() = default;
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+  ~Input();
+
+  bool Open(const std::string& path, std::string* error);
+  // Appends up to 1 MiB to *bytes and returns how much; 0 at the end, and
+  // on failure with the reason in *error.
+  size_t Read(std::vector<uint8_t>* bytes, std::string* error);
+  // The size of a regular file; 0 when not known in advance.
+  uint64_t size() const { return size_; }
+  std::FILE* file() const { return file_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  bool owned_ = false;
+  uint64_t size_ = 0;
+};
+
 // Standard output (path "-") or a file, written in binary mode.
 class Output {
  public:
@@ -63,6 +85,8 @@ class Progress {
   void Update(uint64_t done) {
     if (enabled_ && done >= next_) Show(done);
   }
+  // Erases the line, if shown, so that a message can start on a clean line.
+  void Clear();
 
  private:
   void Show(uint64_t done);

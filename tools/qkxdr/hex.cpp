@@ -23,26 +23,30 @@ void AppendHex(const uint8_t* p, size_t n, char separator, std::string* out) {
   }
 }
 
-bool ParseHex(const uint8_t* p, const uint8_t* e, std::vector<uint8_t>* out, size_t* bad) {
-  const uint8_t* const begin = p;
-  out->reserve(static_cast<size_t>(e - p) / 2);
-  int high = -1;  // the first digit of a pair, while its second is awaited
-  for (; p < e; ++p) {
-    if (IsSpace(*p)) continue;
-    const int digit = DigitValue(*p);
+bool HexParser::Feed(const uint8_t* p, const uint8_t* e, std::vector<uint8_t>* out, size_t* bad) {
+  out->reserve(out->size() + static_cast<size_t>(e - p) / 2);
+  for (const uint8_t* at = p; at < e; ++at) {
+    if (IsSpace(*at)) continue;
+    const int digit = DigitValue(*at);
     if (digit < 0) {
-      *bad = static_cast<size_t>(p - begin);
+      *bad = static_cast<size_t>(at - p);
       return false;
     }
-    if (high < 0) {
-      high = digit;
+    if (high_ < 0) {
+      high_ = digit;
     } else {
-      out->push_back(static_cast<uint8_t>(high << 4 | digit));
-      high = -1;
+      out->push_back(static_cast<uint8_t>(high_ << 4 | digit));
+      high_ = -1;
     }
   }
-  *bad = static_cast<size_t>(e - begin);
-  return high < 0;
+  return true;
+}
+
+bool ParseHex(const uint8_t* p, const uint8_t* e, std::vector<uint8_t>* out, size_t* bad) {
+  HexParser parser;
+  if (!parser.Feed(p, e, out, bad)) return false;
+  *bad = static_cast<size_t>(e - p);
+  return parser.Paired();
 }
 
 }  // namespace qkxdr::tool

@@ -19,6 +19,20 @@ void AppendHex(const uint8_t* p, size_t n, char separator, std::string* out);
 // offset in *bad; an odd count of digits gives false with *bad = e - p.
 bool ParseHex(const uint8_t* p, const uint8_t* e, std::vector<uint8_t>* out, size_t* bad);
 
+// ParseHex over text that comes in pieces: a pair of digits may be split
+// between two of them.
+class HexParser {
+ public:
+  // Appends the bytes of the digits in [p, e) to *out; false at a character
+  // that is neither a digit nor whitespace, with its offset from p in *bad.
+  bool Feed(const uint8_t* p, const uint8_t* e, std::vector<uint8_t>* out, size_t* bad);
+  // Whether the digits so far make whole pairs.
+  bool Paired() const { return high_ < 0; }
+
+ private:
+  int high_ = -1;  // the first digit of a pair, while its second is awaited
+};
+
 }  // namespace qkxdr::tool
 
 #endif  // QKXDR_TOOLS_QKXDR_HEX_H_

@@ -39,29 +39,46 @@ void DecodeUnits(const uint8_t* p, const uint8_t* e, uint64_t max, std::u16strin
   }
 }
 
+WireWalker::WireWalker(const uint8_t* begin, const uint8_t* end, const Resume& at, bool final)
+    : begin_(begin),
+      p_(begin),
+      end_(end),
+      base_(at.offset),
+      final_(final),
+      tagOffset_(at.tagOffset),
+      tag_(at.tag),
+      index_(at.index),
+      left_(at.left),
+      depth_(at.depth) {}
+
+WireWalker::Resume WireWalker::Stopped() const {
+  return {Offset(p_), tagOffset_, tag_, index_, left_, depth_};
+}
+
 bool WireWalker::Next(WireItem* item) {
   *item = WireItem();
+  if (stalled_) return false;
   if (left_ > 0) {
     ReadValue(item);
-    return true;
+    return !stalled_;
   }
   if (p_ < end_) return StartRun(item);
-  if (depth_ == 0 || closed_) return false;
+  if (depth_ == 0 || closed_ || !final_) return false;
   closed_ = true;
-  item->offset = item->data = item->end = static_cast<size_t>(p_ - begin_);
+  item->offset = item->data = item->end = Offset(p_);
   item->depth = depth_;
   item->fault = WireFault::UnclosedArrays;
   return true;
 }
 
 bool WireWalker::StartRun(WireItem* item) {
-  tagOffset_ = static_cast<size_t>(p_ - begin_);
+  tagOffset_ = Offset(p_);
   tag_ = *p_++;
   index_ = 0;
   left_ = static_cast<uint8_t>(tag_ % kRunLimit + 1);
   if (tag_ / kRunLimit < kTypeCount) {
     ReadValue(item);
-    return true;
+    return !stalled_;
   }
   // No payload format is known, so no value can be read: the next byte is
   // taken as the next tag.
@@ -76,7 +93,8 @@ bool WireWalker::StartRun(WireItem* item) {
 }
 
 void WireWalker::ReadValue(WireItem* item) {
-  item->data = static_cast<size_t>(p_ - begin_);
+  const Resume before = Stopped();
+  item->data = Offset(p_);
   item->tag = tag_;
   item->kind = static_cast<WireKind>(tag_ / kRunLimit);
   // Array markers have no bytes of their own: each is its run's tag byte.
@@ -86,11 +104,22 @@ void WireWalker::ReadValue(WireItem* item) {
   item->count = static_cast<uint8_t>(index_ + --left_);
   UpdateDepth(item);
   if (!ReadPayload(item)) {
+    if (!final_) {
+      // Walked again once more bytes are there: from its run's tag byte
+      // when it is the run's first value, which shows that byte.
+      const bool first = before.index == 0;
+      p_ = begin_ + ((first ? tagOffset_ : before.offset) - base_);
+      index_ = before.index;
+      left_ = first ? 0 : before.left;
+      depth_ = before.depth;
+      stalled_ = true;
+      return;
+    }
     item->fault = WireFault::Truncated;
     p_ = end_;
     left_ = 0;  // the rest of the run is missing too
   }
-  item->end = static_cast<size_t>(p_ - begin_);
+  item->end = Offset(p_);
 }
 
 void WireWalker::UpdateDepth(WireItem* item) {
@@ -132,7 +161,7 @@ bool WireWalker::ReadCounted(WireItem* item) {
   const uint8_t* p = ReadVarint(p_, end_, &length);
   if (p == nullptr) return false;
   item->number = length & 0xFFFFFFFF;
-  item->data = static_cast<size_t>(p - begin_);
+  item->data = Offset(p);
   if (item->kind == WireKind::Binary) {
     item->present = std::min<uint64_t>(item->number, static_cast<uint64_t>(end_ - p));
     p += item->present;

@@ -45,15 +45,46 @@ struct WireItem {
   uint64_t present = 0;  // String, Binary: the units or bytes that are there
 };
 
+// Bytes of a stream held in memory: its bytes [offset, offset + size) at data.
+struct StreamBytes {
+  const uint8_t* data = nullptr;
+  size_t offset = 0;
+  size_t size = 0;
+
+  // Where the stream's byte at `at` is held.
+  const uint8_t* At(size_t at) const { return data + (at - offset); }
+  const uint8_t* end() const { return data + size; }
+};
+
 class WireWalker {
  public:
+  // Where a walk over part of a stream stopped: the next item's place in
+  // the stream, its run and the arrays open.
+  struct Resume {
+    size_t offset = 0;
+    size_t tagOffset = 0;
+    uint8_t tag = 0;
+    uint8_t index = 0;
+    uint8_t left = 0;
+    uint64_t depth = 0;
+  };
+
   WireWalker(const uint8_t* begin, const uint8_t* end) : begin_(begin), p_(begin), end_(end) {}
+  // Over the bytes [begin, end) of a stream from `at` on; without `final`
+  // more bytes follow end: the walk stops before an item they would
+  // complete, and reports no arrays left open.
+  WireWalker(const uint8_t* begin, const uint8_t* end, const Resume& at, bool final);
 
   // Fills *item with the next value or fault; false once everything, the
-  // closing report of open arrays included, has been given.
+  // closing report of open arrays included, has been given, or (not final)
+  // at an item the bytes do not complete.
   bool Next(WireItem* item);
+  // Where the next walk goes on.
+  Resume Stopped() const;
 
  private:
+  size_t Offset(const uint8_t* p) const { return base_ + static_cast<size_t>(p - begin_); }
+
   bool StartRun(WireItem* item);
   // Reads the next value of the current run.
   void ReadValue(WireItem* item);
@@ -65,6 +96,9 @@ class WireWalker {
   const uint8_t* begin_;
   const uint8_t* p_;
   const uint8_t* end_;
+  size_t base_ = 0;       // offset in the stream of begin_
+  bool final_ = true;     // nothing follows end_
+  bool stalled_ = false;  // stopped before an item the bytes do not complete
   size_t tagOffset_ = 0;  // of the current run
   uint8_t tag_ = 0;
   uint8_t index_ = 0;  // values of the current run read so far

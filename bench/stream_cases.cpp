@@ -1,0 +1,277 @@
+// Streaming reads. QkXDR's stream readers (qkxdr/stream.hpp) are fed the
+// encoded workload in chunks of 4 KiB and 64 KiB, and every value is read as
+// soon as it is complete ("stream-*-read-4k", "-64k"); the same reads run
+// over the whole buffer with the same inline decoders ("decoder-*-read"),
+// which is what streaming costs on top. msgpack-c's msgpack::unpacker is fed
+// its own encoding of the values, one top-level object each, in the same
+// chunks ("msgpack/stream-read-*").
+
+#include <msgpack.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cases.h"
+#include "qkxdr/stream.hpp"
+
+namespace bench {
+namespace {
+
+// Fills one reused buffer with each string, as a caller keeping it would.
+class Scratch final : public QkXDRAllocator {
+ public:
+  void* Alloc(uint32_t count) override {
+    if (count > units_.size()) units_.resize(count);
+    count_ = count;
+    return units_.data();
+  }
+  const char16_t* data() const { return units_.data(); }
+  uint32_t count() const { return count_; }
+
+ private:
+  std::u16string units_;
+  uint32_t count_ = 0;
+};
+
+// Reads Consume's calls from the decoder that next() gives, asking for the
+// next one whenever the one in hand has no value left.
+template <typename Decoder, typename Next>
+class DecoderSource {
+ public:
+  explicit DecoderSource(Next next) : next_(next) {}
+
+  void BeginTop() {}
+  void EndTop() {}
+  void Int(Tally& t) {
+    int32_t v = 0;
+    ok_ &= Current().ReadInt(&v);
+    t.Int(v);
+  }
+  void Int64(Tally& t) {
+    int64_t v = 0;
+    ok_ &= Current().ReadInt64(&v);
+    t.Int(v);
+  }
+  void Double(Tally& t) {
+    double v = 0;
+    ok_ &= Current().ReadDouble(&v);
+    t.Double(v);
+  }
+  // Strings as bytes from binary (as msgpack's), as UTF-16 from text.
+  void String(Tally& t) {
+    if constexpr (std::is_same_v<Decoder, qkxdr::impl::BinaryDecoder>) {
+      ok_ &= Current().ReadStringA(&scratch_);
+      t.Units(reinterpret_cast<const uint8_t*>(scratch_.data()), scratch_.count());
+    } else {
+      ok_ &= Current().ReadString(&scratch_);
+      t.Units(scratch_.data(), scratch_.count());
+    }
+  }
+  void Binary(Tally& t) {
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    if constexpr (std::is_same_v<Decoder, qkxdr::impl::BinaryDecoder>) {
+      ok_ &= Current().ReadBytes(&data, &size);
+    }
+    t.Units(data, size);
+  }
+  void BeginArray(Tally& t) {
+    ok_ &= Current().ReadBeginArray();
+    t.Marker();
+  }
+  void EndArray(Tally& t) {
+    ok_ &= Current().ReadEndArray();
+    t.Marker();
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  Decoder& Current() {
+    if (in_ == nullptr || !in_->IsValid()) in_ = next_();
+    return *in_;
+  }
+
+  Next next_;
+  Decoder* in_ = nullptr;
+  Scratch scratch_;
+  bool ok_ = true;
+};
+
+template <typename Decoder, typename Next>
+Tally ReadWith(const Workload& w, Next next, bool* ok) {
+  DecoderSource<Decoder, Next> source(next);
+  Tally tally;
+  Consume(w, source, tally);
+  *ok = source.ok();
+  return tally;
+}
+
+// An input: QkXDR's binary or text encoding, with its decoder and reader.
+struct BinaryEncoding {
+  using Unit = uint8_t;
+  using Decoder = qkxdr::impl::BinaryDecoder;
+  using Reader = qkxdr::BinaryStreamReader;
+  static std::basic_string<Unit> Encode(const Workload& w) {
+    const std::vector<uint8_t> bytes = QkxdrBinary(w);
+    return {bytes.begin(), bytes.end()};
+  }
+};
+struct TextEncoding {
+  using Unit = char16_t;
+  using Decoder = qkxdr::impl::TextDecoder;
+  using Reader = qkxdr::TextStreamReader;
+  static std::basic_string<Unit> Encode(const Workload& w) { return QkxdrText(w); }
+};
+
+// Reads the whole buffer (kChunk 0) or feeds it in chunks of kChunk bytes.
+template <typename Encoding, size_t kChunk>
+class StreamReadRunner final : public Runner {
+  using Unit = typename Encoding::Unit;
+  using Decoder = typename Encoding::Decoder;
+
+ public:
+  explicit StreamReadRunner(const Workload& w) : w_(w), input_(Encoding::Encode(w)) {
+    bytes_ = input_.size() * sizeof(Unit);
+    bool ok = false;
+    const Tally tally = Read(&ok);
+    CheckDelivered(w, tally, ok, "QkXDR stream reader");
+  }
+  uint64_t Run() override {
+    bool ok = false;
+    return Digest(Read(&ok));
+  }
+
+ private:
+  Tally Read(bool* ok) {
+    if constexpr (kChunk == 0) {
+      Decoder whole(input_.data(), input_.data() + input_.size());
+      return ReadWith<Decoder>(
+          w_, [&whole] { return &whole; }, ok);
+    } else {
+      typename Encoding::Reader reader;
+      size_t fed = 0;
+      return ReadWith<Decoder>(
+          w_, [this, &reader, &fed] { return Next(reader, fed); }, ok);
+    }
+  }
+
+  // The next value, feeding chunks until one is complete.
+  Decoder* Next(typename Encoding::Reader& reader, size_t& fed) {
+    constexpr size_t kUnits = kChunk / sizeof(Unit);
+    while (true) {
+      if (Decoder* value = reader.next()) return value;
+      if (fed == input_.size()) throw std::runtime_error("QkXDR stream reader: no value left");
+      const size_t n = std::min(kUnits, input_.size() - fed);
+      reader.feed(input_.data() + fed, n);
+      fed += n;
+      if (fed == input_.size()) reader.finish();
+    }
+  }
+
+  const Workload& w_;
+  std::basic_string<Unit> input_;
+};
+
+// Tallies one top-level msgpack object of w's kind.
+class ObjectTally {
+ public:
+  void Value(Kind kind, const msgpack::object& o, Tally& t) {
+    switch (kind) {
+      case Kind::Ints:
+        return t.Int(o.as<int32_t>());
+      case Kind::Doubles:
+        return t.Double(o.as<double>());
+      case Kind::Strings:
+        return String(o, t);
+      case Kind::Blobs:
+        if (o.type != msgpack::type::BIN) throw msgpack::type_error();
+        return t.Units(reinterpret_cast<const uint8_t*>(o.via.bin.ptr), o.via.bin.size);
+      case Kind::Records:
+        return Record(o, t);
+    }
+  }
+
+ private:
+  static const msgpack::object* Array(const msgpack::object& o, uint32_t n, Tally& t) {
+    if (o.type != msgpack::type::ARRAY || o.via.array.size != n) throw msgpack::type_error();
+    t.Marker();
+    t.Marker();
+    return o.via.array.ptr;
+  }
+  void String(const msgpack::object& o, Tally& t) {
+    const auto view = o.as<std::string_view>();
+    copy_.assign(view.data(), view.size());
+    t.Units(reinterpret_cast<const uint8_t*>(copy_.data()), copy_.size());
+  }
+  void Record(const msgpack::object& o, Tally& t) {
+    const msgpack::object* field = Array(o, 5, t);
+    t.Int(field[0].as<int32_t>());
+    t.Double(field[1].as<double>());
+    String(field[2], t);
+    t.Int(field[3].as<int64_t>());
+    const msgpack::object* triple = Array(field[4], 3, t);
+    for (int i = 0; i < 3; ++i) t.Int(triple[i].as<int32_t>());
+  }
+
+  std::string copy_;
+};
+
+bool ByReference(msgpack::type::object_type, std::size_t, void*) { return true; }
+
+template <size_t kChunk>
+class MsgpackStreamRunner final : public Runner {
+ public:
+  explicit MsgpackStreamRunner(const Workload& w) : w_(w), input_(MsgpackSequence(w)) {
+    bytes_ = input_.size();
+    CheckDelivered(w, Read(), true, "msgpack::unpacker");
+  }
+  uint64_t Run() override { return Digest(Read()); }
+
+ private:
+  Tally Read() {
+    msgpack::unpacker unpacker(ByReference);
+    msgpack::object_handle handle;
+    ObjectTally objects;
+    Tally tally;
+    for (size_t fed = 0; fed < input_.size(); fed += kChunk) {
+      const size_t n = std::min(kChunk, input_.size() - fed);
+      unpacker.reserve_buffer(n);
+      std::memcpy(unpacker.buffer(), input_.data() + fed, n);
+      unpacker.buffer_consumed(n);
+      while (unpacker.next(handle)) objects.Value(w_.kind, handle.get(), tally);
+    }
+    return tally;
+  }
+
+  const Workload& w_;
+  std::string input_;
+};
+
+}  // namespace
+
+void AddStreamCases(std::vector<Case>& cases) {
+  constexpr size_t k4K = 4096;
+  constexpr size_t k64K = 65536;
+  for (Kind kind : kAllKinds) {
+    cases.push_back(
+        {kind, "qkxdr", "decoder-binary-read", MakeRunner<StreamReadRunner<BinaryEncoding, 0>>});
+    cases.push_back({kind, "qkxdr", "stream-binary-read-4k",
+                     MakeRunner<StreamReadRunner<BinaryEncoding, k4K>>});
+    cases.push_back({kind, "qkxdr", "stream-binary-read-64k",
+                     MakeRunner<StreamReadRunner<BinaryEncoding, k64K>>});
+    cases.push_back({kind, "msgpack", "stream-read-4k", MakeRunner<MsgpackStreamRunner<k4K>>});
+    cases.push_back({kind, "msgpack", "stream-read-64k", MakeRunner<MsgpackStreamRunner<k64K>>});
+    if (kind == Kind::Blobs) continue;  // no text form
+    cases.push_back(
+        {kind, "qkxdr", "decoder-text-read", MakeRunner<StreamReadRunner<TextEncoding, 0>>});
+    cases.push_back(
+        {kind, "qkxdr", "stream-text-read-4k", MakeRunner<StreamReadRunner<TextEncoding, k4K>>});
+    cases.push_back(
+        {kind, "qkxdr", "stream-text-read-64k", MakeRunner<StreamReadRunner<TextEncoding, k64K>>});
+  }
+}
+
+}  // namespace bench

@@ -1,0 +1,720 @@
+// qkxdr/stream.hpp: values read as their bytes arrive, and long sequences
+// written out as they are made, both in bounded memory.
+//
+//   qkxdr::BinaryStreamReader in;  // or TextStreamReader, fed UTF-16 units
+//   while (std::size_t n = receive(chunk, sizeof chunk)) {
+//     in.feed(chunk, n);
+//     while (qkxdr::impl::BinaryDecoder* value = in.next()) value->ReadInt(&x);
+//   }
+//   in.finish();
+//   while (in.next()) ...;       // a value the end of the input completed
+//   if (in.failed()) std::cerr << in.error().message() << '\n';
+//
+//   qkxdr::BinaryStreamWriter out(std::cout);  // or a sink function
+//   for (const Point& p : points) out.write(p);
+//   out.flush();
+//
+// A reader hands out each complete top-level value (or, with
+// StreamUnit::Elements, each element of the outer arrays) as a decoder over
+// exactly that value, with the calls of the library's readers, or as a typed
+// value through read<T>(). The values are those the whole-buffer readers
+// give on the same bytes. docs/api.md ("Streaming") has the details.
+
+#ifndef QKXDR_STREAM_HPP_
+#define QKXDR_STREAM_HPP_
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "binary/varint_word.h"
+#include "qkxdr/typed.hpp"
+
+namespace qkxdr {
+
+// What a stream reader hands out.
+enum class StreamUnit {
+  Values,    // each top-level value
+  Elements,  // each element of the top-level arrays; a top-level scalar is malformed
+};
+
+// Where and why a stream reader stopped.
+struct StreamError {
+  std::uint64_t offset = 0;  // from the stream's start: bytes, or UTF-16 units for text
+  std::string what;
+
+  // "at offset 120: a tag byte of no type"
+  std::string message() const { return "at offset " + std::to_string(offset) + ": " + what; }
+};
+
+// Longest value a reader holds by default, in bytes or UTF-16 units.
+constexpr std::size_t kDefaultMaxValue = std::size_t{64} << 20;
+// Output a writer collects before it passes it on, in bytes or UTF-16 units.
+constexpr std::size_t kDefaultFlushSize = std::size_t{64} << 10;
+
+namespace detail {
+
+enum class ScanStatus { More, Value, Malformed };
+
+// What one scan found: a complete value at [begin, end) of the buffer, a
+// malformed one at begin, or the need for more input.
+struct Scanned {
+  ScanStatus status = ScanStatus::More;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  const char* what = "";
+};
+
+inline Scanned Malformed(std::size_t at, const char* what) {
+  return {ScanStatus::Malformed, at, at, what};
+}
+
+// Finds where each value of a binary stream ends as the bytes come, keeping
+// its place between calls: every byte is looked at once, but for the few
+// bytes at the end of a chunk of a number or a length cut there, which are
+// looked at again with the next chunk.
+class BinaryScanner {
+ public:
+  using Unit = std::uint8_t;
+  using Decoder = impl::BinaryDecoder;
+
+  explicit BinaryScanner(StreamUnit unit) : base_(unit == StreamUnit::Elements ? 1 : 0) {}
+
+  // Scans data[0, size), of which the bytes before Kept() are those given
+  // before, from where the last call stopped. `final` is unused: a binary
+  // value ends where its bytes say.
+  Scanned Scan(const std::uint8_t* data, std::size_t size, bool /*final*/) {
+    while (true) {
+      if (part_ != Part::None) {
+        if (!PassWhole(data, size) && !ContinueItem(data, size)) return {};
+        if (EndItem()) return Complete();
+        continue;
+      }
+      if (run_.count == 0) {
+        if (pos_ >= size) return {};
+        if (!LoadTag(data[pos_])) return Malformed(run_tag_, "a tag byte of no type (252-255)");
+        continue;
+      }
+      Scanned found;
+      if (run_.type == impl::WireType::ArrayBegin) {
+        Begins();
+      } else if (run_.type == impl::WireType::ArrayEnd) {
+        if (Ends(&found)) return found;
+      } else if (!StartItem(&found)) {
+        return found;
+      }
+    }
+  }
+
+  // The first byte still needed: the open value's, or the next to scan.
+  std::size_t Kept() const { return in_value_ ? value_begin_ : pos_; }
+
+  // The first k bytes are gone from the buffer.
+  void Shift(std::size_t k) {
+    pos_ -= k;
+    value_begin_ -= std::min(value_begin_, k);
+    run_tag_ -= std::min(run_tag_, k);
+  }
+
+  // Builds in *out a decoder over the value Scan found last, holding exactly
+  // it; a copy in *scratch when the value ends inside a run of array ends.
+  void Open(const std::uint8_t* data, const Scanned& found, std::vector<std::uint8_t>* scratch,
+            std::optional<Decoder>* out) const {
+    const std::uint8_t* begin = data + found.begin;
+    const std::uint8_t* end = data + found.end;
+    if (patch_) {
+      scratch->assign(begin, end);
+      (*scratch)[patch_at_ - found.begin] = patch_tag_;
+      begin = scratch->data();
+      end = begin + scratch->size();
+    }
+    out->emplace(begin, end);
+    // The value's first run comes from the scan: it may start inside a run
+    // whose tag byte lies before the value.
+    (*out)->dc.p = begin;
+    (*out)->run = first_run_;
+  }
+
+ private:
+  // The part of a string, blob, number or double being passed.
+  enum class Part : std::uint8_t { None, Length, Varint, Units, Bytes };
+
+  bool LoadTag(std::uint8_t tag) {
+    run_tag_ = pos_++;
+    run_.Split(tag);
+    run_total_ = run_.count;
+    return run_.type != impl::WireType::Other;
+  }
+
+  void StartValue(impl::RunState first_run) {
+    in_value_ = true;
+    value_begin_ = pos_;
+    first_run_ = first_run;
+    patch_ = false;
+  }
+
+  // A run of array openings, passed whole: all but one open arrays inside
+  // the first.
+  void Begins() {
+    std::uint32_t n = run_.count;
+    run_.count = 0;
+    if (!in_value_ && depth_ < base_) {  // the outer array of StreamUnit::Elements
+      depth_ = base_;
+      if (--n == 0) return;
+    }
+    if (!in_value_) StartValue({impl::WireType::ArrayBegin, static_cast<std::uint8_t>(n)});
+    depth_ += n;
+  }
+
+  // A run of array ends, as far as they close the open value; true with
+  // *found set when the value is complete or the end closes nothing.
+  bool Ends(Scanned* found) {
+    if (depth_ == 0) {
+      *found = Malformed(run_tag_, "an array end that closes no array");
+      return true;
+    }
+    if (depth_ == base_) {  // the outer array of StreamUnit::Elements closes
+      depth_ = 0;
+      --run_.count;
+      return false;
+    }
+    const std::uint64_t open = depth_ - base_;
+    const auto closed = static_cast<std::uint8_t>(std::min<std::uint64_t>(run_.count, open));
+    depth_ -= closed;
+    run_.count = static_cast<std::uint8_t>(run_.count - closed);
+    if (depth_ != base_) return false;
+    // Ending inside the run, the value's copy gets a tag byte of its own ends.
+    patch_ = run_.count != 0;
+    patch_at_ = run_tag_;
+    patch_tag_ =
+        impl::RunState{impl::WireType::ArrayEnd, static_cast<std::uint8_t>(run_total_ - run_.count)}
+            .TagByte();
+    *found = Complete();
+    return true;
+  }
+
+  // Starts the payload of a number, double, string or blob; false with
+  // *found set when no value may stand here.
+  bool StartItem(Scanned* found) {
+    if (!in_value_) {
+      if (depth_ < base_) {
+        *found = Malformed(pos_, "a value outside the outer array");
+        return false;
+      }
+      StartValue({run_.type, 1});
+    }
+    switch (run_.type) {
+      case impl::WireType::Int:
+        part_ = Part::Varint;
+        then_ = Part::None;
+        break;
+      case impl::WireType::Double:
+        part_ = Part::Bytes;
+        need_ = impl::kDoubleSize;
+        break;
+      default:  // String, Binary: a length first
+        part_ = Part::Length;
+        break;
+    }
+    return true;
+  }
+
+  // The common cases at once: an integer or a double whose bytes are all
+  // there. False leaves the item to ContinueItem.
+  bool PassWhole(const std::uint8_t* data, std::size_t size) {
+    if (part_ == Part::Varint && then_ == Part::None) {
+      const std::uint8_t* const p = data + pos_;
+      const std::size_t length = size - pos_ >= impl::kWordSize ? VarintLength(p) : 0;
+      if (length != 0) {
+        pos_ += length;
+      } else {
+        const std::uint8_t* const after = impl::SkipVarint(p, data + size);
+        if (!impl::VarintComplete(p, after)) return false;
+        pos_ = static_cast<std::size_t>(after - data);
+      }
+    } else if (part_ == Part::Bytes && size - pos_ >= need_) {
+      pos_ += static_cast<std::size_t>(need_);
+      need_ = 0;
+    } else {
+      return false;
+    }
+    part_ = Part::None;
+    return true;
+  }
+
+  // Bytes of the varint at p, which has a word of bytes after it, when it
+  // ends within them; else 0. Without a branch on the length.
+  static std::size_t VarintLength(const std::uint8_t* p) {
+    const std::uint64_t stops = impl::LoadWord(p) & 0x8080808080808080;
+    return stops == 0 ? 0 : impl::CountBytes(stops ^ (stops - 1));
+  }
+
+  // Passes what is there of the current item; true once it is complete.
+  bool ContinueItem(const std::uint8_t* data, std::size_t size) {
+    while (part_ != Part::None) {
+      if (part_ == Part::Length && !ReadLength(data, size)) return false;
+      if (part_ == Part::Varint && !PassVarint(data, size)) return false;
+      if (part_ == Part::Units && !PassUnits(data, size)) return false;
+      if (part_ == Part::Bytes && !PassBytes(size)) return false;
+    }
+    return true;
+  }
+
+  // A string's or blob's length, decoded as the readers decode it, once its
+  // terminating byte or its first five bytes are there.
+  bool ReadLength(const std::uint8_t* data, std::size_t size) {
+    const std::uint8_t* p = data + pos_;
+    const std::uint8_t* e = data + size;
+    if (e - p < impl::kMaxVarint32 && !impl::VarintComplete(p, impl::SkipVarint(p, e))) {
+      return false;
+    }
+    std::uint32_t n = 0;
+    const std::uint8_t* after = impl::GetVarint32(p, e, &n);
+    const Part payload = run_.type == impl::WireType::String ? Part::Units : Part::Bytes;
+    need_ = n;
+    pos_ = static_cast<std::size_t>(after - data);
+    // Longer than five bytes and not yet ended: its terminating byte first.
+    part_ = impl::VarintComplete(p, after) ? payload : Part::Varint;
+    then_ = payload;
+    return true;
+  }
+
+  bool PassVarint(const std::uint8_t* data, std::size_t size) {
+    while (pos_ < size) {
+      if (data[pos_++] & 0x80) {
+        part_ = then_;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // need_ units of a string: one terminating byte each.
+  bool PassUnits(const std::uint8_t* data, std::size_t size) {
+    while (need_ != 0 && pos_ < size) need_ -= (data[pos_++] >> 7);
+    if (need_ != 0) return false;
+    part_ = Part::None;
+    return true;
+  }
+
+  bool PassBytes(std::size_t size) {
+    const std::uint64_t take = std::min<std::uint64_t>(need_, size - pos_);
+    pos_ += static_cast<std::size_t>(take);
+    need_ -= take;
+    if (need_ != 0) return false;
+    part_ = Part::None;
+    return true;
+  }
+
+  // One value of the run is passed; true when it completes a value.
+  bool EndItem() {
+    --run_.count;
+    return depth_ == base_;
+  }
+
+  Scanned Complete() {
+    in_value_ = false;
+    return {ScanStatus::Value, value_begin_, pos_, ""};
+  }
+
+  std::uint64_t base_;       // depth at which values stand: 1 inside the outer array
+  std::uint64_t depth_ = 0;  // arrays open
+  std::size_t pos_ = 0;      // next byte to scan
+  impl::RunState run_;       // count: values of the run not yet passed
+  std::uint8_t run_total_ = 0;
+  std::size_t run_tag_ = 0;  // where the run's tag byte is
+  Part part_ = Part::None;
+  Part then_ = Part::None;  // after a long length: the payload
+  std::uint64_t need_ = 0;  // units or bytes of the payload still to pass
+  bool in_value_ = false;
+  std::size_t value_begin_ = 0;
+  impl::RunState first_run_;
+  bool patch_ = false;  // the value ends inside its last run
+  std::size_t patch_at_ = 0;
+  std::uint8_t patch_tag_ = 0;
+};
+
+// Finds where each value of a text ends, with the library's tokenizer,
+// token by token as the units come. A token counts once the units after it
+// decide it: two units more, or the end of the input. A token cut off by the
+// end of what came is scanned again only once the input past its start has
+// doubled, so every unit is scanned a bounded number of times on average.
+// Objects, words, the literals and separators without a value between them
+// have no value type and are malformed here.
+class TextScanner {
+ public:
+  using Unit = char16_t;
+  using Decoder = impl::TextDecoder;
+
+  explicit TextScanner(StreamUnit unit) : base_(unit == StreamUnit::Elements ? 2 : 1) {}
+
+  // Scans data[0, size) from where the last call stopped; with `final` no
+  // unit comes after data[size - 1].
+  Scanned Scan(const char16_t* data, std::size_t size, bool final) {
+    while (true) {
+      if (!final && size - pos_ < 2 * waited_) return {};
+      const char16_t* const cur = data + pos_;
+      const char16_t* const end = data + size;
+      const char16_t* const start = impl::TextTokenizer::SkipSeparator(cur, end);
+      if (start == end) return Wait(final, size);
+      tokenizer_.ClearToken();
+      const char16_t* const after = tokenizer_.Step(cur, end);
+      const auto at = static_cast<std::size_t>(start - data);
+      const impl::TextToken token = tokenizer_.GetToken();
+      if (token == impl::TextToken::Value && !final && end - after < 2) return Wait(final, size);
+      waited_ = 0;
+      pos_ = static_cast<std::size_t>(after - data);
+      Scanned found;
+      if (Token(token, at, &found)) return found;
+    }
+  }
+
+  std::size_t Kept() const { return in_value_ ? value_begin_ : pos_; }
+
+  void Shift(std::size_t k) {
+    pos_ -= k;
+    value_begin_ -= std::min(value_begin_, k);
+  }
+
+  void Open(const char16_t* data, const Scanned& found, std::vector<char16_t>* /*scratch*/,
+            std::optional<Decoder>* out) const {
+    out->emplace(data + found.begin, data + found.end);
+  }
+
+ private:
+  // Nothing decided yet: scanned again once the input has doubled.
+  Scanned Wait(bool final, std::size_t size) {
+    if (final) {
+      pos_ = size;  // separators only
+    } else {
+      waited_ = size - pos_;
+    }
+    return {};
+  }
+
+  // Takes a token that starts at `at`; true with *found set when it
+  // completes a value or is malformed.
+  bool Token(impl::TextToken token, std::size_t at, Scanned* found) {
+    const std::uint32_t depth = tokenizer_.containers().depth();
+    switch (token) {
+      case impl::TextToken::Value:
+        if (tokenizer_.GetValue().kind <= impl::TextValueKind::Boolean) {
+          *found = Malformed(at, "a word or literal, which has no value type");
+          return true;
+        }
+        return Reached(depth, at, found);
+      case impl::TextToken::BeginArray:
+        if (!in_value_ && depth == base_ + 1) {
+          in_value_ = true;
+          value_begin_ = at;
+        }
+        return false;
+      case impl::TextToken::EndArray:
+        if (depth == 0) {
+          *found = Malformed(at, "a ']' that closes no array");
+          return true;
+        }
+        return in_value_ && Reached(depth, at, found);
+      case impl::TextToken::None:
+        *found = Malformed(at, "no value here: a ',', ':' or closing bracket out of place");
+        return true;
+      default:
+        *found = Malformed(at, "an object, which has no value type");
+        return true;
+    }
+  }
+
+  // A value or array end leaves `depth` containers open: true with the value
+  // in *found when that completes one.
+  bool Reached(std::uint32_t depth, std::size_t at, Scanned* found) {
+    if (depth < base_) {
+      *found = Malformed(at, "a value outside the outer array");
+      return true;
+    }
+    if (depth != base_) return false;
+    if (!in_value_) value_begin_ = at;
+    in_value_ = false;
+    *found = {ScanStatus::Value, value_begin_, pos_, ""};
+    return true;
+  }
+
+  impl::TextTokenizer tokenizer_{impl::ContainerKind::Array};
+  std::uint32_t base_;      // containers open where values stand, the root included
+  std::size_t pos_ = 0;     // after the last token taken
+  std::size_t waited_ = 0;  // units after pos_ when the last scan had to wait
+  bool in_value_ = false;
+  std::size_t value_begin_ = 0;
+};
+
+// Holds the input not yet handed out and hands out its values one by one.
+template <typename Scanner>
+class StreamReader {
+ public:
+  using Unit = typename Scanner::Unit;
+  using Decoder = typename Scanner::Decoder;
+
+  explicit StreamReader(StreamUnit unit = StreamUnit::Values,
+                        std::size_t max_value = kDefaultMaxValue)
+      : scanner_(unit), max_value_(max_value) {}
+
+  // Appends the n units at data. Ignored after finish() and after a failure.
+  // The value next() handed out last is gone.
+  void feed(const Unit* data, std::size_t n) {
+    current_.reset();
+    if (finished_ || error_ || n == 0) return;
+    DropPassed();
+    buffer_.insert(buffer_.end(), data, data + n);
+  }
+
+  // No more input comes: what is left must be complete values.
+  void finish() {
+    current_.reset();
+    finished_ = true;
+  }
+
+  // A decoder over exactly the next complete value, valid until the next
+  // call of next() or feed(); null when more input is needed, at the end,
+  // and from the first malformed value on (then failed() is true).
+  Decoder* next() {
+    current_.reset();
+    if (error_) return nullptr;
+    const Scanned found = scanner_.Scan(buffer_.data(), buffer_.size(), finished_);
+    if (found.status == ScanStatus::Value) {
+      offset_ = passed_ + found.begin;
+      size_ = found.end - found.begin;
+      scanner_.Open(buffer_.data(), found, &scratch_, &current_);
+      return &*current_;
+    }
+    const std::size_t kept = scanner_.Kept();
+    if (found.status == ScanStatus::Malformed) {
+      Fail(found.begin, found.what);
+    } else if (buffer_.size() - kept > max_value_) {
+      Fail(kept, "a value longer than the limit of " + std::to_string(max_value_));
+    } else if (finished_ && kept != buffer_.size()) {
+      Fail(kept, "the input ends inside a value");
+    }
+    return nullptr;
+  }
+
+  // Reads the value next() handed out last as a T, as from_binary and
+  // from_text do; offsets in errors count from the stream's start.
+  template <typename T>
+  ReadStatus read(T& out) {
+    // ReadError counts in size_t: on 32-bit systems, offsets modulo 4 GiB.
+    const auto at = static_cast<std::size_t>(offset_);
+    if (!current_) return ReadStatus(ReadError{"", "a value", "none handed out", at});
+    ReadStatus status = DecodeOne(*current_, size_, out);
+    current_.reset();
+    if (status) return status;
+    ReadError failure = status.error();
+    failure.offset += at;
+    return ReadStatus(std::move(failure));
+  }
+  template <typename T>
+  Result<T> read() {
+    T value{};
+    ReadStatus status = read(value);
+    return Result<T>(std::move(value), std::move(status));
+  }
+
+  bool failed() const { return error_.has_value(); }
+  // Why the reader stopped; valid when failed().
+  const StreamError& error() const { return *error_; }
+  // finish() was called and every value handed out.
+  bool done() const { return finished_ && !error_ && scanner_.Kept() == buffer_.size(); }
+  // Offset of the value next() handed out last.
+  std::uint64_t offset() const { return offset_; }
+  // Units held: the open value and what came after it.
+  std::size_t buffered() const { return buffer_.size() - scanner_.Kept(); }
+
+ private:
+  // Forgets the units before the open value once they are at least half of
+  // the buffer, so that each unit is moved a bounded number of times.
+  void DropPassed() {
+    const std::size_t kept = scanner_.Kept();
+    if (kept == 0 || kept < buffer_.size() - kept) return;
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(kept));
+    scanner_.Shift(kept);
+    passed_ += kept;
+  }
+
+  void Fail(std::size_t at, std::string what) {
+    error_ = StreamError{passed_ + at, std::move(what)};
+  }
+
+  Scanner scanner_;
+  std::size_t max_value_;
+  std::vector<Unit> buffer_;
+  std::vector<Unit> scratch_;
+  std::uint64_t passed_ = 0;  // units dropped from the buffer's front
+  bool finished_ = false;
+  std::optional<StreamError> error_;
+  std::optional<Decoder> current_;
+  std::uint64_t offset_ = 0;
+  std::size_t size_ = 0;
+};
+
+// The writer's parts for the binary encoding. Output is passed on only
+// where a run opens, so the bytes are those of one in-memory writer.
+struct BinaryStreamFormat {
+  using Unit = std::uint8_t;
+  using Container = std::vector<std::uint8_t>;
+  using Encoder = impl::BinaryEncoderInto<impl::VectorBuffer<Container>>;
+
+  // Whether output may be passed on before a value of type t.
+  bool MayCut(impl::WireType t) const { return !run.Continues(t); }
+  void Count(impl::WireType t) { run.Add(t); }
+  // The output was passed on: the next value opens a run.
+  void Restart(std::unique_ptr<Encoder>* encoder, Container* out) {
+    encoder->reset();  // gives the container back before the next takes it
+    *encoder = std::make_unique<Encoder>(out);
+    run.Reset();
+  }
+
+  impl::RunState run;  // the open run, as the encoder has it
+};
+
+// The writer's parts for the text encoding: output is passed on anywhere
+// between values.
+struct TextStreamFormat {
+  using Unit = char16_t;
+  using Container = std::u16string;
+  using Encoder = impl::TextEncoderInto<impl::VectorBuffer<Container, impl::kMaxTextUnits>>;
+
+  static bool MayCut(impl::WireType /*t*/) { return true; }
+  static void Count(impl::WireType /*t*/) {}
+  static void Restart(std::unique_ptr<Encoder>* encoder, Container* /*out*/) {
+    (*encoder)->ClearText();
+  }
+};
+
+// Writes values into an encoder and passes the output to a sink whenever
+// `flush_size` units have gathered, so that a sequence of any length takes
+// bounded memory. Has the write calls of the encoders, so the typed layer
+// writes through it.
+template <typename Format>
+class StreamWriter : public impl::EncoderWrites<StreamWriter<Format>> {
+  friend impl::EncoderWrites<StreamWriter>;
+
+ public:
+  using Unit = typename Format::Unit;
+  // Takes n units of output; false when it could not, after which the
+  // writer passes on nothing more.
+  using Sink = std::function<bool(const Unit* data, std::size_t n)>;
+
+  explicit StreamWriter(Sink sink, std::size_t flush_size = kDefaultFlushSize)
+      : sink_(std::move(sink)),
+        flush_size_(flush_size),
+        encoder_(std::make_unique<typename Format::Encoder>(&output_)) {}
+  // To a stream of bytes (for text, UTF-16 in the machine's byte order).
+  explicit StreamWriter(std::ostream& out, std::size_t flush_size = kDefaultFlushSize)
+      : StreamWriter(
+            [&out](const Unit* data, std::size_t n) {
+              out.write(reinterpret_cast<const char*>(data),
+                        static_cast<std::streamsize>(n * sizeof(Unit)));
+              return static_cast<bool>(out);
+            },
+            flush_size) {}
+  StreamWriter(const StreamWriter&) = delete;
+  StreamWriter& operator=(const StreamWriter&) = delete;
+  // Call flush() first: output still held is lost.
+  ~StreamWriter() = default;
+
+  // v as the typed layer writes it.
+  template <typename T>
+  void write(const T& v) {
+    Write(*this, v);
+  }
+
+  // The encoders' calls; the string and slot writes are EncoderWrites'.
+  void WriteInt(std::int32_t v) { Cut(impl::WireType::Int)->WriteInt(v); }
+  void WriteInt64(std::int64_t v) { Cut(impl::WireType::Int)->WriteInt64(v); }
+  void WriteDouble(double v) { Cut(impl::WireType::Double)->WriteDouble(v); }
+  void WriteBytes(const std::uint8_t* data, std::uint32_t n) {
+    Cut(impl::WireType::Binary)->WriteBytes(data, n);
+  }
+  void BeginArray() { Cut(impl::WireType::ArrayBegin)->BeginArray(); }
+  void EndArray() { Cut(impl::WireType::ArrayEnd)->EndArray(); }
+
+  // Passes on everything written. A binary run open now is closed: values
+  // of its type written next open a new run, which changes the bytes but
+  // not the values read back. Returns ok().
+  bool flush() {
+    Pass();
+    return ok();
+  }
+
+  // Whether the sink took all output so far.
+  bool ok() const { return ok_; }
+  // Units passed to the sink.
+  std::uint64_t written() const { return written_; }
+
+ private:
+  template <typename StringUnit>
+  void WriteUnits(const StringUnit* s, std::size_t n) {
+    if constexpr (std::is_same_v<StringUnit, char16_t>) {
+      Cut(impl::WireType::String)->WriteString(s, n);
+    } else {
+      Cut(impl::WireType::String)->WriteStringA(s, n);
+    }
+  }
+
+  // Passes the output on before a value of type t when enough has gathered
+  // and the encoding allows a cut there; returns the encoder.
+  typename Format::Encoder* Cut(impl::WireType t) {
+    if (format_.MayCut(t) && encoder_->buffer().size() >= flush_size_) Pass();
+    format_.Count(t);
+    return encoder_.get();
+  }
+
+  void Pass() {
+    const auto* data = static_cast<const Unit*>(static_cast<const void*>(encoder_->data()));
+    const std::size_t n = encoder_->buffer().size();
+    if (n != 0 && ok_) {
+      ok_ = sink_ && sink_(data, n);  // an empty sink takes nothing
+      written_ += n;
+    }
+    format_.Restart(&encoder_, &output_);
+  }
+
+  Sink sink_;
+  std::size_t flush_size_;
+  typename Format::Container output_;
+  std::unique_ptr<typename Format::Encoder> encoder_;
+  Format format_;
+  bool ok_ = true;
+  std::uint64_t written_ = 0;
+};
+
+}  // namespace detail
+
+// Reads a binary stream fed in chunks of bytes.
+class BinaryStreamReader : public detail::StreamReader<detail::BinaryScanner> {
+ public:
+  using StreamReader::feed;
+  using StreamReader::StreamReader;
+  void feed(const void* data, std::size_t n) { feed(static_cast<const std::uint8_t*>(data), n); }
+};
+
+// Reads a text stream fed in chunks of UTF-16 units.
+class TextStreamReader : public detail::StreamReader<detail::TextScanner> {
+ public:
+  using StreamReader::feed;
+  using StreamReader::StreamReader;
+  void feed(std::u16string_view units) { feed(units.data(), units.size()); }
+};
+
+using BinaryStreamWriter = detail::StreamWriter<detail::BinaryStreamFormat>;
+using TextStreamWriter = detail::StreamWriter<detail::TextStreamFormat>;
+
+}  // namespace qkxdr
+
+#endif  // QKXDR_STREAM_HPP_

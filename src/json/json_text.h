@@ -1,0 +1,54 @@
+// The text encodings at the JSON edge: JSON strings written from UTF-16, and
+// JSON input made ready for the parser, whose strings come back as UTF-8 in
+// which an unpaired surrogate escape stands as the surrogate's own three
+// bytes (ED A0 80 for \uD800), so that it converts back to its unit.
+
+#ifndef QKXDR_SRC_JSON_JSON_TEXT_H_
+#define QKXDR_SRC_JSON_JSON_TEXT_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qkxdr::json::detail {
+
+// Appends `s` as a JSON string in quotes: UTF-8, with the escapes \" \\ \b \f
+// \n \r \t, \u00XX for other control characters, and \uXXXX for a surrogate
+// that is not half of a pair.
+void AppendJsonString(std::u16string_view s, std::string* out);
+
+// JSON input made ready for the parser.
+class PreparedText {
+ public:
+  // Checks that `json` is UTF-8 (RFC 3629) and rewrites each \uXXXX escape of
+  // an unpaired surrogate inside a string into the surrogate's three bytes.
+  // The text must outlive the object.
+  explicit PreparedText(std::string_view json);
+
+  // The text for the parser: `json` itself, or its rewritten copy.
+  std::string_view text() const { return rewritten_.empty() ? original_ : rewritten_; }
+  // The offset of the first byte that is not UTF-8, or npos when all are.
+  std::size_t bad_byte() const { return bad_byte_; }
+  // The offset in the input of the byte at `offset` in text().
+  std::size_t InputOffset(std::size_t offset) const;
+
+ private:
+  void Scan();
+  // Handles the escape at original_[i] inside a string; returns its length.
+  std::size_t Escape(std::size_t i);
+  void Rewrite(std::size_t i, unsigned unit);
+
+  std::string_view original_;
+  std::string rewritten_;
+  std::size_t copied_ = 0;             // original_ bytes up to here are in rewritten_
+  std::vector<std::size_t> rewrites_;  // offsets in text() of the rewritten escapes
+  std::size_t bad_byte_ = std::string_view::npos;
+};
+
+// The UTF-16 units of parser output (UTF-8 with surrogates in three bytes).
+std::u16string ToUtf16(std::string_view utf8);
+
+}  // namespace qkxdr::json::detail
+
+#endif  // QKXDR_SRC_JSON_JSON_TEXT_H_

@@ -1,0 +1,66 @@
+// Values met by the wire walker, written to an encoder of the library's
+// streaming layer (qkxdr/stream.hpp): the decoding of a stream item by item,
+// in memory bounded by its largest value.
+
+#ifndef QKXDR_TOOLS_QKXDR_ITEM_WRITER_H_
+#define QKXDR_TOOLS_QKXDR_ITEM_WRITER_H_
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "wire_walker.h"
+
+namespace qkxdr::tool {
+
+// The units of a complete String item, into *units.
+inline void ItemUnits(const WireItem& item, const StreamBytes& bytes, std::u16string* units) {
+  units->clear();
+  DecodeUnits(bytes.At(item.data), bytes.end(), item.number, units);
+}
+
+inline double ItemDouble(const WireItem& item) {
+  double v;
+  std::memcpy(&v, &item.number, sizeof v);
+  return v;
+}
+
+// Writes the complete item, a string as `units` (see ItemUnits), with the
+// calls of the encoders: WriteInt, WriteInt64, WriteDouble, WriteString,
+// WriteBytes, BeginArray, EndArray.
+template <typename Encoder>
+void WriteItem(const WireItem& item, const StreamBytes& bytes, const std::u16string& units,
+               Encoder* out) {
+  switch (item.kind) {
+    case WireKind::ArrayBegin:
+      out->BeginArray();
+      break;
+    case WireKind::ArrayEnd:
+      out->EndArray();
+      break;
+    case WireKind::Int: {
+      const int64_t v = UnZigZag(item.number);
+      if (v >= INT32_MIN && v <= INT32_MAX) {
+        out->WriteInt(static_cast<int32_t>(v));
+      } else {
+        out->WriteInt64(v);
+      }
+      break;
+    }
+    case WireKind::Double:
+      out->WriteDouble(ItemDouble(item));
+      break;
+    case WireKind::String:
+      out->WriteString(units.data(), units.size());
+      break;
+    case WireKind::Binary:
+      out->WriteBytes(bytes.At(item.data), static_cast<uint32_t>(item.number));
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace qkxdr::tool
+
+#endif  // QKXDR_TOOLS_QKXDR_ITEM_WRITER_H_
