@@ -11,8 +11,9 @@ then draws a sample of them with a fixed seed and, one at a time, applies the
 mutation, rebuilds the mutate preset incrementally (no warnings as errors,
 -O1 without debug information, for quick rebuilds) and runs its tests (all
 but the "large" ones) with a timeout. A mutant is killed when a test fails,
-timed out when the tests did not finish, survived when they all passed, and
-invalid when it does not compile (not counted). The source file is restored
+timed out when the tests did not finish, survived when they all passed,
+invalid when it does not compile, and moved when a replayed mutant's line
+is no longer what it was (neither of the last two is counted). The source file is restored
 after each mutant, also when the run is interrupted.
 
 Operators are recognised by the spaces clang-format puts around binary
@@ -24,6 +25,9 @@ skipped.
   tools/mutate.py --count 50 --seed 7  another sample
   tools/mutate.py --list               the sampled mutants, without running
   tools/mutate.py --json out.json      also keep each mutant's outcome
+  tools/mutate.py --replay out.json    the mutants of an earlier run again,
+                                       to compare the tests before and after
+                                       a change (their lines must be as then)
 
 Run it on a clone of its own: while it runs, src/ holds one mutant at a time.
 """
@@ -177,7 +181,8 @@ def try_mutant(root, mutant, timeout):
     source = root / mutant.file
     original = source.read_text()
     lines = original.split("\n")
-    assert lines[mutant.line - 1] == mutant.before, mutant.where()
+    if len(lines) < mutant.line or lines[mutant.line - 1] != mutant.before:
+        return "moved"  # replayed after its line changed: not comparable
     lines[mutant.line - 1] = mutant.after
     try:
         source.write_text("\n".join(lines))
@@ -198,12 +203,19 @@ def main():
                         help="seconds for one mutant's tests (default 300)")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
     parser.add_argument("--json", help="write each mutant's outcome to this file")
+    parser.add_argument("--replay", help="run the mutants listed in this --json output")
     args = parser.parse_args()
 
-    mutants = all_mutants(ROOT)
-    sample = random.Random(args.seed).sample(mutants, min(args.count, len(mutants)))
-    sample.sort(key=lambda m: (m.file, m.line))
-    print(f"{len(mutants)} mutants in src/, {len(sample)} drawn with seed {args.seed}")
+    if args.replay:
+        fields = Mutant.__dataclass_fields__
+        sample = [Mutant(**{k: v for k, v in o.items() if k in fields})
+                  for o in json.loads(Path(args.replay).read_text())]
+        print(f"{len(sample)} mutants from {args.replay}")
+    else:
+        mutants = all_mutants(ROOT)
+        sample = random.Random(args.seed).sample(mutants, min(args.count, len(mutants)))
+        sample.sort(key=lambda m: (m.file, m.line))
+        print(f"{len(mutants)} mutants in src/, {len(sample)} drawn with seed {args.seed}")
     if args.list:
         for m in sample:
             print(f"{m.where():40} {m.kind:10} {m.after.strip()}")
@@ -223,11 +235,11 @@ def main():
     build(ROOT)  # leave the build as the unmutated tree
 
     counts = {k: sum(o["outcome"] == k for o in outcomes)
-              for k in ("killed", "timed out", "survived", "invalid")}
-    valid = len(outcomes) - counts["invalid"]
+              for k in ("killed", "timed out", "survived", "invalid", "moved")}
+    valid = len(outcomes) - counts["invalid"] - counts["moved"]
     detected = counts["killed"] + counts["timed out"]
     print(f"\n{counts['killed']} killed, {counts['timed out']} timed out, "
-          f"{counts['survived']} survived, {counts['invalid']} invalid "
+          f"{counts['survived']} survived, {counts['invalid']} invalid, {counts['moved']} moved "
           f"in {time.monotonic() - start:.0f} s")
     if valid:
         print(f"kill rate {100 * detected / valid:.1f} % of {valid} valid mutants")
