@@ -36,6 +36,7 @@ import argparse
 import json
 import random
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -195,6 +196,8 @@ def try_mutant(root, mutant, timeout):
 
 
 def main():
+    # Stopped by a signal, the run still restores the file it mutated.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--seed", type=int, default=1)
