@@ -1,6 +1,7 @@
 // Streaming reads. QkXDR's stream readers (qkxdr/stream.hpp) are fed the
-// encoded workload in chunks of 4 KiB and 64 KiB, and every value is read as
-// soon as it is complete ("stream-*-read-4k", "-64k"); the same reads run
+// encoded workload in chunks of 4 KiB and 64 KiB, and after each chunk the
+// values it completed are read through the decoder next_all() hands out
+// ("stream-*-read-4k", "-64k"); the same reads run
 // over the whole buffer with the same inline decoders ("decoder-*-read"),
 // which is what streaming costs on top. msgpack-c's msgpack::unpacker is fed
 // its own encoding of the values, one top-level object each, in the same
@@ -158,11 +159,11 @@ class StreamReadRunner final : public Runner {
     }
   }
 
-  // The next value, feeding chunks until one is complete.
+  // The next values, feeding chunks until one is complete.
   Decoder* Next(typename Encoding::Reader& reader, size_t& fed) {
     constexpr size_t kUnits = kChunk / sizeof(Unit);
     while (true) {
-      if (Decoder* value = reader.next()) return value;
+      if (Decoder* values = reader.next_all()) return values;
       if (fed == input_.size()) throw std::runtime_error("QkXDR stream reader: no value left");
       const size_t n = std::min(kUnits, input_.size() - fed);
       reader.feed(input_.data() + fed, n);

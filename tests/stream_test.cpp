@@ -82,14 +82,19 @@ struct Outcome {
 };
 
 // Feeds `input` cut before each of `cuts` (ascending), taking every value as
-// soon as it is complete, then finishes.
+// soon as it is complete, then finishes. With `all`, takes them with
+// next_all(), each batch split into its values at `depth`.
 template <typename E>
 Outcome Stream(const typename E::Input& input, const std::vector<size_t>& cuts, StreamUnit unit,
-               size_t max_value = qkxdr::kDefaultMaxValue) {
+               size_t max_value = qkxdr::kDefaultMaxValue, bool all = false) {
   typename E::Reader reader(unit, max_value);
   Outcome out;
   auto take = [&] {
-    while (auto* value = reader.next()) out.values.push_back(Flat(*value));
+    while (auto* value = all ? reader.next_all() : reader.next()) {
+      const std::vector<Values> batch = Split(Flat(*value), 0);
+      EXPECT_TRUE(all || batch.size() == 1);
+      out.values.insert(out.values.end(), batch.begin(), batch.end());
+    }
     out.most_buffered = std::max(out.most_buffered, reader.buffered());
   };
   size_t from = 0;
@@ -135,9 +140,11 @@ void CheckSplits(const Values& written, StreamUnit unit, std::mt19937& random) {
   for (size_t i = 0; i < every.size(); ++i) every[i] = i;
   cut_sets.push_back(every);
   for (const auto& cuts : cut_sets) {
-    const Outcome got = Stream<E>(input, cuts, unit);
-    ASSERT_EQ(got.error, "");
-    ASSERT_EQ(got.values, expected) << cuts.size() << " cuts, first at " << cuts[0];
+    for (bool all : {false, true}) {
+      const Outcome got = Stream<E>(input, cuts, unit, qkxdr::kDefaultMaxValue, all);
+      ASSERT_EQ(got.error, "");
+      ASSERT_EQ(got.values, expected) << cuts.size() << " cuts, first at " << cuts[0] << all;
+    }
   }
 }
 
@@ -191,11 +198,15 @@ void CheckMalformed(const MalformedCase& c) {
     std::vector<size_t> every(input.size());
     for (size_t i = 0; i < every.size(); ++i) every[i] = i;
     const Outcome whole = Stream<E>(input, {}, c.unit, c.max_value);
-    const Outcome unitwise = Stream<E>(input, every, c.unit, c.max_value);
     EXPECT_EQ(whole.error, std::to_string(c.offset + shift) + ": " + c.what);
-    EXPECT_EQ(unitwise.error, whole.error);
-    EXPECT_EQ(unitwise.values, whole.values);
-    EXPECT_LE(unitwise.most_buffered, c.max_value + 1);
+    // Unit by unit, and at once or unit by unit with next_all().
+    for (const auto& [cuts, all] : {std::pair(every, false), std::pair(every, true),
+                                    std::pair(std::vector<size_t>{}, true)}) {
+      const Outcome got = Stream<E>(input, cuts, c.unit, c.max_value, all);
+      EXPECT_EQ(got.error, whole.error) << all;
+      EXPECT_EQ(got.values, whole.values) << all;
+      EXPECT_LE(cuts.empty() ? 0 : got.most_buffered, c.max_value + 1);
+    }
   }
 }
 
@@ -322,25 +333,37 @@ TEST(StreamWriter, TypedRecordsRoundTripAsElements) {
   const std::string bytes = out.str();
   EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), qkxdr::to_binary(points));
 
-  qkxdr::BinaryStreamReader reader(StreamUnit::Elements);
-  std::vector<Point> back;
-  for (size_t at = 0; at <= bytes.size(); at += 100) {
-    reader.feed(bytes.data() + at, std::min<size_t>(100, bytes.size() - at));
-    while (reader.next()) back.push_back(reader.read<Point>().value());
-  }
-  reader.finish();
-  EXPECT_EQ(reader.next(), nullptr);
-  EXPECT_TRUE(reader.done());
-  EXPECT_EQ(back, points);
+  // One value per next(), or all complete ones per next_all().
+  for (bool all : {false, true}) {
+    qkxdr::BinaryStreamReader reader(StreamUnit::Elements);
+    std::vector<Point> back;
+    for (size_t at = 0; at <= bytes.size(); at += 100) {
+      reader.feed(bytes.data() + at, std::min<size_t>(100, bytes.size() - at));
+      while (qkxdr::impl::BinaryDecoder* values = all ? reader.next_all() : reader.next()) {
+        do {
+          back.push_back(reader.read<Point>().value());
+        } while (all && values->IsValid());
+      }
+    }
+    reader.finish();
+    EXPECT_EQ(reader.next(), nullptr);
+    EXPECT_TRUE(reader.done());
+    EXPECT_EQ(back, points);
 
-  // A typed failure names its offset in the stream: the second point's
-  // label follows 01, 54 73 83, A8 80, 00 7E and 8 bytes, 2B 00, 54 71 83, A8.
-  reader = qkxdr::BinaryStreamReader(StreamUnit::Elements);
-  reader.feed(bytes.data(), bytes.size());
-  ASSERT_NE(reader.next(), nullptr);
-  ASSERT_NE(reader.next(), nullptr);
-  const auto wrong = reader.read<std::vector<int>>();
-  EXPECT_EQ(wrong.error().message(), "at [1] (offset 22): expected Int, found String");
+    // A typed failure names its offset in the stream: the second point's
+    // label follows 01, 54 73 83, A8 80, 00 7E and 8 bytes, 2B 00, 54 71 83, A8.
+    reader = qkxdr::BinaryStreamReader(StreamUnit::Elements);
+    reader.feed(bytes.data(), bytes.size());
+    if (all) {
+      ASSERT_NE(reader.next_all(), nullptr);
+      EXPECT_TRUE(reader.read<Point>());
+    } else {
+      ASSERT_NE(reader.next(), nullptr);
+      ASSERT_NE(reader.next(), nullptr);
+    }
+    const auto wrong = reader.read<std::vector<int>>();
+    EXPECT_EQ(wrong.error().message(), "at [1] (offset 22): expected Int, found String");
+  }
 }
 
 }  // namespace

@@ -10,15 +10,20 @@
 //   while (in.next()) ...;       // a value the end of the input completed
 //   if (in.failed()) std::cerr << in.error().message() << '\n';
 //
+//   // Faster: every value a chunk completed at once, then read one by one.
+//   while (qkxdr::impl::BinaryDecoder* values = in.next_all())
+//     while (values->IsValid()) qkxdr::Result<Point> p = in.read<Point>();
+//
 //   qkxdr::BinaryStreamWriter out(std::cout);  // or a sink function
 //   for (const Point& p : points) out.write(p);
 //   out.flush();
 //
 // A reader hands out each complete top-level value (or, with
 // StreamUnit::Elements, each element of the outer arrays) as a decoder over
-// exactly that value, with the calls of the library's readers, or as a typed
-// value through read<T>(). The values are those the whole-buffer readers
-// give on the same bytes. docs/api.md ("Streaming") has the details.
+// exactly that value, or all complete values at once as a decoder over
+// exactly them, with the calls of the library's readers, or as typed values
+// through read<T>(). The values are those the whole-buffer readers give on
+// the same bytes. docs/api.md ("Streaming") has the details.
 
 #ifndef QKXDR_STREAM_HPP_
 #define QKXDR_STREAM_HPP_
@@ -64,7 +69,7 @@ namespace detail {
 
 enum class ScanStatus { More, Value, Malformed };
 
-// What one scan found: a complete value at [begin, end) of the buffer, a
+// What one scan found: complete values at [begin, end) of the buffer, a
 // malformed one at begin, or the need for more input.
 struct Scanned {
   ScanStatus status = ScanStatus::More;
@@ -73,15 +78,48 @@ struct Scanned {
   const char* what = "";
 };
 
-inline Scanned Malformed(std::size_t at, const char* what) {
-  return {ScanStatus::Malformed, at, at, what};
-}
+// The values one scan gathers, and the malformed value that stopped the
+// scanner, which is reported once the values before it are handed out.
+class ScanBatch {
+ public:
+  // The malformed value found, if any (else status More).
+  const Scanned& fault() const { return fault_; }
 
-// Finds where each value of a binary stream ends as the bytes come, keeping
-// its place between calls: every byte is looked at once, but for the few
-// bytes at the end of a chunk of a number or a length cut there, which are
-// looked at again with the next chunk.
-class BinaryScanner {
+ protected:
+  // Starts a scan that ends after one value, or (many) after as many
+  // values as follow each other in the buffer.
+  void Start(bool many) {
+    many_ = many;
+    found_ = {};
+  }
+  bool Empty() const { return found_.status != ScanStatus::Value; }
+  // A value at [begin, end) is complete; true when the scan ends with it.
+  bool Add(std::size_t begin, std::size_t end) {
+    if (Empty()) found_ = {ScanStatus::Value, begin, end, ""};
+    found_.end = end;
+    return !many_;
+  }
+  // A malformed value at `at`: the scan ends.
+  bool Fail(std::size_t at, const char* what) {
+    fault_ = {ScanStatus::Malformed, at, at, what};
+    return true;
+  }
+  // What the scan found: its values, else the need for more input.
+  const Scanned& Found() const { return found_; }
+  bool many() const { return many_; }
+
+ private:
+  bool many_ = false;
+  Scanned found_;
+  Scanned fault_;
+};
+
+// Finds where the values of a binary stream end as the bytes come, keeping
+// its place between calls: every byte is looked at once, runs of numbers
+// and the units of strings a word at a time, but for those of an item cut
+// by the end of a chunk, which are looked at up to twice more (a length cut
+// there, up to five bytes, again with each chunk).
+class BinaryScanner : public ScanBatch {
  public:
   using Unit = std::uint8_t;
   using Decoder = impl::BinaryDecoder;
@@ -89,29 +127,14 @@ class BinaryScanner {
   explicit BinaryScanner(StreamUnit unit) : base_(unit == StreamUnit::Elements ? 1 : 0) {}
 
   // Scans data[0, size), of which the bytes before Kept() are those given
-  // before, from where the last call stopped. `final` is unused: a binary
-  // value ends where its bytes say.
-  Scanned Scan(const std::uint8_t* data, std::size_t size, bool /*final*/) {
-    while (true) {
-      if (part_ != Part::None) {
-        if (!PassWhole(data, size) && !ContinueItem(data, size)) return {};
-        if (EndItem()) return Complete();
-        continue;
-      }
-      if (run_.count == 0) {
-        if (pos_ >= size) return {};
-        if (!LoadTag(data[pos_])) return Malformed(run_tag_, "a tag byte of no type (252-255)");
-        continue;
-      }
-      Scanned found;
-      if (run_.type == impl::WireType::ArrayBegin) {
-        Begins();
-      } else if (run_.type == impl::WireType::ArrayEnd) {
-        if (Ends(&found)) return found;
-      } else if (!StartItem(&found)) {
-        return found;
-      }
+  // before, from where the last call stopped, for one value or (many) all
+  // that are complete. `final` is unused: a binary value ends where its
+  // bytes say.
+  Scanned Scan(const std::uint8_t* data, std::size_t size, bool /*final*/, bool many) {
+    Start(many);
+    while (!Step(data, size)) {
     }
+    return Found();
   }
 
   // The first byte still needed: the open value's, or the next to scan.
@@ -121,44 +144,88 @@ class BinaryScanner {
   void Shift(std::size_t k) {
     pos_ -= k;
     value_begin_ -= std::min(value_begin_, k);
-    run_tag_ -= std::min(run_tag_, k);
+    run_tag_ = Dropped(run_tag_, k);
+    cut_tag_ = Dropped(cut_tag_, k);
   }
 
-  // Builds in *out a decoder over the value Scan found last, holding exactly
-  // it; a copy in *scratch when the value ends inside a run of array ends.
-  void Open(const std::uint8_t* data, const Scanned& found, std::vector<std::uint8_t>* scratch,
-            std::optional<Decoder>* out) const {
-    const std::uint8_t* begin = data + found.begin;
-    const std::uint8_t* end = data + found.end;
-    if (patch_) {
-      scratch->assign(begin, end);
-      (*scratch)[patch_at_ - found.begin] = patch_tag_;
-      begin = scratch->data();
-      end = begin + scratch->size();
+  // Builds in *out a decoder over the values Scan found last, holding
+  // exactly them: a run they end inside is cut at their end, in the buffer
+  // when its tag byte is among them (that byte is never scanned again).
+  void Open(std::uint8_t* data, const Scanned& found, std::optional<Decoder>* out) const {
+    impl::RunState first = first_of_batch_;
+    if (cut_.count != 0) {
+      if (cut_tag_ >= static_cast<std::ptrdiff_t>(found.begin)) {
+        const auto own = static_cast<std::uint8_t>(cut_total_ - cut_.count);
+        data[cut_tag_] = impl::RunState{cut_.type, own}.TagByte();
+      } else {
+        first.count = static_cast<std::uint8_t>(first.count - cut_.count);
+      }
     }
-    out->emplace(begin, end);
-    // The value's first run comes from the scan: it may start inside a run
-    // whose tag byte lies before the value.
-    (*out)->dc.p = begin;
-    (*out)->run = first_run_;
+    out->emplace(data + found.begin, data + found.end);
+    // The first run comes from the scan: it may start before the values.
+    (*out)->dc.p = data + found.begin;
+    (*out)->run = first;
   }
 
  private:
   // The part of a string, blob, number or double being passed.
   enum class Part : std::uint8_t { None, Length, Varint, Units, Bytes };
 
+  // Scans on by one item, run or tag byte; true when the scan ends.
+  bool Step(const std::uint8_t* data, std::size_t size) {
+    if (part_ != Part::None) {
+      if (!PassWhole(data, size) && !ContinueItem(data, size)) return true;
+      --run_.count;
+      return depth_ == base_ && Completed();
+    }
+    if (run_.count == 0) {
+      if (pos_ >= size) return true;
+      if (!LoadTag(data[pos_])) return Fail(TagAt(), "a tag byte of no type (252-255)");
+    }
+    switch (run_.type) {
+      case impl::WireType::ArrayBegin:
+        Begins();
+        return false;
+      case impl::WireType::ArrayEnd:
+        return Ends();
+      default:
+        return PassItems(data, size);
+    }
+  }
+
+  // Where a byte at `at` is once the first k bytes are gone: -1 when it is
+  // gone too (kept there, so that no run of drops can wrap it).
+  static std::ptrdiff_t Dropped(std::ptrdiff_t at, std::size_t k) {
+    return at < 0 || static_cast<std::size_t>(at) < k ? -1 : at - static_cast<std::ptrdiff_t>(k);
+  }
+
   bool LoadTag(std::uint8_t tag) {
-    run_tag_ = pos_++;
+    run_tag_ = static_cast<std::ptrdiff_t>(pos_++);
     run_.Split(tag);
     run_total_ = run_.count;
     return run_.type != impl::WireType::Other;
   }
 
-  void StartValue(impl::RunState first_run) {
+  // Where the run's tag byte is, or the buffer's start when it is dropped.
+  std::size_t TagAt() const {
+    return static_cast<std::size_t>(std::max<std::ptrdiff_t>(run_tag_, 0));
+  }
+
+  // A value starts at pos_ with `first`, the rest of the run there.
+  void StartValue(impl::RunState first) {
     in_value_ = true;
     value_begin_ = pos_;
-    first_run_ = first_run;
-    patch_ = false;
+    first_run_ = first;
+  }
+
+  // The open value is complete; true when the scan ends with it.
+  bool Completed() {
+    in_value_ = false;
+    if (Empty()) first_of_batch_ = first_run_;
+    cut_ = run_;
+    cut_tag_ = run_tag_;
+    cut_total_ = run_total_;
+    return Add(value_begin_, pos_);
   }
 
   // A run of array openings, passed whole: all but one open arrays inside
@@ -174,43 +241,116 @@ class BinaryScanner {
     depth_ += n;
   }
 
-  // A run of array ends, as far as they close the open value; true with
-  // *found set when the value is complete or the end closes nothing.
-  bool Ends(Scanned* found) {
-    if (depth_ == 0) {
-      *found = Malformed(run_tag_, "an array end that closes no array");
-      return true;
-    }
-    if (depth_ == base_) {  // the outer array of StreamUnit::Elements closes
+  // A run of array ends, as far as they close the open value; true when
+  // the scan ends: a value is complete, an end closes nothing, or the outer
+  // array of StreamUnit::Elements closes after values (its end is no value's).
+  bool Ends() {
+    if (depth_ == 0) return Fail(TagAt(), "an array end that closes no array");
+    if (depth_ == base_) {
       depth_ = 0;
       --run_.count;
-      return false;
+      return !Empty();
     }
     const std::uint64_t open = depth_ - base_;
     const auto closed = static_cast<std::uint8_t>(std::min<std::uint64_t>(run_.count, open));
     depth_ -= closed;
     run_.count = static_cast<std::uint8_t>(run_.count - closed);
-    if (depth_ != base_) return false;
-    // Ending inside the run, the value's copy gets a tag byte of its own ends.
-    patch_ = run_.count != 0;
-    patch_at_ = run_tag_;
-    patch_tag_ =
-        impl::RunState{impl::WireType::ArrayEnd, static_cast<std::uint8_t>(run_total_ - run_.count)}
-            .TagByte();
-    *found = Complete();
+    return depth_ == base_ && Completed();
+  }
+
+  // Passes what is there of the current run of numbers, strings or blobs:
+  // the items that are all there at once, as many as may go into the scan;
+  // else starts one item. True when the scan ends.
+  bool PassItems(const std::uint8_t* data, std::size_t size) {
+    if (!in_value_) {
+      if (depth_ < base_) return Fail(pos_, "a value outside the outer array");
+      StartValue(run_);
+    }
+    const bool values = depth_ == base_;  // each item is a value
+    const std::uint32_t passed = PassWholeItems(data, size, values && !many() ? 1 : run_.count);
+    if (passed == 0) {
+      StartItem();
+      return false;
+    }
+    run_.count = static_cast<std::uint8_t>(run_.count - passed);
+    return values && Completed();
+  }
+
+  // Passes up to `limit` items of the run that are all there; how many.
+  std::uint32_t PassWholeItems(const std::uint8_t* data, std::size_t size, std::uint32_t limit) {
+    switch (run_.type) {
+      case impl::WireType::Int:
+        return static_cast<std::uint32_t>(PassStops(data, size, &pos_, limit));
+      case impl::WireType::Double: {
+        const auto whole = static_cast<std::uint32_t>(
+            std::min<std::size_t>(limit, (size - pos_) / impl::kDoubleSize));
+        pos_ += std::size_t{whole} * impl::kDoubleSize;
+        return whole;
+      }
+      default: {  // String, Binary
+        std::uint32_t whole = 0;
+        while (whole != limit && PassSized(data, size)) ++whole;
+        return whole;
+      }
+    }
+  }
+
+  // Passes a string or blob when its length and payload are all there.
+  bool PassSized(const std::uint8_t* data, std::size_t size) {
+    const std::uint8_t* const p = data + pos_;
+    std::uint32_t n = 0;
+    const std::uint8_t* const after = impl::GetVarint32(p, data + size, &n);
+    if (!impl::VarintComplete(p, after)) return false;
+    auto at = static_cast<std::size_t>(after - data);
+    if (run_.type == impl::WireType::Binary) {
+      if (n > size - at) return false;
+      at += n;
+    } else if (PassStops(data, size, &at, n) != n) {
+      return false;
+    }
+    pos_ = at;
     return true;
   }
 
-  // Starts the payload of a number, double, string or blob; false with
-  // *found set when no value may stand here.
-  bool StartItem(Scanned* found) {
-    if (!in_value_) {
-      if (depth_ < base_) {
-        *found = Malformed(pos_, "a value outside the outer array");
-        return false;
+  // Passes varints from *pos until n have ended or the data does, eight
+  // bytes at a time where they are there; *pos ends after the last one
+  // that ended. Returns how many ended.
+  QKXDR_INLINE static std::uint64_t PassStops(const std::uint8_t* data, std::size_t size,
+                                              std::size_t* pos, std::uint64_t n) {
+    std::size_t p = *pos;
+    std::uint64_t passed = 0;
+    for (; passed != n && size - p >= impl::kWordSize; p += impl::kWordSize) {
+      std::uint64_t stops = impl::LoadWord(data + p) & 0x8080808080808080;
+      if (stops == 0) continue;
+      const std::uint64_t here = impl::CountBytes(stops >> 7);
+      if (passed + here >= n) {  // the n-th ends in this word
+        *pos = p + ThroughStop(stops, n - passed);
+        return n;
       }
-      StartValue({run_.type, 1});
+      passed += here;
+      *pos = p + impl::BitWidth(stops) / 8;
     }
+    for (; passed != n && p < size; ++p) {
+      if (data[p] & 0x80) {
+        ++passed;
+        *pos = p + 1;
+      }
+    }
+    return passed;
+  }
+
+  // Bytes of a word up to its k-th terminating byte (k >= 1), which it has
+  // (`stops`: its terminating bits). Each byte of the running count holds
+  // the stops up to it, at most 8, so the bytes compare without carries.
+  static std::size_t ThroughStop(std::uint64_t stops, std::uint64_t k) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    const std::uint64_t counts = (stops >> 7) * kOnes;
+    const std::uint64_t reached = ((counts | (kOnes << 7)) - k * kOnes) & (kOnes << 7);
+    return impl::CountBytes(reached ^ (reached - 1));
+  }
+
+  // Starts an item whose bytes are not all there.
+  void StartItem() {
     switch (run_.type) {
       case impl::WireType::Int:
         part_ = Part::Varint;
@@ -224,7 +364,6 @@ class BinaryScanner {
         part_ = Part::Length;
         break;
     }
-    return true;
   }
 
   // The common cases at once: an integer or a double whose bytes are all
@@ -297,10 +436,14 @@ class BinaryScanner {
     return false;
   }
 
-  // need_ units of a string: one terminating byte each.
+  // need_ units of a string: one terminating byte each. The bytes after
+  // the last unit that ended have no terminating byte: they are passed too.
   bool PassUnits(const std::uint8_t* data, std::size_t size) {
-    while (need_ != 0 && pos_ < size) need_ -= (data[pos_++] >> 7);
-    if (need_ != 0) return false;
+    need_ -= PassStops(data, size, &pos_, need_);
+    if (need_ != 0) {
+      pos_ = size;
+      return false;
+    }
     part_ = Part::None;
     return true;
   }
@@ -314,53 +457,46 @@ class BinaryScanner {
     return true;
   }
 
-  // One value of the run is passed; true when it completes a value.
-  bool EndItem() {
-    --run_.count;
-    return depth_ == base_;
-  }
-
-  Scanned Complete() {
-    in_value_ = false;
-    return {ScanStatus::Value, value_begin_, pos_, ""};
-  }
-
   std::uint64_t base_;       // depth at which values stand: 1 inside the outer array
   std::uint64_t depth_ = 0;  // arrays open
   std::size_t pos_ = 0;      // next byte to scan
   impl::RunState run_;       // count: values of the run not yet passed
   std::uint8_t run_total_ = 0;
-  std::size_t run_tag_ = 0;  // where the run's tag byte is
+  std::ptrdiff_t run_tag_ = 0;  // where the run's tag byte is; below 0 once dropped
   Part part_ = Part::None;
   Part then_ = Part::None;  // after a long length: the payload
   std::uint64_t need_ = 0;  // units or bytes of the payload still to pass
   bool in_value_ = false;
   std::size_t value_begin_ = 0;
-  impl::RunState first_run_;
-  bool patch_ = false;  // the value ends inside its last run
-  std::size_t patch_at_ = 0;
-  std::uint8_t patch_tag_ = 0;
+  impl::RunState first_run_;       // the open value's first run, from its start on
+  impl::RunState first_of_batch_;  // that of the scan's first value
+  // The run where the scan's last value ended, with the values left in it.
+  impl::RunState cut_;
+  std::ptrdiff_t cut_tag_ = 0;
+  std::uint8_t cut_total_ = 0;
 };
 
-// Finds where each value of a text ends, with the library's tokenizer,
-// token by token as the units come. A token counts once the units after it
-// decide it: two units more, or the end of the input. A token cut off by the
-// end of what came is scanned again only once the input past its start has
-// doubled, so every unit is scanned a bounded number of times on average.
-// Objects, words, the literals and separators without a value between them
-// have no value type and are malformed here.
-class TextScanner {
+// Finds where the values of a text end, with the library's tokenizer, token
+// by token as the units come. A token counts once the units after it decide
+// it: two units more, or the end of the input. A token cut off by the end of
+// what came is scanned again only once the input past its start has doubled,
+// so every unit is scanned a bounded number of times on average. Objects,
+// words, the literals and separators without a value between them have no
+// value type and are malformed here.
+class TextScanner : public ScanBatch {
  public:
   using Unit = char16_t;
   using Decoder = impl::TextDecoder;
 
   explicit TextScanner(StreamUnit unit) : base_(unit == StreamUnit::Elements ? 2 : 1) {}
 
-  // Scans data[0, size) from where the last call stopped; with `final` no
-  // unit comes after data[size - 1].
-  Scanned Scan(const char16_t* data, std::size_t size, bool final) {
+  // Scans data[0, size) from where the last call stopped, for one value or
+  // (many) all that are complete; with `final` no unit comes after
+  // data[size - 1].
+  Scanned Scan(const char16_t* data, std::size_t size, bool final, bool many) {
+    Start(many);
     while (true) {
-      if (!final && size - pos_ < 2 * waited_) return {};
+      if (!final && size - pos_ < 2 * waited_) return Found();
       const char16_t* const cur = data + pos_;
       const char16_t* const end = data + size;
       const char16_t* const start = impl::TextTokenizer::SkipSeparator(cur, end);
@@ -372,8 +508,7 @@ class TextScanner {
       if (token == impl::TextToken::Value && !final && end - after < 2) return Wait(final, size);
       waited_ = 0;
       pos_ = static_cast<std::size_t>(after - data);
-      Scanned found;
-      if (Token(token, at, &found)) return found;
+      if (Token(token, at)) return Found();
     }
   }
 
@@ -384,8 +519,7 @@ class TextScanner {
     value_begin_ -= std::min(value_begin_, k);
   }
 
-  void Open(const char16_t* data, const Scanned& found, std::vector<char16_t>* /*scratch*/,
-            std::optional<Decoder>* out) const {
+  void Open(const char16_t* data, const Scanned& found, std::optional<Decoder>* out) const {
     out->emplace(data + found.begin, data + found.end);
   }
 
@@ -397,20 +531,20 @@ class TextScanner {
     } else {
       waited_ = size - pos_;
     }
-    return {};
+    return Found();
   }
 
-  // Takes a token that starts at `at`; true with *found set when it
-  // completes a value or is malformed.
-  bool Token(impl::TextToken token, std::size_t at, Scanned* found) {
+  // Takes a token that starts at `at`; true when the scan ends: a value is
+  // complete, the token is malformed, or the outer array of
+  // StreamUnit::Elements closes after values.
+  bool Token(impl::TextToken token, std::size_t at) {
     const std::uint32_t depth = tokenizer_.containers().depth();
     switch (token) {
       case impl::TextToken::Value:
         if (tokenizer_.GetValue().kind <= impl::TextValueKind::Boolean) {
-          *found = Malformed(at, "a word or literal, which has no value type");
-          return true;
+          return Fail(at, "a word or literal, which has no value type");
         }
-        return Reached(depth, at, found);
+        return Reached(depth, at);
       case impl::TextToken::BeginArray:
         if (!in_value_ && depth == base_ + 1) {
           in_value_ = true;
@@ -418,32 +552,23 @@ class TextScanner {
         }
         return false;
       case impl::TextToken::EndArray:
-        if (depth == 0) {
-          *found = Malformed(at, "a ']' that closes no array");
-          return true;
-        }
-        return in_value_ && Reached(depth, at, found);
+        if (depth == 0) return Fail(at, "a ']' that closes no array");
+        return in_value_ ? Reached(depth, at) : !Empty();
       case impl::TextToken::None:
-        *found = Malformed(at, "no value here: a ',', ':' or closing bracket out of place");
-        return true;
+        return Fail(at, "no value here: a ',', ':' or closing bracket out of place");
       default:
-        *found = Malformed(at, "an object, which has no value type");
-        return true;
+        return Fail(at, "an object, which has no value type");
     }
   }
 
-  // A value or array end leaves `depth` containers open: true with the value
-  // in *found when that completes one.
-  bool Reached(std::uint32_t depth, std::size_t at, Scanned* found) {
-    if (depth < base_) {
-      *found = Malformed(at, "a value outside the outer array");
-      return true;
-    }
+  // A value or array end leaves `depth` containers open: true when the
+  // scan ends with it.
+  bool Reached(std::uint32_t depth, std::size_t at) {
+    if (depth < base_) return Fail(at, "a value outside the outer array");
     if (depth != base_) return false;
     if (!in_value_) value_begin_ = at;
     in_value_ = false;
-    *found = {ScanStatus::Value, value_begin_, pos_, ""};
-    return true;
+    return Add(value_begin_, pos_);
   }
 
   impl::TextTokenizer tokenizer_{impl::ContainerKind::Array};
@@ -454,7 +579,8 @@ class TextScanner {
   std::size_t value_begin_ = 0;
 };
 
-// Holds the input not yet handed out and hands out its values one by one.
+// Holds the input not yet handed out and hands out its values, one by one
+// or all that are complete at once.
 template <typename Scanner>
 class StreamReader {
  public:
@@ -466,7 +592,7 @@ class StreamReader {
       : scanner_(unit), max_value_(max_value) {}
 
   // Appends the n units at data. Ignored after finish() and after a failure.
-  // The value next() handed out last is gone.
+  // The values next() or next_all() handed out last are gone.
   void feed(const Unit* data, std::size_t n) {
     current_.reset();
     if (finished_ || error_ || n == 0) return;
@@ -481,38 +607,28 @@ class StreamReader {
   }
 
   // A decoder over exactly the next complete value, valid until the next
-  // call of next() or feed(); null when more input is needed, at the end,
-  // and from the first malformed value on (then failed() is true).
-  Decoder* next() {
-    current_.reset();
-    if (error_) return nullptr;
-    const Scanned found = scanner_.Scan(buffer_.data(), buffer_.size(), finished_);
-    if (found.status == ScanStatus::Value) {
-      offset_ = passed_ + found.begin;
-      size_ = found.end - found.begin;
-      scanner_.Open(buffer_.data(), found, &scratch_, &current_);
-      return &*current_;
-    }
-    const std::size_t kept = scanner_.Kept();
-    if (found.status == ScanStatus::Malformed) {
-      Fail(found.begin, found.what);
-    } else if (buffer_.size() - kept > max_value_) {
-      Fail(kept, "a value longer than the limit of " + std::to_string(max_value_));
-    } else if (finished_ && kept != buffer_.size()) {
-      Fail(kept, "the input ends inside a value");
-    }
-    return nullptr;
-  }
+  // call of next(), next_all() or feed(); null when more input is needed, at
+  // the end, and from the first malformed value on (then failed() is true).
+  Decoder* next() { return Take(false); }
 
-  // Reads the value next() handed out last as a T, as from_binary and
-  // from_text do; offsets in errors count from the stream's start.
+  // As next(), but over every complete value that follows in the buffer
+  // (with StreamUnit::Elements, up to the end of an outer array): one call
+  // per chunk instead of one per value. The decoder holds exactly those
+  // values, read one after the other; it has none left once !IsValid().
+  // When a malformed value follows them, failed() is already true.
+  Decoder* next_all() { return Take(true); }
+
+  // Reads the next value of what next() or next_all() handed out last as a
+  // T, as from_binary and from_text do; offsets in errors count from the
+  // stream's start. After next(), the value must be all there is.
   template <typename T>
   ReadStatus read(T& out) {
     // ReadError counts in size_t: on 32-bit systems, offsets modulo 4 GiB.
     const auto at = static_cast<std::size_t>(offset_);
     if (!current_) return ReadStatus(ReadError{"", "a value", "none handed out", at});
-    ReadStatus status = DecodeOne(*current_, size_, out);
-    current_.reset();
+    ReadStatus status =
+        many_ ? DecodeNext(*current_, size_, out) : DecodeOne(*current_, size_, out);
+    if (!many_) current_.reset();
     if (status) return status;
     ReadError failure = status.error();
     failure.offset += at;
@@ -530,12 +646,47 @@ class StreamReader {
   const StreamError& error() const { return *error_; }
   // finish() was called and every value handed out.
   bool done() const { return finished_ && !error_ && scanner_.Kept() == buffer_.size(); }
-  // Offset of the value next() handed out last.
+  // Offset of the first value next() or next_all() handed out last.
   std::uint64_t offset() const { return offset_; }
   // Units held: the open value and what came after it.
   std::size_t buffered() const { return buffer_.size() - scanner_.Kept(); }
 
  private:
+  // The next value of a decoder over several, read as a T.
+  template <typename T>
+  static ReadStatus DecodeNext(Decoder& in, std::size_t size, T& out) {
+    Reading<Decoder> r(in, size);
+    return detail::Read(r, out) ? ReadStatus() : ReadStatus(std::move(r.error));
+  }
+
+  // next() (one value) or next_all() (many).
+  Decoder* Take(bool many) {
+    current_.reset();
+    if (error_) return nullptr;
+    const Scanned found = scanner_.Scan(buffer_.data(), buffer_.size(), finished_, many);
+    const Scanned& fault = scanner_.fault();
+    if (fault.status == ScanStatus::Malformed) Fail(fault.begin, fault.what);
+    if (found.status == ScanStatus::Value) {
+      offset_ = passed_ + found.begin;
+      size_ = found.end - found.begin;
+      many_ = many;
+      scanner_.Open(buffer_.data(), found, &current_);
+      return &*current_;
+    }
+    if (!error_) CheckHeld();
+    return nullptr;
+  }
+
+  // No value is complete: fails when what is held can never become one.
+  void CheckHeld() {
+    const std::size_t kept = scanner_.Kept();
+    if (buffer_.size() - kept > max_value_) {
+      Fail(kept, "a value longer than the limit of " + std::to_string(max_value_));
+    } else if (finished_ && kept != buffer_.size()) {
+      Fail(kept, "the input ends inside a value");
+    }
+  }
+
   // Forgets the units before the open value once they are at least half of
   // the buffer, so that each unit is moved a bounded number of times.
   void DropPassed() {
@@ -553,11 +704,11 @@ class StreamReader {
   Scanner scanner_;
   std::size_t max_value_;
   std::vector<Unit> buffer_;
-  std::vector<Unit> scratch_;
   std::uint64_t passed_ = 0;  // units dropped from the buffer's front
   bool finished_ = false;
   std::optional<StreamError> error_;
   std::optional<Decoder> current_;
+  bool many_ = false;  // current_ came from next_all()
   std::uint64_t offset_ = 0;
   std::size_t size_ = 0;
 };
