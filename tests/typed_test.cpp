@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "QkXDR.h"
+#include "QkXDR.hpp"  // the two C++ headers go together in one program
 #include "test_values.h"
 
 namespace typed_test {

@@ -152,12 +152,15 @@ struct IsInstance<Template<Args...>, Template> : std::true_type {};
 template <typename T, template <typename...> class Template>
 inline constexpr bool kIsInstance = IsInstance<Plain<T>, Template>::value;
 
+// Elements that make a container a blob.
 template <typename T>
-inline constexpr bool kIsByte = std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::byte> ||
-                                std::is_same_v<T, unsigned char>;
+inline constexpr bool kIsByteElement =
+    std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::byte> ||
+    std::is_same_v<T, unsigned char>;
 
+// Types written as Ints: every integer type but bool, characters included.
 template <typename T>
-inline constexpr bool kIsInteger = std::is_integral_v<T> && !std::is_same_v<T, bool>;
+inline constexpr bool kWritesAsInt = std::is_integral_v<T> && !std::is_same_v<T, bool>;
 
 template <typename T, typename = void>
 struct HasMemberFields : std::false_type {};
@@ -306,7 +309,7 @@ struct Codec<bool> {
 // Integers of every width, range-checked on reading. std::uint64_t travels as
 // its two's complement bits and reads back every Int.
 template <typename T>
-struct Codec<T, std::enable_if_t<kIsInteger<T>>> {
+struct Codec<T, std::enable_if_t<kWritesAsInt<T>>> {
   template <typename E>
   static void Write(E& out, T v) {
     out.WriteNumber(v);
@@ -463,17 +466,17 @@ struct BlobCodec {
   }
 };
 template <typename Byte, typename Alloc>
-struct Codec<std::vector<Byte, Alloc>, std::enable_if_t<kIsByte<Byte>>>
+struct Codec<std::vector<Byte, Alloc>, std::enable_if_t<kIsByteElement<Byte>>>
     : BlobCodec<std::vector<Byte, Alloc>> {};
 template <typename Byte, std::size_t N>
-struct Codec<std::array<Byte, N>, std::enable_if_t<kIsByte<Byte>>>
+struct Codec<std::array<Byte, N>, std::enable_if_t<kIsByteElement<Byte>>>
     : BlobCodec<std::array<Byte, N>> {};
 
 // Elements that the binary decoder reads a run at a time straight into an
 // array of them (BinaryDecoder::ReadNumbers).
 template <typename D, typename T>
 inline constexpr bool kReadsRuns = std::is_same_v<D, BinaryDecoder> &&
-                                   (std::is_same_v<T, double> || kIsInteger<T>);
+                                   (std::is_same_v<T, double> || kWritesAsInt<T>);
 
 template <typename T, typename = void>
 struct HasData : std::false_type {};
@@ -563,7 +566,7 @@ struct SequenceCodec {
   }
 };
 template <typename T, typename Alloc>
-struct Codec<std::vector<T, Alloc>, std::enable_if_t<!kIsByte<T>>>
+struct Codec<std::vector<T, Alloc>, std::enable_if_t<!kIsByteElement<T>>>
     : SequenceCodec<std::vector<T, Alloc>> {};
 template <typename T, typename Alloc>
 struct Codec<std::deque<T, Alloc>> : SequenceCodec<std::deque<T, Alloc>> {};
@@ -577,7 +580,7 @@ struct Codec<std::unordered_set<T, Hash, Equal, Alloc>>
 
 // std::array: an array of exactly N elements.
 template <typename T, std::size_t N>
-struct Codec<std::array<T, N>, std::enable_if_t<!kIsByte<T>>> {
+struct Codec<std::array<T, N>, std::enable_if_t<!kIsByteElement<T>>> {
   template <typename E>
   static void Write(E& out, const std::array<T, N>& items) {
     WriteElements(out, items);
@@ -779,7 +782,8 @@ ReadStatus DecodeOne(Decoder& in, std::size_t input_size, T& out) {
 }
 
 template <typename C>
-using IfBytes = std::enable_if_t<kIsByte<Plain<decltype(*std::data(std::declval<const C&>()))>>>;
+using IfBytes =
+    std::enable_if_t<kIsByteElement<Plain<decltype(*std::data(std::declval<const C&>()))>>>;
 
 }  // namespace detail
 

@@ -45,16 +45,18 @@ Reads values in the text form and writes them in the binary encoding; with
 --json, reads JSON and writes the binary encoding, or the text form with
 --text.
 
-The text is checked first, as "qkxdr validate --text" checks it: on its first
-problem nothing is written and the exit status is 1. The values are then read
-with the library's text reader and written with its binary writer, one by
-one: integers that need 64 bits are written as 64-bit integers, and a string
+The text is checked as "qkxdr validate --text" checks it: on its first
+problem the exit status is 1, and nothing is written for a FILE, which is
+checked before it is read again to be written; standard input is read once,
+written as it comes, and what was written before the problem stays. The
+values are read with the library's text reader and written with its binary
+writer, one by one: integers that need 64 bits are written as 64-bit integers, and a string
 that starts with "0x" or "0X" is a blob of the hex digits after it, as the
 text reader reports it. A string holding U+0000 (from a \u0000 escape) cannot
 be written and is refused.
 
 A value whose text does not read back as written is an error, with its line
-and column, and nothing is written: an integer beyond 64 bits (the reader
+and column, and nothing more is written: an integer beyond 64 bits (the reader
 wraps it) and a "0x" string that is not pairs of hex digits (the reader makes
 other bytes of it). With --lenient each is a warning and the values are
 written as the reader reads them.
@@ -91,11 +93,13 @@ const char kDecodeHelp[] =
 Reads a binary stream and writes the same values in the text form; with
 --json, writes them as JSON, and with --json --text reads the text form.
 
-The stream is checked first, as "qkxdr validate" checks it: on its first
-problem nothing is written and the exit status is 1. The values are then read
-with the library's binary reader and written with its text writer; the UTF-8
-text ends with a line end. Afterwards the text is read back and compared with
-the stream, and a warning tells how many values do not survive the text form:
+The stream is checked as "qkxdr validate" checks it: on its first problem the
+exit status is 1, and nothing is written for a FILE, which is checked before
+it is read again to be written; standard input is read once, written as it
+comes, and what was written before the problem stays. The values are written
+with the library's text writer; the UTF-8 text ends with a line end. Each
+value is also read back from its text, and a warning tells how many values
+do not survive the text form:
 the text keeps 10 significant digits of a double, and a string that starts
 with "0x" reads back as a blob. A string holding U+0000 cannot be written as
 text and is refused.
@@ -225,9 +229,10 @@ Commands:
   validate   check a binary stream, a text with --text, JSON with --json
   demo       a sample record written both ways, shown, and read back
 
-FILE is read whole; without FILE, or with "-", standard input is read.
-Output goes to standard output, or to the file given with -o FILE. Inputs of
-64 MiB and more show their progress on standard error when it is a terminal.
+FILE is read as it comes, in bounded memory (JSON input whole); without FILE,
+or with "-", standard input is read. Output goes to standard output, or to
+the file given with -o FILE. Inputs of 64 MiB and more show their progress
+on standard error when it is a terminal.
 
 Text on the terminal side is UTF-8, and the library's text is UTF-16: each
 invalid UTF-8 sequence of the input (a stray byte, an overlong form, an

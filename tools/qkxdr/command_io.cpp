@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dump.h"
 #include "file_io.h"
 #include "hex.h"
 #include "text_check.h"
@@ -13,40 +14,14 @@
 namespace qkxdr::tool {
 namespace {
 
-constexpr uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
-constexpr uint8_t kUtf16Mark[] = {0xFF, 0xFE};
 constexpr size_t kExcerptChars = 16;
 
-template <size_t N>
-size_t MarkLength(const std::vector<uint8_t>& bytes, const uint8_t (&mark)[N]) {
-  return bytes.size() >= N && std::equal(mark, mark + N, bytes.begin()) ? N : 0;
-}
-
-// Refuses a terminal as the input; sets *status for a failure to come.
-bool InputGiven(const Options& options, int* status) {
-  *status = kExitTrouble;
-  if (options.input == "-" && IsTerminal(StdStream::In)) {
-    PrintError("no input: give a FILE, or send the data to standard input");
-    return false;
-  }
-  return true;
-}
-
-bool ReadInput(const Options& options, std::vector<uint8_t>* bytes, int* status) {
-  if (!InputGiven(options, status)) return false;
-  std::string error;
-  if (!ReadAll(options.input, bytes, &error)) {
-    PrintError(DisplayName(options.input) + ": " + error);
-    return false;
-  }
-  return true;
-}
-
 // Where the unit at `unit` starts in the input's bytes.
-size_t ByteOffset(const TextInput& text, size_t unit) {
-  if (text.utf16) return text.skipped + 2 * unit;
+uint64_t ByteOffset(const TextInput& text, size_t unit) {
+  if (text.utf16) return text.byte + text.skipped + 2 * uint64_t{unit};
   const uint8_t* data = text.bytes.data() + text.skipped;
-  return text.skipped + Utf8BytesForUnits(data, text.bytes.data() + text.bytes.size(), unit);
+  return text.byte + text.skipped +
+         Utf8BytesForUnits(data, text.bytes.data() + text.bytes.size(), unit);
 }
 
 // The binary input of the options, raw or as hex digits, read chunk by
@@ -109,6 +84,15 @@ class BinarySource {
 
 }  // namespace
 
+bool InputGiven(const Options& options, int* status) {
+  *status = kExitTrouble;
+  if (options.input == "-" && IsTerminal(StdStream::In)) {
+    PrintError("no input: give a FILE, or send the data to standard input");
+    return false;
+  }
+  return true;
+}
+
 std::string Counted(uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -121,20 +105,13 @@ void PrintWarning(const std::string& message) {
   std::fprintf(stderr, "qkxdr: warning: %s\n", message.c_str());
 }
 
-bool LoadBinary(const Options& options, std::vector<uint8_t>* bytes, int* status) {
-  if (!ReadInput(options, bytes, status)) return false;
-  if (!options.fromHex) return true;
-  std::vector<uint8_t> decoded;
-  size_t bad;
-  if (!ParseHex(bytes->data(), bytes->data() + bytes->size(), &decoded, &bad)) {
-    const std::string what = bad == bytes->size() ? "the hex input has an odd number of digits"
-                                                  : "byte " + std::to_string(bad) +
-                                                        " of the hex input is not a hex digit";
-    PrintError(DisplayName(options.input) + ": " + what);
-    *status = kExitBadData;
+bool LoadInput(const Options& options, std::vector<uint8_t>* bytes, int* status) {
+  if (!InputGiven(options, status)) return false;
+  std::string error;
+  if (!ReadAll(options.input, bytes, &error)) {
+    PrintError(DisplayName(options.input) + ": " + error);
     return false;
   }
-  bytes->swap(decoded);
   return true;
 }
 
@@ -170,6 +147,51 @@ bool WalkBinaryInput(const Options& options, const char* label, const TakeItem& 
   return true;
 }
 
+namespace {
+
+void PrintFault(const Options& options, const WireItem& item) {
+  PrintError(DisplayName(options.input) + ": byte " + std::to_string(item.offset) + ": " +
+             DescribeFault(item));
+}
+
+}  // namespace
+
+bool WalkWellFormed(const Options& options, const char* label, const TakeItem& take, uint64_t* size,
+                    int* status) {
+  WireItem fault;
+  const auto guard = [&fault, &take](const WireItem& item, const StreamBytes& bytes) {
+    if (item.fault == WireFault::None) return take(item, bytes);
+    fault = item;
+    return false;
+  };
+  if (!WalkBinaryInput(options, label, guard, size, status)) return false;
+  if (fault.fault == WireFault::None) return true;
+  PrintFault(options, fault);
+  *status = kExitBadData;
+  return false;
+}
+
+bool CheckBinaryInput(const Options& options, uint64_t* values, uint64_t* size, int* status) {
+  *values = 0;
+  const auto count = [values](const WireItem&, const StreamBytes&) {
+    ++*values;
+    return true;
+  };
+  return WalkWellFormed(options, "checking", count, size, status);
+}
+
+bool CheckBeforeWriting(const Options& options, int* status) {
+  uint64_t values;
+  uint64_t size;
+  return options.input == "-" || CheckBinaryInput(options, &values, &size, status);
+}
+
+int RefuseZeroUnit(const Options& options, uint64_t index, const char* target) {
+  PrintError(DisplayName(options.input) + ": value " + std::to_string(index + 1) +
+             ": a string holding U+0000 cannot be written " + target);
+  return kExitBadData;
+}
+
 bool OpenOutput(const Options& options, bool binary, Output* out, int* status) {
   *status = kExitTrouble;
   std::string error;
@@ -191,49 +213,27 @@ int Finish(Output* out, int status) {
   return kExitTrouble;
 }
 
-bool LoadText(const Options& options, TextInput* text, int* status) {
-  if (!ReadInput(options, &text->bytes, status)) return false;
-  text->utf16 = options.utf16;
-  text->skipped =
-      text->utf16 ? MarkLength(text->bytes, kUtf16Mark) : MarkLength(text->bytes, kUtf8Mark);
-  const uint8_t* begin = text->bytes.data() + text->skipped;
-  const uint8_t* end = text->bytes.data() + text->bytes.size();
-  const size_t replaced = text->utf16 ? Utf16LeToUtf16(begin, end, &text->units)
-                                      : Utf8ToUtf16(begin, end, &text->units);
-  const std::string name = DisplayName(options.input);
-  if (replaced != 0) {
-    PrintWarning(name + ": " +
-                 (text->utf16
-                      ? std::string("an odd last byte")
-                      : Counted(replaced, "invalid UTF-8 sequence", "invalid UTF-8 sequences")) +
-                 " replaced by U+FFFD");
-  }
-  if (text->units.size() > kMaxTextUnits) {
-    PrintError(name + ": the text is too long for the library's reader (4 Gi units at most)");
-    return false;
-  }
-  return true;
-}
-
 std::string DescribePlace(const TextInput& text, size_t unit) {
   const char16_t* const at = text.units.data() + unit;
   const char16_t* line = text.units.data();
-  size_t lines = 1;
+  uint64_t lines = text.line;
+  uint64_t column = text.column;
   for (const char16_t* p = line; p < at; ++p) {
     if (*p == u'\n') {
       ++lines;
       line = p + 1;
+      column = 1;
     }
   }
-  size_t column = 1;
   for (uint32_t cp; line < at; ++column) line = NextCodePoint(line, at, &cp);
   return "line " + std::to_string(lines) + ", column " + std::to_string(column) + " (byte " +
          std::to_string(ByteOffset(text, unit)) + ")";
 }
 
 std::string Excerpt(const TextInput& text, size_t unit) {
-  const char16_t* p = text.units.data() + unit;
-  const char16_t* const end = text.units.data() + text.units.size();
+  const std::u16string units = text.units.substr(unit, 2 * kExcerptChars) + text.ahead;
+  const char16_t* p = units.data();
+  const char16_t* const end = units.data() + units.size();
   std::string shown;
   for (size_t n = 0; p < end && *p != u'\n' && *p != u'\r'; ++n) {
     if (n == kExcerptChars) return shown + "...";

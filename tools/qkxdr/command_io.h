@@ -23,19 +23,40 @@ std::string Counted(uint64_t n, const char* one, const char* many);
 void PrintError(const std::string& message);
 void PrintWarning(const std::string& message);
 
-// Reads the binary input of `options`: raw bytes, or hex digits with
-// --from-hex. On failure prints why and returns false with the exit status
-// in *status.
-bool LoadBinary(const Options& options, std::vector<uint8_t>* bytes, int* status);
+// Refuses a terminal as the input: on one prints why and returns false; sets
+// *status to kExitTrouble for a failure to come.
+bool InputGiven(const Options& options, int* status);
 
-// Walks the binary input of `options` as it is read, in memory bounded by
-// its largest item, handing every item, with bytes that hold it, to take()
-// until it returns false; *size counts the bytes read. Shows the progress
+// Reads all of the input of `options`, as it is. On failure prints why and
+// returns false with the exit status in *status.
+bool LoadInput(const Options& options, std::vector<uint8_t>* bytes, int* status);
+
+// Walks the binary input of `options` (raw bytes, or hex digits with
+// --from-hex) as it is read, in memory bounded by its largest item, handing every item, with bytes
+// that hold it, to take() until it returns false; *size counts the bytes read. Shows the progress
 // line with `label`. On failure to read prints why and returns false with
 // the exit status in *status.
 using TakeItem = std::function<bool(const WireItem& item, const StreamBytes& bytes)>;
 bool WalkBinaryInput(const Options& options, const char* label, const TakeItem& take,
                      uint64_t* size, int* status);
+
+// WalkBinaryInput up to the first fault, which it prints, then returns
+// false with kExitBadData in *status; take() sees only items without one.
+bool WalkWellFormed(const Options& options, const char* label, const TakeItem& take, uint64_t* size,
+                    int* status);
+
+// Walks the input to its first fault, as WalkWellFormed; *values counts the
+// values before it.
+bool CheckBinaryInput(const Options& options, uint64_t* values, uint64_t* size, int* status);
+
+// Checks a named input file before a command that writes as it reads, so
+// that it writes nothing when the input is malformed; standard input is
+// read once, and such a command stops at the first fault.
+bool CheckBeforeWriting(const Options& options, int* status);
+
+// Prints that value number index + 1 is a string holding U+0000, which
+// cannot be written `target`; returns kExitBadData.
+int RefuseZeroUnit(const Options& options, uint64_t index, const char* target);
 
 // Opens the output of `options`; binary output is refused on a terminal.
 // On failure prints why and returns false with the exit status in *status.
@@ -44,21 +65,24 @@ bool OpenOutput(const Options& options, bool binary, Output* out, int* status);
 // Closes `out` and returns `status`, or kExitTrouble when writing failed.
 int Finish(Output* out, int status);
 
-// A text input, converted to the library's UTF-16.
+// A text input, or a piece of it, converted to the library's UTF-16.
 struct TextInput {
   std::vector<uint8_t> bytes;  // as read
   size_t skipped = 0;          // bytes of a byte-order mark before the text
   bool utf16 = false;          // the bytes are UTF-16LE, not UTF-8
   std::u16string units;
+  // Where a piece starts in the whole input: the byte of its first unit
+  // (after `skipped`), the line and the column there; and the arrays open
+  // before it.
+  uint64_t byte = 0;
+  uint64_t line = 1;
+  uint64_t column = 1;
+  uint64_t depth = 0;
+  std::u16string ahead;  // after a piece, the units that follow it, for Excerpt
 };
 
-// Reads the text input of `options` and warns when invalid sequences were
-// replaced. On failure prints why and returns false with the exit status
-// in *status.
-bool LoadText(const Options& options, TextInput* text, int* status);
-
-// "line L, column C (byte B)" for the unit at `unit`; columns count
-// characters, a surrogate pair as one.
+// "line L, column C (byte B)" in the whole input for the unit at `unit` of
+// the text; columns count characters, a surrogate pair as one.
 std::string DescribePlace(const TextInput& text, size_t unit);
 
 // The text at `unit`, up to the line's end and at most a few characters, for

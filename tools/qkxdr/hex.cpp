@@ -42,11 +42,4 @@ bool HexParser::Feed(const uint8_t* p, const uint8_t* e, std::vector<uint8_t>* o
   return true;
 }
 
-bool ParseHex(const uint8_t* p, const uint8_t* e, std::vector<uint8_t>* out, size_t* bad) {
-  HexParser parser;
-  if (!parser.Feed(p, e, out, bad)) return false;
-  *bad = static_cast<size_t>(e - p);
-  return parser.Paired();
-}
-
 }  // namespace qkxdr::tool

@@ -14,13 +14,9 @@ namespace qkxdr::tool {
 // between pairs when it is not '\0'.
 void AppendHex(const uint8_t* p, size_t n, char separator, std::string* out);
 
-// Turns hexadecimal text into bytes: digits in either case, two a byte, with
-// whitespace anywhere. On a character that is neither returns false with its
-// offset in *bad; an odd count of digits gives false with *bad = e - p.
-bool ParseHex(const uint8_t* p, const uint8_t* e, std::vector<uint8_t>* out, size_t* bad);
-
-// ParseHex over text that comes in pieces: a pair of digits may be split
-// between two of them.
+// Turns hexadecimal text into bytes, as it comes in pieces: digits in either
+// case, two a byte, with whitespace anywhere; a pair may be split between
+// two pieces.
 class HexParser {
  public:
   // Appends the bytes of the digits in [p, e) to *out; false at a character

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "values.h"
 #include "wire_walker.h"
 
 namespace qkxdr::tool {
@@ -38,15 +39,9 @@ void WriteItem(const WireItem& item, const StreamBytes& bytes, const std::u16str
     case WireKind::ArrayEnd:
       out->EndArray();
       break;
-    case WireKind::Int: {
-      const int64_t v = UnZigZag(item.number);
-      if (v >= INT32_MIN && v <= INT32_MAX) {
-        out->WriteInt(static_cast<int32_t>(v));
-      } else {
-        out->WriteInt64(v);
-      }
+    case WireKind::Int:
+      WriteInteger(UnZigZag(item.number), out);
       break;
-    }
     case WireKind::Double:
       out->WriteDouble(ItemDouble(item));
       break;

@@ -1,5 +1,6 @@
 #include "json_commands.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,9 +47,30 @@ json::Options JsonOptions(const Options& options) {
 
 }  // namespace
 
+bool AppendJsonScalar(const Options& options, const std::vector<uint8_t>& value, uint64_t index,
+                      std::string* json) {
+  json::Error error;
+  std::string text;
+  if (value.size() >= UINT32_MAX) {
+    error.message = "the library's reader takes 4 GiB at most";
+  } else {
+    BinaryReader reader(value);
+    json::to_json(reader, &text, json::Options(), &error);
+  }
+  if (!error.message.empty()) {
+    PrintError(DisplayName(options.input) + ": value " + std::to_string(index + 1) + ": " +
+               error.message);
+    return false;
+  }
+  json->append(text, 0, text.size() - 1);  // without the line end
+  return true;
+}
+
+bool HasJson() { return true; }
+
 bool ReadJson(const Options& options, Writer& out, int* status) {
   std::vector<uint8_t> bytes;
-  if (!LoadBinary(options, &bytes, status)) return false;
+  if (!LoadInput(options, &bytes, status)) return false;
   std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   const size_t skipped = text.substr(0, kUtf8Mark.size()) == kUtf8Mark ? kUtf8Mark.size() : 0;
   json::Error error;
@@ -105,6 +127,16 @@ bool ReadJson(const Options& /*options*/, Writer& /*out*/, int* status) {
 }
 
 int WriteJson(const Options& /*options*/, Reader& /*in*/) { return NoJson(); }
+
+bool AppendJsonScalar(const Options& /*options*/, const std::vector<uint8_t>& /*value*/,
+                      uint64_t /*index*/, std::string* /*json*/) {
+  return false;
+}
+
+bool HasJson() {
+  NoJson();
+  return false;
+}
 
 int ValidateJson(const Options& /*options*/) { return NoJson(); }
 

@@ -7,6 +7,7 @@
 
 #include "QkXDR.hpp"
 #include "command.h"
+#include "json_values.h"
 
 namespace qkxdr::tool {
 

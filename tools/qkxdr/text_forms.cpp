@@ -38,19 +38,21 @@ char16_t EscapedUnit(char16_t e) {
 // Walks the tokens of a well-formed text, as the reader splits them.
 class FormScanner {
  public:
-  explicit FormScanner(std::u16string_view text) : text_(text) {}
+  FormScanner(std::u16string_view text, bool afterValue) : text_(text), after_value_(afterValue) {}
 
-  std::vector<TextFinding> Run() {
+  std::vector<TextFinding> Run(bool last) {
     while (true) {
       while (at_ < text_.size() && IsSpace(text_[at_])) ++at_;
       if (at_ == text_.size()) break;
       Token();
     }
-    if (comma_ != kNone) Note(comma_, false, "a comma at the end of the text");
+    if (last && comma_ != kNone) Note(comma_, false, "a comma at the end of the text");
     std::stable_sort(findings_.begin(), findings_.end(),
                      [](const TextFinding& a, const TextFinding& b) { return a.unit < b.unit; });
     return std::move(findings_);
   }
+
+  bool afterValue() const { return after_value_; }
 
  private:
   void Token() {
@@ -207,6 +209,13 @@ class FormScanner {
 
 }  // namespace
 
-std::vector<TextFinding> FindTextForms(std::u16string_view text) { return FormScanner(text).Run(); }
+std::vector<TextFinding> FindTextForms(std::u16string_view text, FormContext* context) {
+  FormContext whole;
+  FormContext* const at = context == nullptr ? &whole : context;
+  FormScanner scanner(text, at->afterValue);
+  std::vector<TextFinding> findings = scanner.Run(at->last);
+  at->afterValue = scanner.afterValue();
+  return findings;
+}
 
 }  // namespace qkxdr::tool

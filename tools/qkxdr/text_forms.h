@@ -19,8 +19,15 @@ struct TextFinding {
   std::string what;   // one line, with the form quoted
 };
 
-// The findings of a text that CheckText found well formed, in text order.
-std::vector<TextFinding> FindTextForms(std::u16string_view text);
+// What the scan of a text read in pieces carries from one piece to the next.
+struct FormContext {
+  bool afterValue = false;  // the piece comes after a value
+  bool last = true;         // the piece ends the text
+};
+
+// The findings of a text that CheckText found well formed, in text order;
+// of a piece of it with a context, which is updated for the next piece.
+std::vector<TextFinding> FindTextForms(std::u16string_view text, FormContext* context = nullptr);
 
 }  // namespace qkxdr::tool
 

@@ -18,8 +18,6 @@ class StringSink final : public QkXDRAllocator {
   std::u16string* text_;
 };
 
-bool FitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
-
 bool SameBytes(const Blob& a, const Blob& b) {
   return a.size() == b.size() && (a.size() == 0 || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
@@ -52,35 +50,6 @@ bool ReadTextUnits(QkXDRIStream2* in, std::u16string* text) {
   return in->ReadString(&sink);
 }
 
-void WriteValue(const Value& value, QkXDROStream2* out) {
-  switch (value.type) {
-    case QkXDRType2::ArrayBegin:
-      out->BeginArray();
-      break;
-    case QkXDRType2::ArrayEnd:
-      out->EndArray();
-      break;
-    case QkXDRType2::Int:
-      if (FitsInt32(value.integer)) {
-        out->WriteInt(static_cast<int32_t>(value.integer));
-      } else {
-        out->WriteInt64(value.integer);
-      }
-      break;
-    case QkXDRType2::Double:
-      out->WriteDouble(value.real);
-      break;
-    case QkXDRType2::String:
-      out->WriteString(value.text.c_str());
-      break;
-    case QkXDRType2::Binary:
-      out->WriteBinary(value.blob.slot());
-      break;
-    default:
-      break;
-  }
-}
-
 bool SameValue(const Value& a, const Value& b) {
   if (a.type != b.type) return false;
   switch (a.type) {
@@ -101,20 +70,6 @@ bool SameValue(const Value& a, const Value& b) {
     default:
       return true;
   }
-}
-
-CopyResult CopyValues(QkXDRIStream2* in, QkXDROStream2* out) {
-  CopyResult result;
-  Value value;
-  while (ReadValue(in, &value)) {
-    if (value.type == QkXDRType2::String && value.text.find(u'\0') != std::u16string::npos) {
-      result.zeroUnit = true;
-      break;
-    }
-    WriteValue(value, out);
-    ++result.values;
-  }
-  return result;
 }
 
 Comparison Compare(QkXDRIStream2* a, QkXDRIStream2* b) {

@@ -60,13 +60,55 @@ bool ReadValue(QkXDRIStream2* in, Value* value);
 // text into *text and moves past it; false, with nothing moved, for others.
 bool ReadTextUnits(QkXDRIStream2* in, std::u16string* text);
 
-// Writes the value: integers that fit 32 bits with WriteInt, the others with
-// WriteInt64. A string stops at its first U+0000 unit, since the writers take
-// zero-terminated strings: CopyValues refuses such strings instead.
-void WriteValue(const Value& value, QkXDROStream2* out);
-
 // Same type and same contents; doubles compare bit for bit.
 bool SameValue(const Value& a, const Value& b);
+
+// An integer with WriteInt when it fits 32 bits, else with WriteInt64.
+template <typename Out>
+void WriteInteger(int64_t v, Out* out) {
+  if (v >= INT32_MIN && v <= INT32_MAX) {
+    out->WriteInt(static_cast<int32_t>(v));
+  } else {
+    out->WriteInt64(v);
+  }
+}
+
+inline void WriteBlob(const Blob& blob, QkXDROStream2* out) { out->WriteBinary(blob.slot()); }
+// To an encoder of the streaming layer (qkxdr/stream.hpp).
+template <typename Encoder>
+void WriteBlob(const Blob& blob, Encoder* out) {
+  out->WriteBytes(blob.data(), blob.size());
+}
+
+// Writes the value to a writer of the library, or to an encoder of the
+// streaming layer: integers that fit 32 bits with WriteInt, the others with
+// WriteInt64. A string stops at its first U+0000 unit, since the writers take
+// zero-terminated strings: CopyValues refuses such strings instead.
+template <typename Out>
+void WriteValue(const Value& value, Out* out) {
+  switch (value.type) {
+    case QkXDRType2::ArrayBegin:
+      out->BeginArray();
+      break;
+    case QkXDRType2::ArrayEnd:
+      out->EndArray();
+      break;
+    case QkXDRType2::Int:
+      WriteInteger(value.integer, out);
+      break;
+    case QkXDRType2::Double:
+      out->WriteDouble(value.real);
+      break;
+    case QkXDRType2::String:
+      out->WriteString(value.text.c_str());
+      break;
+    case QkXDRType2::Binary:
+      WriteBlob(value.blob, out);
+      break;
+    default:
+      break;
+  }
+}
 
 struct CopyResult {
   uint64_t values = 0;    // values copied
@@ -74,7 +116,20 @@ struct CopyResult {
 };
 
 // Copies the values of `in` to `out` until `in` has no current value.
-CopyResult CopyValues(QkXDRIStream2* in, QkXDROStream2* out);
+template <typename Out>
+CopyResult CopyValues(QkXDRIStream2* in, Out* out) {
+  CopyResult result;
+  Value value;
+  while (ReadValue(in, &value)) {
+    if (value.type == QkXDRType2::String && value.text.find(u'\0') != std::u16string::npos) {
+      result.zeroUnit = true;
+      break;
+    }
+    WriteValue(value, out);
+    ++result.values;
+  }
+  return result;
+}
 
 struct Comparison {
   uint64_t values = 0;       // values compared
