@@ -7,14 +7,19 @@ Lists every place in src/ where one of these mutations applies:
   constant    an integer literal n  ->  n + 1, and n - 1 when n > 0
   condition   if (c)  ->  if (!(c))
   statement   a statement that stands on a line of its own  ->  removed
-then draws a sample of them with a fixed seed and, one at a time, applies the
-mutation, rebuilds the mutate preset incrementally (no warnings as errors,
--O1 without debug information, for quick rebuilds) and runs its tests (all
-but the "large" ones) with a timeout. A mutant is killed when a test fails,
-timed out when the tests did not finish, survived when they all passed,
-invalid when it does not compile, and moved when a replayed mutant's line
-is no longer what it was (neither of the last two is counted). The source file is restored
-after each mutant, also when the run is interrupted.
+and draws a sample of them with a fixed seed, at most one a line, among those
+whose line can hold both versions behind a switch read at run time: an if or
+while condition (on ? (mutated) : (original)), a returned value, the value
+after " = ", or a whole statement (if (on) { mutated } else { original }).
+Lines the compiler must evaluate (constexpr, templates' arguments, case
+labels) cannot; a switched line that fails to compile anyway is dropped.
+
+All the sampled mutants are compiled into one build of the mutate preset
+(-O1, no debug information, tools/mutant_switch.h included in every file),
+so the tests run once a mutant with nothing rebuilt: QKXDR_MUTANT=<n>
+selects mutant n, 0 none. A mutant is killed when a test fails, timed out
+when the tests did not finish, survived when they all passed. The tests are
+the mutate test preset: every test but the "large" ones.
 
 Operators are recognised by the spaces clang-format puts around binary
 operators, so template brackets, shifts and arrows are left alone; comments,
@@ -29,11 +34,12 @@ skipped.
                                        to compare the tests before and after
                                        a change (their lines must be as then)
 
-Run it on a clone of its own: while it runs, src/ holds one mutant at a time.
+Run it on a clone of its own: while it runs, src/ holds the switched lines.
 """
 
 import argparse
 import json
+import os
 import random
 import re
 import signal
@@ -55,6 +61,9 @@ NOT_REMOVABLE = re.compile(
 DECLARATION = re.compile(r"^\s*((const|constexpr|static|auto|unsigned|signed)\b|"
                          r"[\w:]+(<[^;=]*>)?[\s*&]+\w+\s*[={;(\[])")
 STATEMENT_START = (";", "{", "}", ":")
+# Code the compiler evaluates, where a switch read at run time cannot go.
+UNSWITCHABLE = re.compile(r"\b(constexpr|template|static_assert|case|enum|alignas|noexcept|"
+                          r"operator|sizeof|alignof)\b|[<>]\w*\d|\\$")
 
 
 @dataclass
@@ -64,6 +73,7 @@ class Mutant:
     kind: str
     before: str  # the line as it was
     after: str  # the line mutated
+    standalone: bool  # the line is a whole statement of its own
 
     def where(self):
         return f"{self.file}:{self.line}"
@@ -102,12 +112,13 @@ def matching_paren(code, open_at):
     return None
 
 
-def line_mutants(path, number, line, code, previous):
+def line_mutants(path, number, line, code, standalone):
     """Every mutant of one line of source."""
     found = []
 
     def add(kind, start, end, text):
-        found.append(Mutant(path, number, kind, line, line[:start] + text + line[end:]))
+        found.append(Mutant(path, number, kind, line, line[:start] + text + line[end:],
+                            standalone))
 
     for table, kind in ((RELATIONAL, "relational"), (LOGICAL, "logical")):
         for op, replacement in table.items():
@@ -121,12 +132,10 @@ def line_mutants(path, number, line, code, previous):
     for m in re.finditer(r"\bif \(", code):
         close = matching_paren(code, m.end() - 1)
         if close is not None:
-            inner = line[m.end():close]
-            add("condition", m.end(), close, f"!({inner})")
-    if (code.rstrip().endswith(";") and previous.rstrip().endswith(STATEMENT_START)
-            and not NOT_REMOVABLE.match(code) and not DECLARATION.match(code)):
+            add("condition", m.end(), close, f"!({line[m.end():close]})")
+    if standalone and not NOT_REMOVABLE.match(code) and not DECLARATION.match(code):
         indent = line[:len(line) - len(line.lstrip())]
-        found.append(Mutant(path, number, "statement", line, indent + ";"))
+        found.append(Mutant(path, number, "statement", line, indent + ";", standalone))
     return found
 
 
@@ -143,7 +152,9 @@ def file_mutants(root, path):
         code = code_part(line)
         skip = code.lstrip().startswith("#") or "static_assert" in code
         if code.strip() and not skip:
-            found += line_mutants(path, i + 1, line, code, previous)
+            standalone = (code.rstrip().endswith(";")
+                          and previous.rstrip().endswith(STATEMENT_START))
+            found += line_mutants(path, i + 1, line, code, standalone)
         if code.strip():
             previous = code
     return found
@@ -160,95 +171,172 @@ def all_mutants(root):
     return found
 
 
-def run(command, root, timeout):
-    """True, False, or None when the command did not finish within timeout."""
+def switched(m, n):
+    """Mutant m's line holding both versions behind switch n, or None when
+    the line offers no place for the switch."""
+    old, new = m.before, m.after
+    code = code_part(old)
+    if UNSWITCHABLE.search(code):
+        return None
+    prefix = 0
+    while prefix < min(len(old), len(new)) and old[prefix] == new[prefix]:
+        prefix += 1
+    grown = len(new) - len(old)
+    on = f"qkxdr_mutant_on({n})"
+
+    def both(first, last):  # old[first:last] is the part that holds the change
+        return f"{on} ? ({new[first:last + grown]}) : ({old[first:last]})"
+
+    for c in re.finditer(r"\b(if|while) \(", code):
+        close = matching_paren(code, c.end() - 1)
+        if close is not None and c.end() <= prefix and close - grown >= 0 and \
+                old[close:] == new[close + grown:]:
+            return old[:c.end()] + both(c.end(), close) + old[close:]
+    end = code.rstrip().rfind(";")
+    if not m.standalone or end < 0 or old[end:] != new[end + grown:]:
+        return None
+    value = re.match(r"\s*return ", code) or re.search(r"(?<=[\w\]) ]) = ", code)
+    if value and value.end() <= prefix and ";" not in code[value.end():end]:
+        return old[:value.end()] + both(value.end(), end) + old[end:]
+    if DECLARATION.match(code) or NOT_REMOVABLE.match(code):
+        return None
+    indent = len(old) - len(old.lstrip())
+    return f"{old[:indent]}if ({on}) {{ {new[indent:end + grown + 1]} }} else {{ {old[indent:end + 1]} }}"
+
+
+def draw(mutants, count, seed):
+    """count switchable mutants, at most one a line, in a fixed random order."""
+    order = list(mutants)
+    random.Random(seed).shuffle(order)
+    taken, lines = [], set()
+    for m in order:
+        if len(taken) == count:
+            break
+        if (m.file, m.line) not in lines and switched(m, 1) is not None:
+            taken.append(m)
+            lines.add((m.file, m.line))
+    return sorted(taken, key=lambda m: (m.file, m.line))
+
+
+def write_switched(root, mutants, originals):
+    """Puts each mutant's switched line in its file; the ids are 1-based
+    positions in `mutants`, None for those dropped."""
+    by_file = {}
+    for n, m in enumerate(mutants, 1):
+        if m is not None:
+            by_file.setdefault(m.file, []).append((n, m))
+    for path, original in originals.items():
+        lines = original.split("\n")
+        for n, m in by_file.get(path, []):
+            lines[m.line - 1] = switched(m, n)
+        (root / path).write_text("\n".join(lines))
+
+
+def build_switched(root, mutants, originals):
+    """Builds all mutants at once; drops (sets to None) those whose lines the
+    compiler refuses, then builds again. False when a failure names no
+    mutant's line."""
+    while True:
+        write_switched(root, mutants, originals)
+        result = subprocess.run(["cmake", "--build", "--preset", "mutate"], cwd=root,
+                                capture_output=True, text=True)
+        if result.returncode == 0:
+            return True
+        named = set(re.findall(r"(src/[\w./-]+):(\d+):", result.stdout + result.stderr))
+        refused = [i for i, m in enumerate(mutants)
+                   if m is not None and (m.file, str(m.line)) in named]
+        if not refused:
+            sys.stderr.write(result.stdout[-4000:])
+            return False
+        for i in refused:
+            mutants[i] = None
+
+
+def tests(root, mutant_id, timeout):
+    """True when every test passes with mutant_id on, None on a timeout."""
+    env = dict(os.environ, QKXDR_MUTANT=str(mutant_id))
     try:
-        result = subprocess.run(command, cwd=root, stdout=subprocess.DEVNULL,
+        result = subprocess.run(["ctest", "--preset", "mutate", "--stop-on-failure", "-j", "2"],
+                                cwd=root, env=env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, timeout=timeout)
         return result.returncode == 0
     except subprocess.TimeoutExpired:
         return None
 
 
-def build(root):
-    return run(["cmake", "--build", "--preset", "mutate"], root, 1800)
+def load_replay(path, root):
+    fields = Mutant.__dataclass_fields__
+    sample = [Mutant(**{k: v for k, v in o.items() if k in fields})
+              for o in json.loads(Path(path).read_text())]
+    moved = [m for m in sample
+             if (root / m.file).read_text().split("\n")[m.line - 1:m.line] != [m.before]]
+    return [m for m in sample if m not in moved], moved
 
 
-def tests(root, timeout):
-    return run(["ctest", "--preset", "mutate", "--stop-on-failure", "-j", "2"], root, timeout)
-
-
-def try_mutant(root, mutant, timeout):
-    source = root / mutant.file
-    original = source.read_text()
-    lines = original.split("\n")
-    if len(lines) < mutant.line or lines[mutant.line - 1] != mutant.before:
-        return "moved"  # replayed after its line changed: not comparable
-    lines[mutant.line - 1] = mutant.after
-    try:
-        source.write_text("\n".join(lines))
-        if not build(root):
-            return "invalid"
-        passed = tests(root, timeout)
-        return "timed out" if passed is None else "survived" if passed else "killed"
-    finally:
-        source.write_text(original)
+def report(outcomes, seconds):
+    counts = {k: sum(o["outcome"] == k for o in outcomes)
+              for k in ("killed", "timed out", "survived", "not compiled", "moved")}
+    valid = counts["killed"] + counts["timed out"] + counts["survived"]
+    print(f"\n{counts['killed']} killed, {counts['timed out']} timed out, "
+          f"{counts['survived']} survived; {counts['not compiled']} not compiled, "
+          f"{counts['moved']} moved; {seconds:.0f} s")
+    if valid:
+        print(f"kill rate {100 * (valid - counts['survived']) / valid:.1f} % "
+              f"of {valid} mutants")
+    for o in outcomes:
+        if o["outcome"] == "survived":
+            print(f"survived: {o['file']}:{o['line']}  {o['after'].strip()}")
 
 
 def main():
-    # Stopped by a signal, the run still restores the file it mutated.
+    # Stopped by a signal, the run still restores the files it changed.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--count", type=int, default=300)
-    parser.add_argument("--timeout", type=float, default=300,
-                        help="seconds for one mutant's tests (default 300)")
+    parser.add_argument("--timeout", type=float, default=120,
+                        help="seconds for one mutant's tests (default 120)")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
     parser.add_argument("--json", help="write each mutant's outcome to this file")
     parser.add_argument("--replay", help="run the mutants listed in this --json output")
     args = parser.parse_args()
 
+    moved = []
     if args.replay:
-        fields = Mutant.__dataclass_fields__
-        sample = [Mutant(**{k: v for k, v in o.items() if k in fields})
-                  for o in json.loads(Path(args.replay).read_text())]
-        print(f"{len(sample)} mutants from {args.replay}")
+        sample, moved = load_replay(args.replay, ROOT)
+        print(f"{len(sample)} mutants from {args.replay}, {len(moved)} moved")
     else:
         mutants = all_mutants(ROOT)
-        sample = random.Random(args.seed).sample(mutants, min(args.count, len(mutants)))
-        sample.sort(key=lambda m: (m.file, m.line))
+        sample = draw(mutants, args.count, args.seed)
         print(f"{len(mutants)} mutants in src/, {len(sample)} drawn with seed {args.seed}")
     if args.list:
         for m in sample:
             print(f"{m.where():40} {m.kind:10} {m.after.strip()}")
         return 0
 
-    subprocess.run(["cmake", "--preset", "mutate"], cwd=ROOT, check=True,
-                   stdout=subprocess.DEVNULL)
-    if not build(ROOT) or not tests(ROOT, args.timeout):
-        print("the unmutated tree does not build or pass its tests", file=sys.stderr)
-        return 2
-    outcomes, start = [], time.monotonic()
-    for i, mutant in enumerate(sample, 1):
-        outcome = try_mutant(ROOT, mutant, args.timeout)
-        outcomes.append(dict(asdict(mutant), outcome=outcome))
-        print(f"[{i}/{len(sample)}] {outcome:9} {mutant.where():40} {mutant.after.strip()}",
-              flush=True)
-    build(ROOT)  # leave the build as the unmutated tree
-
-    counts = {k: sum(o["outcome"] == k for o in outcomes)
-              for k in ("killed", "timed out", "survived", "invalid", "moved")}
-    valid = len(outcomes) - counts["invalid"] - counts["moved"]
-    detected = counts["killed"] + counts["timed out"]
-    print(f"\n{counts['killed']} killed, {counts['timed out']} timed out, "
-          f"{counts['survived']} survived, {counts['invalid']} invalid, {counts['moved']} moved "
-          f"in {time.monotonic() - start:.0f} s")
-    if valid:
-        print(f"kill rate {100 * detected / valid:.1f} % of {valid} valid mutants")
-    for o in outcomes:
-        if o["outcome"] == "survived":
-            print(f"survived: {o['file']}:{o['line']}  {o['after'].strip()}")
+    start = time.monotonic()
+    originals = {m.file: (ROOT / m.file).read_text() for m in sample}
+    built = list(sample)
+    try:
+        subprocess.run(["cmake", "--preset", "mutate"], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
+        if not build_switched(ROOT, built, originals) or not tests(ROOT, 0, args.timeout):
+            print("the switched tree does not build, or fails its tests with no mutant on",
+                  file=sys.stderr)
+            return 2
+        outcomes = [dict(asdict(m), outcome="moved") for m in moved]
+        for n, (m, b) in enumerate(zip(sample, built), 1):
+            passed = tests(ROOT, n, args.timeout) if b is not None else False
+            outcome = ("not compiled" if b is None else "timed out" if passed is None
+                       else "survived" if passed else "killed")
+            outcomes.append(dict(asdict(m), outcome=outcome))
+            print(f"[{n}/{len(sample)}] {outcome:12} {m.where():40} {m.after.strip()}",
+                  flush=True)
+    finally:
+        for path, text in originals.items():
+            (ROOT / path).write_text(text)
+    report(outcomes, time.monotonic() - start)
     if args.json:
         Path(args.json).write_text(json.dumps(outcomes, indent=1))
     return 0
