@@ -295,8 +295,8 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--count", type=int, default=300)
-    parser.add_argument("--timeout", type=float, default=120,
-                        help="seconds for one mutant's tests (default 120)")
+    parser.add_argument("--timeout", type=float, default=60,
+                        help="seconds for one mutant's tests (default 60; they take about 10)")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
     parser.add_argument("--json", help="write each mutant's outcome to this file")
     parser.add_argument("--replay", help="run the mutants listed in this --json output")
