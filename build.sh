@@ -12,7 +12,7 @@
 #   ./build.sh large     the tests labelled "large" (inputs of hundreds of MiB, 4 GiB output)
 #   ./build.sh package   install into build/package, build and run examples/ against it
 #   ./build.sh windows   cross-build both Windows DLLs; their checks, and the suite under Wine
-#   ./build.sh bench-build  build the benchmarks against msgpack-c and RapidJSON
+#   ./build.sh bench-build  build the benchmarks against msgpack-c, RapidJSON and nlohmann/json
 #   ./build.sh bench     build and run them; the table of ratios (not part of test; under 5 min)
 # Missing Debian packages are installed with apt-get when run as root.
 set -euo pipefail
