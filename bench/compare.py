@@ -117,10 +117,13 @@ def run(args):
 
 
 def medians(results):
-    """Case name -> {ns (per value), mbs, bytes} from the median aggregates."""
+    """Case name -> {ns (per value), mbs, bytes} from the median aggregates,
+    or from the single run of each case when there was one repetition (no
+    aggregates are reported then)."""
     found = {}
     for b in results["benchmarks"]:
-        if b.get("aggregate_name") != "median" or b.get("error_occurred"):
+        kind = "median" if b.get("run_type") == "aggregate" else None
+        if b.get("aggregate_name") != kind or b.get("error_occurred"):
             continue
         scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b["time_unit"]]
         ns = b["cpu_time"] * scale
