@@ -188,8 +188,9 @@ stage_windows() {
 }
 
 # Installs the ci build into build/package/prefix, then builds the examples
-# against it twice and runs them: through find_package, and by hand with
-# pkg-config under g++ and clang++, warnings as errors.
+# against it and runs them: all through find_package, the two that use only
+# QkXDR.hpp also by hand with pkg-config under g++ and clang++, warnings as
+# errors.
 stage_package() {
   require_base
   require pkgconf:/usr/bin/pkg-config clang:/usr/bin/clang++
@@ -219,6 +220,11 @@ stage_package() {
       LD_LIBRARY_PATH=$libdir "$out/$example-$compiler" >/dev/null
     done
   done
+  # The typed layer's example, and records written into a pipe and read
+  # from it as they arrive.
+  LD_LIBRARY_PATH=$libdir "$out/cmake/typed_records" >/dev/null
+  LD_LIBRARY_PATH=$libdir "$out/cmake/stream_pipe" write |
+    LD_LIBRARY_PATH=$libdir "$out/cmake/stream_pipe" >/dev/null
 }
 
 # Runs the stages in order; on exit, also after a failure, reports how long
