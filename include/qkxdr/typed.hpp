@@ -535,9 +535,9 @@ struct SequenceCodec {
   static std::size_t ReadRuns(Reading<D>& r, Container& out, std::size_t n) {
     for (;;) {
       n += r.in.ReadNumbers(out.data() + n, out.size() - n);
-      if (n < out.size() || r.Peek() == QkXDRType2::ArrayEnd || r.Peek() == QkXDRType2::None) {
-        return n;
-      }
+      if (n < out.size()) return n;
+      const QkXDRType2 next = r.Peek();
+      if (next == QkXDRType2::ArrayEnd || next == QkXDRType2::None) return n;
       out.resize(n + n / 2 + 8);
     }
   }
