@@ -1,6 +1,5 @@
-// Shared pieces of the fuzz targets: a cursor over the fuzzer's bytes, an
-// allocator that hands out exact-size blocks or refuses, and a check that
-// stops the run with a message.
+// Shared pieces of the fuzz targets: a check that stops the run, a cursor
+// over the fuzzer's bytes, exact-size copies, and an allocator.
 
 #ifndef QKXDR_FUZZ_FUZZ_SUPPORT_H_
 #define QKXDR_FUZZ_FUZZ_SUPPORT_H_
@@ -20,13 +19,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 // A broken property: the fuzzer keeps the input that led here.
-#define FUZZ_CHECK(condition)                                                            \
-  do {                                                                                   \
-    if (!(condition)) {                                                                  \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                      \
-    }                                                                                    \
-  } while (false)
+#define FUZZ_CHECK(condition) ((condition) ? void() : FuzzFailed(__FILE__, __LINE__, #condition))
+[[noreturn]] inline void FuzzFailed(const char* file, int line, const char* condition) {
+  std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, condition);
+  std::abort();
+}
 
 // Takes bytes from the front of the input; past its end every read gives 0.
 class ByteSource {
@@ -58,9 +55,8 @@ class ByteSource {
   // Up to n bytes from the front, as a view.
   const uint8_t* Take(size_t n, size_t* taken) {
     *taken = n < left() ? n : left();
-    const uint8_t* start = p_;
     p_ += *taken;
-    return start;
+    return p_ - *taken;
   }
 
  private:
@@ -91,13 +87,11 @@ struct FuzzText {
   uint32_t length;
 };
 
-// The most units a reader target's allocator hands out a block for. It does
-// not cap counts by the input, as the C++ layer does, but as a C caller's
-// allocator may: far more than the inputs the fuzzers make hold (4 KiB
-// unless told otherwise), so that strings declaring more units than follow
-// get a block and must stop at the input's end. Larger counts, up to the
-// 2^32 - 1 a damaged length declares, are refused as by an allocator that
-// runs out, rather than allocated.
+// The most units a reader target's allocator hands out a block for: far more
+// than the fuzzers' inputs hold, so that a string declaring more units than
+// follow gets its block and must stop at the input's end; larger counts, up
+// to the 2^32 - 1 of a damaged length, are refused as by an allocator that
+// runs out.
 constexpr uint32_t kReaderBlockLimit = 1 << 16;
 
 // Hands out blocks of exactly the size asked for (in units of unit_size
@@ -145,15 +139,6 @@ bool SameBits(T a, T b) {
   std::memcpy(&x, &a, sizeof a);
   std::memcpy(&y, &b, sizeof b);
   return x == y;
-}
-
-// Reads every byte of the range, so that a range reaching outside its block
-// is caught; returns their sum to keep the reads.
-inline unsigned Touch(const void* data, size_t size) {
-  const auto* p = static_cast<const volatile uint8_t*>(data);
-  unsigned sum = 0;
-  for (size_t i = 0; i < size; ++i) sum += p[i];
-  return sum;
 }
 
 #endif  // QKXDR_FUZZ_FUZZ_SUPPORT_H_

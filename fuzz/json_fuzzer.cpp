@@ -1,7 +1,6 @@
-// Any bytes as JSON text, in both layouts, with objects, true, false and
-// null converted: the converter refuses them at a byte inside the input, or
-// converts them, and then its JSON of the binary stream converts back to the
-// same bytes.
+// Any bytes as JSON text, in both layouts, with the other JSON values
+// converted: refused at a byte of the input, or converted to bytes whose JSON
+// converts back to the same bytes.
 
 #include <string>
 #include <string_view>

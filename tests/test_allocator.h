@@ -1,5 +1,6 @@
-// A QkXDRAllocator for tests: records every request, hands out buffers it
-// owns, and can be told to refuse.
+// An allocator that records every request and refuses counts beyond 2^20,
+// which only damaged input asks for. Each buffer has one element more than
+// asked, all bytes 0xCC, so that a write beyond shows.
 
 #ifndef QKXDR_TESTS_TEST_ALLOCATOR_H_
 #define QKXDR_TESTS_TEST_ALLOCATOR_H_
@@ -13,14 +14,9 @@
 
 class TestAllocator final : public QkXDRAllocator {
  public:
-  explicit TestAllocator(bool refuse = false) : refuse_(refuse) {}
-
-  // Refuses counts beyond 2^20 too, which only damaged input asks for. Each
-  // buffer has one element more than asked, all filled with the marker 0xCC
-  // bytes, so that a write beyond the count stays visible.
   void* Alloc(uint32_t count) override {
     requests.push_back(count);
-    if (refuse_ || count > (1u << 20)) return nullptr;
+    if (count > (1u << 20)) return nullptr;
     buffers.push_back(std::make_unique<uint16_t[]>(count + 1));
     std::fill_n(buffers.back().get(), count + 1, uint16_t{0xCCCC});
     return buffers.back().get();
@@ -35,9 +31,6 @@ class TestAllocator final : public QkXDRAllocator {
 
   std::vector<uint32_t> requests;
   std::vector<std::unique_ptr<uint16_t[]>> buffers;
-
- private:
-  bool refuse_;
 };
 
 #endif  // QKXDR_TESTS_TEST_ALLOCATOR_H_

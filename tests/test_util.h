@@ -1,6 +1,4 @@
-// Helpers shared by the tests: exact-size copies of text, printable forms of
-// UTF-16 units and of doubles, doubles by their bits, and random text in the
-// format's alphabet.
+// Helpers shared by the tests.
 
 #ifndef QKXDR_TESTS_TEST_UTIL_H_
 #define QKXDR_TESTS_TEST_UTIL_H_
@@ -12,11 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <string>
 
-// A copy of the text in a heap block of exactly its size, so that a read
-// beyond the end is caught by AddressSanitizer.
+// A copy in a block of exactly its size: AddressSanitizer sees a read beyond.
 inline std::unique_ptr<char16_t[]> ExactCopy(const std::u16string& text) {
   std::unique_ptr<char16_t[]> copy(new char16_t[text.size()]);
   std::copy(text.begin(), text.end(), copy.get());
@@ -50,17 +46,6 @@ inline uint64_t BitsOf(double v) {
 inline std::string DoubleText(double v) {
   char text[32];
   return std::isnan(v) ? "nan" : std::string(text, std::to_chars(text, text + 32, v).ptr);
-}
-
-// Up to max_length units, seven in eight from the format's punctuation,
-// digits, escapes and blob prefixes, the others any unit at all.
-inline std::u16string RandomText(std::mt19937& random, size_t max_length) {
-  static const std::u16string kAlphabet = u"[]{},:+-.eE0123456789\"'\\uxX aZf\t\n";
-  std::u16string text(random() % (max_length + 1), u' ');
-  for (char16_t& c : text) {
-    c = random() % 8 ? kAlphabet[random() % kAlphabet.size()] : static_cast<char16_t>(random());
-  }
-  return text;
 }
 
 #endif  // QKXDR_TESTS_TEST_UTIL_H_

@@ -1,15 +1,23 @@
-// Values for the stream tests: what writers take and readers give back, a
-// random generator of value sequences, and a reader of a stream's values.
+// The value model of the tests and the round-trip fuzz target: writes, reads,
+// a random generator, and the round trip through every writer and reader.
 
 #ifndef QKXDR_TESTS_TEST_VALUES_H_
 #define QKXDR_TESTS_TEST_VALUES_H_
 
+// A broken expectation is a test failure, unless the includer (a fuzz target
+// without GoogleTest) defines VALUES_CHECK(condition) first.
+#ifndef VALUES_CHECK
 #include <gtest/gtest.h>
+#define VALUES_CHECK_EQ(a, b, what) EXPECT_EQ(a, b) << what
+#else
+#define VALUES_CHECK_EQ(a, b, what) VALUES_CHECK((a) == (b))
+#endif
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <ostream>
 #include <random>
 #include <sstream>
@@ -23,6 +31,7 @@
 #include "binary/binary_streams.h"
 #include "test_allocator.h"
 #include "test_util.h"
+#include "text/double_format.h"
 
 namespace test_values {
 
@@ -105,7 +114,7 @@ void Write(W* w, const Value& v) {
   if (v.kind == Kind::Double) return w->WriteDouble(v.d);
   if (v.kind == Kind::String) return w->WriteString(v.units.c_str());
   if constexpr (std::is_same_v<W, QkXDROStream>) {
-    ADD_FAILURE() << "not a first-generation value: " << v;
+    VALUES_CHECK_EQ(FirstGeneration(v.kind), true, "not a first-generation value: " << v);
   } else if (v.kind == Kind::Int64) {
     w->WriteInt64(v.i);
   } else if (v.kind == Kind::StringA) {
@@ -134,18 +143,12 @@ Bytes Encode(W* w, const Values& values) {
 template <typename I, typename T>
 I* Open(const T* data, size_t count) {
   const auto n = static_cast<uint32_t>(count);
+  constexpr bool kText = std::is_same_v<T, char16_t>;
   constexpr bool kSecond = std::is_same_v<I, QkXDRIStream2>;
-  if constexpr (std::is_same_v<T, char16_t>) {
-    if constexpr (kSecond) {
-      return QkXDRCreateTextIStream2(data, n);
-    } else {
-      return QkXDRCreateTextIStream(data, n);
-    }
-  } else if constexpr (kSecond) {
-    return QkXDRCreateIStream2(data, n);
-  } else {
-    return QkXDRCreateIStream(data, n);
-  }
+  if constexpr (kText && kSecond) return QkXDRCreateTextIStream2(data, n);
+  if constexpr (kText && !kSecond) return QkXDRCreateTextIStream(data, n);
+  if constexpr (!kText && kSecond) return QkXDRCreateIStream2(data, n);
+  if constexpr (!kText && !kSecond) return QkXDRCreateIStream(data, n);
 }
 template <typename I>
 I* Open(const Bytes& bytes) {
@@ -179,8 +182,8 @@ inline Kind KindOf(QkXDRType2 t) {
 // by ReadStringA for a string, or by stepping over it with ReadType.
 enum class Read { Own, AsInt, AsDouble, AsNarrow, Step };
 
-// What ReadOne gives for written value v when reading as `how` (a first-
-// generation reader has no read for a blob but ReadType).
+// What a binary reader's ReadOne gives for written value v when reading as
+// `how` (a first-generation reader has no read for a blob but ReadType).
 inline Value AsRead(Value v, Read how, bool second) {
   v = Delivered(v);
   if (v.kind == Kind::Blob && !second) return {Kind::None};
@@ -209,11 +212,18 @@ std::u16string Received(const TestAllocator& allocator) {
 }
 
 // Reads the current value of r as `how` says, where that applies to it; only
-// the kind for ReadType.
+// the kind for ReadType. First every read into a null output (number,
+// allocator or slot) must fail, and leave the value.
 template <typename I>
 Value ReadOne(I* r, Read how = Read::Own) {
   // The decoders behind the streams read as the second generation does.
   constexpr bool kSecond = !std::is_same_v<I, QkXDRIStream>;
+  bool null_read = r->ReadInt(nullptr) || r->ReadDouble(nullptr) || r->ReadString(nullptr);
+  if constexpr (kSecond) {
+    null_read =
+        null_read || r->ReadInt64(nullptr) || r->ReadStringA(nullptr) || r->ReadBinary(nullptr);
+  }
+  VALUES_CHECK_EQ(null_read, false, "a read into a null output");
   Value v{KindOf(r->PeekType())};
   if (how == Read::Step || v.kind == Kind::None) return {KindOf(r->ReadType())};
   TestAllocator allocator;
@@ -240,7 +250,7 @@ Value ReadOne(I* r, Read how = Read::Own) {
     if (v.kind == Kind::Blob) v.units.assign(data, data + QkXDRBinarySize(&slot));
     QkXDRBinaryFree(&slot);
   }
-  EXPECT_LE(allocator.requests.size(), 1u);
+  VALUES_CHECK_EQ(allocator.requests.size() <= 1, true, "one allocation at most");
   return ok ? v : kFailed;
 }
 
@@ -265,7 +275,7 @@ class Recorder final : public QkXDRTextHandler {
   bool OnDouble(double v) override { return Add(Dbl(v)); }
   bool OnInt(int32_t v) override { return Add(I32(v)); }
   bool OnString(const char16_t* begin, const char16_t* end) override {
-    EXPECT_EQ(*end, u'\0') << "a zero unit follows the string";
+    VALUES_CHECK_EQ(*end, u'\0', "a zero unit follows the string");
     return Add(Str({begin, end}));
   }
   bool OnBeginArray() override { return Add(kBegin); }
@@ -281,6 +291,114 @@ class Recorder final : public QkXDRTextHandler {
 
   size_t stop_at_;
 };
+
+// The text a text writer gives for a double.
+inline std::u16string WrittenText(double d) {
+  char16_t text[qkxdr::impl::kMaxDoubleText];
+  return std::u16string(text, qkxdr::impl::FormatDouble(d, text));
+}
+
+// Doubles with their written text in place of their bits.
+inline Values ByWrittenForm(Values values) {
+  for (Value& v : values) {
+    if (v.kind == Kind::Double) v = {Kind::Double, 0, 0, WrittenText(v.d)};
+  }
+  return values;
+}
+
+// What a text reader gives for written value v: with `narrow` as a first-
+// generation reader and the event parse do (integers cut to 32 bits, blobs
+// as their "0X" text), else as a second-generation reader does (a string
+// that begins "0x" or "0X" as a blob). An 8-bit string's bytes are sign-
+// extended units. A double reads as its ten-digit text says: as an Int
+// without a point, "-0." as +0, a text below e-308 as a zero of its sign,
+// and one rounded past the largest double as an infinity of its sign.
+inline Value FromText(const Value& v, bool narrow) {
+  if (v.kind == Kind::Double) {
+    const std::u16string wide = WrittenText(v.d);
+    const std::string text(wide.begin(), wide.end());
+    if (text.find('.') == std::string::npos) return FromText(I64(std::stoll(text)), narrow);
+    const size_t e = text.find('e');
+    const bool tiny = e != std::string::npos && std::stoi(text.substr(e + 1)) < -308;
+    const bool huge = text.find("1.797693135e+308") != std::string::npos;
+    return Dbl(v.d == 0 ? 0.0 : std::copysign(tiny ? 0.0 : huge ? INFINITY : v.d, v.d));
+  }
+  if (v.kind == Kind::Int || v.kind == Kind::Int64) {
+    return {Kind::Int, narrow ? static_cast<int32_t>(v.i) : v.i};
+  }
+  if (v.kind == Kind::Begin || v.kind == Kind::End) return v;
+  static const std::u16string kDigits = u"0123456789ABCDEFabcdef";
+  Value s = Str(v.units);
+  if (v.kind == Kind::Blob) {
+    s.units = u"0X";
+    for (char16_t b : v.units) s.units += {kDigits[b >> 4], kDigits[b & 15]};
+  }
+  for (char16_t& unit : s.units) {
+    if (v.kind == Kind::StringA && unit >= 0x80) unit |= 0xFF00;
+  }
+  if (narrow || s.units.size() < 2 || s.units[0] != u'0' || (s.units[1] | 0x20) != u'x') return s;
+  // Blob text: a unit counts by its low 7 bits, one that is no digit as 0.
+  const auto digit = [](char16_t unit) {
+    const size_t at = kDigits.find(static_cast<char16_t>(unit & 0x7F));
+    return at == std::u16string::npos ? 0 : at < 16 ? at : at - 6;
+  };
+  Value blob{Kind::Blob};
+  for (size_t k = 2; k + 1 < s.units.size(); k += 2) {
+    blob.units += static_cast<char16_t>(digit(s.units[k]) << 4 | digit(s.units[k + 1]));
+  }
+  return blob;
+}
+
+// FromText for each value, up to an array end that closes nothing (the
+// implicit top-level array is open at first): a reader has no current value
+// there, and the parse stops.
+inline Values TextValues(const Values& values, bool narrow) {
+  Values read;
+  int open = 1;
+  for (const Value& v : values) {
+    open += v.kind == Kind::Begin ? 1 : v.kind == Kind::End ? -1 : 0;
+    if (open < 0) break;
+    read.push_back(FromText(v, narrow));
+  }
+  return read;
+}
+
+// The units that a text writer's bytes hold.
+inline std::u16string TextOf(const Bytes& bytes) {
+  std::u16string text(bytes.size() / 2, u' ');
+  if (!text.empty()) std::memcpy(&text[0], bytes.data(), bytes.size());
+  return text;
+}
+
+// Writes the values through every writer (the first generation's, when it has
+// every kind, must give the same output); reads them back through every reader
+// (text from a block of exactly its size) and the parse, as AsRead and TextValues say.
+inline void ExpectRoundTrip(const Values& values) {
+  const Bytes binary = Encode(QkXDRCreateOStream2(), values);
+  const std::u16string text = TextOf(Encode(QkXDRCreateTextOStream2(), values));
+  Values binary1, binary2;
+  bool shared = true;
+  for (const Value& v : values) {
+    binary1.push_back(AsRead(v, Read::Own, false));
+    binary2.push_back(Delivered(v));
+    shared = shared && FirstGeneration(v.kind);
+  }
+  if (shared) {
+    VALUES_CHECK_EQ(Encode(QkXDRCreateOStream(), values), binary, "binary writers");
+    VALUES_CHECK_EQ(TextOf(Encode(QkXDRCreateTextOStream(), values)), text, "text writers");
+  }
+  VALUES_CHECK_EQ(ReadAll(Open<QkXDRIStream2>(binary)), binary2, "binary");
+  VALUES_CHECK_EQ(ReadAll(Open<QkXDRIStream>(binary)), binary1, "binary, first generation");
+  const std::unique_ptr<char16_t[]> exact = ExactCopy(text);
+  const Values narrow = ByWrittenForm(TextValues(values, true));
+  VALUES_CHECK_EQ(ByWrittenForm(ReadAll(Open<QkXDRIStream2>(exact.get(), text.size()))),
+                  ByWrittenForm(TextValues(values, false)), "text");
+  VALUES_CHECK_EQ(ByWrittenForm(ReadAll(Open<QkXDRIStream>(exact.get(), text.size()))), narrow,
+                  "text, first generation");
+  Recorder recorder;
+  QkXDRTextParse(&recorder, exact.get(), static_cast<uint32_t>(text.size()));
+  VALUES_CHECK_EQ(ByWrittenForm(recorder.events), narrow, "parse");
+}
 
 // Random values of every kind near the edges of their ranges, with the
 // characters the text form escapes and strings that read as blobs in text.
