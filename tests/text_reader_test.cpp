@@ -1,5 +1,4 @@
-// Reading text: the tokenizer and its number rounding, then the readers of
-// both generations and QkXDRTextParse through the exported functions.
+// Reading text: the tokenizer and its rounding, both generations' readers, QkXDRTextParse.
 
 #include <gtest/gtest.h>
 
@@ -333,7 +332,7 @@ TEST(TextParse, ReportsEachValueAndStopsWhereItMust) {
   EXPECT_TRUE(recorder.events.empty());
 }
 
-// Nesting is limited by memory only: a million levels in either encoding.
+// Nesting is limited by memory only: a million levels in either encoding, and parsed.
 TEST(TextReader, MillionLevels) {
   constexpr int kDepth = 1000000;
   const auto count = [](auto read) {  // of up to kDepth reads in a row, those that succeed
@@ -348,8 +347,7 @@ TEST(TextReader, MillionLevels) {
   };
   const Bytes binary = nested(QkXDRCreateOStream2());
   EXPECT_EQ(binary.size(), 2 * ((kDepth + 41) / 42)) << "runs of 42 markers share a tag byte";
-  const Bytes bytes = nested(QkXDRCreateTextOStream2());
-  const std::u16string text(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
+  const std::u16string text = TextOf(nested(QkXDRCreateTextOStream2()));
   for (const bool in_text : {false, true}) {
     SCOPED_TRACE(in_text ? "text" : "binary");
     const auto open = [&] {
@@ -372,6 +370,9 @@ TEST(TextReader, MillionLevels) {
     EXPECT_FALSE(r->IsValid());
     r->Release();
   }
+  Recorder recorder;  // the parse keeps no stack of its own either
+  QkXDRTextParse(&recorder, text.data(), static_cast<uint32_t>(text.size()));
+  EXPECT_EQ(recorder.events, Cat({Times(kDepth, kBegin), Times(kDepth, kEnd)}));
 }
 
 }  // namespace
