@@ -322,8 +322,6 @@ TEST(TextParse, ReportsEachValueAndStopsWhereItMust) {
       {u"{'a':1}", {}},
       {u"[}]", {kBegin}},
       {u"[1]]", {kBegin, I32(1), kEnd, kEnd}},
-      {std::u16string(20, u'[') + std::u16string(20, u']'),
-       Cat({Times(20, kBegin), Times(20, kEnd)})},
       {u"'a\\u0000b','','0XDEAD'", {Str(std::u16string(u"a\0b", 3)), Str(u""), Str(u"0XDEAD")}},
   };
   for (const auto& c : cases) EXPECT_EQ(Parse(c.text), c.calls) << Printable(c.text);
@@ -372,7 +370,7 @@ TEST(TextReader, MillionLevels) {
   }
   Recorder recorder;  // the parse keeps no stack of its own either
   QkXDRTextParse(&recorder, text.data(), static_cast<uint32_t>(text.size()));
-  EXPECT_EQ(recorder.events, Cat({Times(kDepth, kBegin), Times(kDepth, kEnd)}));
+  EXPECT_TRUE(recorder.events == Cat({Times(kDepth, kBegin), Times(kDepth, kEnd)}));
 }
 
 }  // namespace
