@@ -24,10 +24,10 @@ class CheckingHandler final : public QkXDRTextHandler {
   }
   bool OnString(const char16_t* begin, const char16_t* end) override {
     FUZZ_CHECK(begin <= end && *end == 0);
-    const int calls = allocator_->calls;
+    const int asked = allocator_->calls;
     FUZZ_CHECK(reader_->PeekType() == QkXDRType::String && reader_->ReadString(allocator_));
     // An empty string asks for no buffer.
-    return Next(begin == end ? allocator_->calls == calls
+    return Next(begin == end ? allocator_->calls == asked
                              : allocator_->Last<char16_t>() == std::u16string(begin, end));
   }
   bool OnBeginArray() override { return Next(reader_->ReadBeginArray()); }
