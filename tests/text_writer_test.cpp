@@ -154,7 +154,8 @@ TEST(TextWriter, Escapes) {
 TEST(TextWriter, IntegersMatchStandardDecimal) {
   QkXDROStream2* w = QkXDRCreateTextOStream2();
   std::string expected;
-  for (int64_t p = 1; p <= 1000000000000000000; p *= 10) {
+  for (uint64_t power = 1; power <= 1000000000000000000; power *= 10) {  // 10^19 fits too
+    const auto p = static_cast<int64_t>(power);
     for (const int64_t v : {p, p - 1, -p}) {
       w->WriteInt64(v);
       w->WriteInt(static_cast<int32_t>(v));
