@@ -171,8 +171,9 @@ class ReaderScript final : public QkXDRAllocator {
   }
 
   static constexpr uint8_t kBefore = 0;
-  // ReadString also reads a blob: QkXDRType2::Binary; QkXDRType::String again.
-  static constexpr Type kBlobType = static_cast<Type>(kSecond ? 6 : 3);
+  // ReadString also reads a blob; a first-generation reader sees it as a String.
+  static constexpr Type kBlobType = static_cast<Type>(
+      kSecond ? static_cast<int>(QkXDRType2::Binary) : static_cast<int>(QkXDRType::String));
   I* reader_;
   QkXDRBinary slot_{};
   bool refuse_ = false;
