@@ -14,10 +14,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "binary/coding.h"
-#include "binary/run_state.h"
-#include "binary/unit_varints.h"
-#include "binary/varint_word.h"
+#include "qkxdr/detail/binary/coding.h"
+#include "qkxdr/detail/binary/run_state.h"
+#include "qkxdr/detail/binary/unit_varints.h"
+#include "qkxdr/detail/binary/varint_word.h"
 #include "qkxdr/typed.hpp"
 #include "typed.h"
 

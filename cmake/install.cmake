@@ -9,22 +9,16 @@ set(QKXDR_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QkXDR)
 # QkXDR.hpp and the inline encoders need C++17 of every consumer.
 target_compile_features(QkXDR INTERFACE cxx_std_17)
 
-# The encoders and decoders are header-only: programs that encode and decode
-# inline (qkxdr/typed.hpp) include them from include/qkxdr/impl, as
-# "binary/binary_encoder.h" and so on.
-set(QKXDR_IMPL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/qkxdr/impl)
 install(TARGETS QkXDR EXPORT QkXDRTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} ${QKXDR_IMPL_INCLUDEDIR})
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/QkXDR.h ${PROJECT_SOURCE_DIR}/include/QkXDR.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/qkxdr DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-  FILES_MATCHING PATTERN "*.hpp")
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/src/binary ${PROJECT_SOURCE_DIR}/src/library
-  ${PROJECT_SOURCE_DIR}/src/sbuf ${PROJECT_SOURCE_DIR}/src/text
-  DESTINATION ${QKXDR_IMPL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
+# include/ is installed as it is: the public headers, and under
+# qkxdr/detail/ the inline encoders and decoders they include by full path.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/qkxdr DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(WIN32)
   # Beside libQkXDR.dll.a, for MSVC-style links: QkXDR.lib and the module
   # definition file it is made from.

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "sbuf/binary.h"
+#include "qkxdr/detail/base/blob_buffer.h"
 
 namespace {
 
@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint32_t sharing = 0;
         for (const Model& other : s.models) sharing += other.owner && other.data == m.data;
         FUZZ_CHECK(!m.owner ||
-                   static_cast<const sbuf::deep_binary*>(sbuf::Held(&s.slots[i]))->references() ==
+                   static_cast<const qkxdr::impl::deep_binary*>(qkxdr::impl::Held(&s.slots[i]))->references() ==
                        sharing);
       }
     }

@@ -18,11 +18,11 @@
 #include <tuple>
 #include <vector>
 
-#include "binary/binary_encoder.h"
-#include "binary/coding.h"
-#include "library/assert.h"
-#include "library/inline_buffer.h"
-#include "sbuf/binary.h"
+#include "qkxdr/detail/binary/binary_encoder.h"
+#include "qkxdr/detail/binary/coding.h"
+#include "qkxdr/detail/base/assert.h"
+#include "qkxdr/detail/base/inline_buffer.h"
+#include "qkxdr/detail/base/blob_buffer.h"
 #include "test_values.h"
 
 namespace qkxdr::impl {
@@ -128,11 +128,11 @@ struct BlobTable {
 TEST(Blob, DispatchTableOrder) {
   const uint8_t encoded[] = {0x83, 0x01, 0x02, 0x03, 0x54};
   QkXDRBinary views[2], owner{};
-  const auto* whole = new (&views[0]) sbuf::shallow_binary(encoded, encoded + sizeof encoded);
-  const auto* cut = new (&views[1]) sbuf::shallow_binary(encoded, encoded + 3);
+  const auto* whole = new (&views[0]) qkxdr::impl::shallow_binary(encoded, encoded + sizeof encoded);
+  const auto* cut = new (&views[1]) qkxdr::impl::shallow_binary(encoded, encoded + 3);
   EXPECT_TRUE(whole->data() == encoded + 1 && whole->size() == 3u && whole->end() == encoded + 4);
   EXPECT_TRUE(cut->data() == encoded + 1 && cut->size() == 2u && cut->end() == encoded + 3);
-  const auto* block = new (&owner) sbuf::deep_binary(5);
+  const auto* block = new (&owner) qkxdr::impl::deep_binary(5);
   for (const QkXDRBinary* slot : {&views[0], &views[1], &owner}) {
     BlobTable table;
     std::memcpy(&table, slot->words[0], sizeof table);

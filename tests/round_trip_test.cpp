@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "QkXDR.h"
-#include "binary/binary_decoder.h"
-#include "binary/binary_encoder.h"
-#include "library/vector_buffer.h"
+#include "qkxdr/detail/binary/binary_decoder.h"
+#include "qkxdr/detail/binary/binary_encoder.h"
+#include "qkxdr/detail/base/vector_buffer.h"
 #include "test_allocator.h"
 #include "test_values.h"
-#include "text/text_decoder.h"
-#include "text/text_encoder.h"
+#include "qkxdr/detail/text/text_decoder.h"
+#include "qkxdr/detail/text/text_encoder.h"
 
 namespace test_values {
 namespace {

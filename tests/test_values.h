@@ -28,10 +28,10 @@
 #include <vector>
 
 #include "QkXDR.h"
-#include "binary/binary_streams.h"
+#include "exports/binary_streams.h"
 #include "test_allocator.h"
 #include "test_util.h"
-#include "text/double_format.h"
+#include "qkxdr/detail/text/double_format.h"
 
 namespace test_values {
 

@@ -13,7 +13,7 @@
 #include "read_script.h"
 #include "test_util.h"
 #include "test_values.h"
-#include "text/tokenizer.h"
+#include "qkxdr/detail/text/tokenizer.h"
 
 namespace qkxdr::impl {
 namespace {

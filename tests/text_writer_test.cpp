@@ -16,9 +16,9 @@
 
 #include "QkXDR.h"
 #include "test_values.h"
-#include "text/double_format.h"
-#include "text/number_scan.h"
-#include "text/text_streams.h"
+#include "qkxdr/detail/text/double_format.h"
+#include "qkxdr/detail/text/number_scan.h"
+#include "exports/text_streams.h"
 
 namespace test_values {
 namespace {

@@ -40,7 +40,7 @@
 #include <utility>
 #include <vector>
 
-#include "binary/varint_word.h"
+#include "qkxdr/detail/binary/varint_word.h"
 #include "qkxdr/typed.hpp"
 
 namespace qkxdr {

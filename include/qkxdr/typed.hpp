@@ -48,13 +48,13 @@
 #include <vector>
 
 #include "QkXDR.h"
-#include "binary/binary_decoder.h"
-#include "binary/binary_encoder.h"
-#include "library/compiler.h"
-#include "library/int_range.h"
-#include "library/vector_buffer.h"
-#include "text/text_decoder.h"
-#include "text/text_encoder.h"
+#include "qkxdr/detail/binary/binary_decoder.h"
+#include "qkxdr/detail/binary/binary_encoder.h"
+#include "qkxdr/detail/base/compiler.h"
+#include "qkxdr/detail/base/int_range.h"
+#include "qkxdr/detail/base/vector_buffer.h"
+#include "qkxdr/detail/text/text_decoder.h"
+#include "qkxdr/detail/text/text_encoder.h"
 
 // Inside a struct or class: makes it a record of the listed members, written
 // as an array of them in this order.

@@ -1,0 +1,130 @@
+// The code units of a string as 16-bit varints, eight at a time where the
+// processor allows: a unit below 0x80 is the one byte unit | 0x80, and runs
+// of such units are the common case.
+
+#ifndef QKXDR_DETAIL_BINARY_UNIT_VARINTS_H_
+#define QKXDR_DETAIL_BINARY_UNIT_VARINTS_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "qkxdr/detail/binary/coding.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace qkxdr::impl {
+
+// Units handled together, and four groups of those per round: a string of
+// up to kRoundUnits units takes one round, with no branch on its length.
+constexpr size_t kUnitLanes = 8;
+constexpr size_t kRoundUnits = 4 * kUnitLanes;
+
+// Where the four groups of eight of a round starting at unit i begin among
+// n units (n >= 8): groups past the end are moved back to end at n, over
+// units that an earlier group of the round covers too.
+struct Round {
+  Round(size_t i, size_t n) {
+    for (size_t k = 0; k < 4; ++k)
+      at[k] = i + k * kUnitLanes < n - kUnitLanes ? i + k * kUnitLanes : n - kUnitLanes;
+  }
+  size_t at[4];
+};
+
+#if defined(__SSE2__)
+// The 8 units at s as their one-byte varints, in the low half; *small is
+// 0xFFFF when all of them are below 0x80, and only then is the result right.
+inline __m128i OneByteVarints(const char16_t* s, uint32_t* small) {
+  const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+  const __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
+  *small = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())));
+  return _mm_or_si128(_mm_packus_epi16(units, units), _mm_set1_epi8(-0x80));
+}
+
+inline __m128i OneByteVarints(const char* s, uint32_t* small) {
+  const __m128i units = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
+  *small = static_cast<uint32_t>(_mm_movemask_epi8(units)) ^ 0xFFFF;
+  return _mm_or_si128(units, _mm_set1_epi8(-0x80));
+}
+
+// Stores the low 7 bits of each of the 8 bytes in the low half as a unit.
+inline void StoreLowBits(__m128i bytes, char16_t* out) {
+  const __m128i units = _mm_unpacklo_epi8(bytes, _mm_setzero_si128());
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_and_si128(units, _mm_set1_epi16(0x7F)));
+}
+inline void StoreLowBits(__m128i bytes, uint8_t* out) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_and_si128(bytes, _mm_set1_epi8(0x7F)));
+}
+#endif
+
+inline uint8_t* PutUnitVarint(uint8_t* dst, char16_t unit) { return PutVarint16(dst, unit); }
+inline uint8_t* PutUnitVarint(uint8_t* dst, char unit) {
+  return PutVarint8(dst, static_cast<uint8_t>(unit));
+}
+
+// Writes the units of s[0..n) as PutVarint16 (UTF-16 units) or PutVarint8
+// (bytes) does, one after another, at dst, which has room for the longest
+// varint of every unit; returns the end. Rounds of units below 0x80 are
+// written whole; from the first round that has another, one unit at a time.
+template <typename Unit>
+uint8_t* PutUnitVarints(const Unit* s, size_t n, uint8_t* dst) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; n >= kUnitLanes && i < n; i += kRoundUnits) {
+    const Round r(i, n);
+    uint32_t small[4];
+    const __m128i b0 = OneByteVarints(s + r.at[0], &small[0]);
+    const __m128i b1 = OneByteVarints(s + r.at[1], &small[1]);
+    const __m128i b2 = OneByteVarints(s + r.at[2], &small[2]);
+    const __m128i b3 = OneByteVarints(s + r.at[3], &small[3]);
+    if ((small[0] & small[1] & small[2] & small[3]) != 0xFFFF) break;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + r.at[0]), b0);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + r.at[1]), b1);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + r.at[2]), b2);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + r.at[3]), b3);
+  }
+  if (i >= n) return dst + n;
+  dst += i;
+#endif
+  for (; i < n; ++i) dst = PutUnitVarint(dst, s[i]);
+  return dst;
+}
+
+// Decodes up to n units at p with GetVarint16, storing each (all 16 bits, or
+// the low 8) at out, and stops early at e; returns the position after the
+// last unit decoded. Rounds of one-byte varints are taken whole; from the
+// first round that has another, one unit at a time.
+template <typename Unit>
+const uint8_t* GetUnitVarints(const uint8_t* p, const uint8_t* e, Unit* out, uint32_t n) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const bool whole = static_cast<size_t>(e - p) >= n;
+  for (; whole && n >= kUnitLanes && i < n; i += kRoundUnits) {
+    const Round r(i, n);
+    const auto load = [p](size_t at) {
+      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + at));
+    };
+    const __m128i b0 = load(r.at[0]), b1 = load(r.at[1]), b2 = load(r.at[2]), b3 = load(r.at[3]);
+    // Every byte a varint's last: bit 7 set in all of them.
+    const __m128i all = _mm_and_si128(_mm_and_si128(b0, b1), _mm_and_si128(b2, b3));
+    if ((_mm_movemask_epi8(all) & 0xFF) != 0xFF) break;
+    StoreLowBits(b0, out + r.at[0]);
+    StoreLowBits(b1, out + r.at[1]);
+    StoreLowBits(b2, out + r.at[2]);
+    StoreLowBits(b3, out + r.at[3]);
+  }
+  if (n != 0 && i >= n) return p + n;
+  p += i;
+#endif
+  for (; i < n && p < e; ++i) {
+    uint16_t unit;
+    p = GetVarint16(p, e, &unit);
+    out[i] = static_cast<Unit>(unit);
+  }
+  return p;
+}
+
+}  // namespace qkxdr::impl
+
+#endif  // QKXDR_DETAIL_BINARY_UNIT_VARINTS_H_
