@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Mutation testing of src/: how many small faults do the tests find?
+"""Mutation testing of the library (src/, include/qkxdr/detail/): how many small
+faults do the tests find?
 
-Lists every place in src/ where one of these mutations applies:
+Lists every place in that code where one of these mutations applies:
   relational  a < b  ->  a <= b, and so on for <=, >, >=, ==, !=
   logical     &&  <->  ||
   constant    an integer literal n  ->  n + 1, and n - 1 when n > 0
@@ -34,7 +35,7 @@ skipped.
                                        to compare the tests before and after
                                        a change (their lines must be as then)
 
-Run it on a clone of its own: while it runs, src/ holds the switched lines.
+Run it on a clone of its own: while it runs, the library's files hold the switched lines.
 """
 
 import argparse
@@ -161,8 +162,8 @@ def file_mutants(root, path):
 
 
 def all_mutants(root):
-    files = subprocess.run(["git", "ls-files", "src"], cwd=root, check=True, text=True,
-                           capture_output=True).stdout.split()
+    files = subprocess.run(["git", "ls-files", "src", "include/qkxdr/detail"], cwd=root,
+                           check=True, text=True, capture_output=True).stdout.split()
     found = []
     for path in sorted(files):
         # Windows-only sources are not built here: their mutants would survive.
@@ -242,7 +243,8 @@ def build_switched(root, mutants, originals):
                                 capture_output=True, text=True)
         if result.returncode == 0:
             return True
-        named = set(re.findall(r"(src/[\w./-]+):(\d+):", result.stdout + result.stderr))
+        named = set(re.findall(r"((?:src|include/qkxdr/detail)/[\w./-]+):(\d+):",
+                               result.stdout + result.stderr))
         refused = [i for i, m in enumerate(mutants)
                    if m is not None and (m.file, str(m.line)) in named]
         if not refused:
@@ -309,7 +311,7 @@ def main():
     else:
         mutants = all_mutants(ROOT)
         sample = draw(mutants, args.count, args.seed)
-        print(f"{len(mutants)} mutants in src/, {len(sample)} drawn with seed {args.seed}")
+        print(f"{len(mutants)} mutants in the library, {len(sample)} drawn with seed {args.seed}")
     if args.list:
         for m in sample:
             print(f"{m.where():40} {m.kind:10} {m.after.strip()}")
