@@ -18,11 +18,11 @@
 #include <tuple>
 #include <vector>
 
+#include "qkxdr/detail/base/assert.h"
+#include "qkxdr/detail/base/blob_buffer.h"
+#include "qkxdr/detail/base/inline_buffer.h"
 #include "qkxdr/detail/binary/binary_encoder.h"
 #include "qkxdr/detail/binary/coding.h"
-#include "qkxdr/detail/base/assert.h"
-#include "qkxdr/detail/base/inline_buffer.h"
-#include "qkxdr/detail/base/blob_buffer.h"
 #include "test_values.h"
 
 namespace qkxdr::impl {
@@ -128,7 +128,8 @@ struct BlobTable {
 TEST(Blob, DispatchTableOrder) {
   const uint8_t encoded[] = {0x83, 0x01, 0x02, 0x03, 0x54};
   QkXDRBinary views[2], owner{};
-  const auto* whole = new (&views[0]) qkxdr::impl::shallow_binary(encoded, encoded + sizeof encoded);
+  const auto* whole =
+      new (&views[0]) qkxdr::impl::shallow_binary(encoded, encoded + sizeof encoded);
   const auto* cut = new (&views[1]) qkxdr::impl::shallow_binary(encoded, encoded + 3);
   EXPECT_TRUE(whole->data() == encoded + 1 && whole->size() == 3u && whole->end() == encoded + 4);
   EXPECT_TRUE(cut->data() == encoded + 1 && cut->size() == 2u && cut->end() == encoded + 3);
