@@ -10,21 +10,24 @@
 // What invalid UTF-8 becomes: a byte that begins no well-formed sequence and
 // no triple taken as a unit becomes its escape. A triple is taken as the
 // unit S, except that it is escaped byte by byte
-//  - for a high S, when the run of high triples it belongs to is followed by
-//    a byte other than ASCII or the start of a well-formed sequence (the
-//    run's last unit would pair up with the low unit that byte becomes);
+//  - for a high S, when the run of consecutive high triples it belongs to is
+//    followed by a byte that is neither ASCII nor the start of a well-formed
+//    sequence (the run's last unit would pair up with the low unit that byte
+//    becomes): ED A0 80 80 is DCED DCA0 DC80 DC80, ED A0 80 41 is D800 0041;
 //  - for S in DC80..DCFF, unless the byte S - DC00, put in the triple's
 //    place, would begin a well-formed sequence or a triple taken as a unit
-//    (so a triple never spells an escape that the byte itself would give).
+//    (a triple never spells an escape the byte itself would give).
 //
 // What unpaired surrogates become: their triple, except an escape, which
 // becomes its byte unless that byte, followed by what the next units become,
 // would be read back as the start of a sequence or of a triple taken as a
-// unit; then the escape becomes its triple.
+// unit; then the escape becomes its triple. Escapes of 80..C1 and F5..FF are
+// always their byte; DCC3 DCA9 is ED B3 83 A9, as C3 A9 would be U+00E9.
 //
-// Both directions run in linear time. They look at most three bytes or units
-// ahead, except over a run of high triples, and after a triple or escape
-// for DCED over repeated B3 AD, whose bytes they then read a second time.
+// Both directions run in linear time and allocate nothing but the output.
+// They look at most five bytes or units ahead, except to the end of a run of
+// high triples, and, after a triple or escape for DCED, over repeated
+// B3 AD; no byte is looked at more than a few times.
 
 #ifndef QKXDR_DETAIL_BASE_UTF8_H_
 #define QKXDR_DETAIL_BASE_UTF8_H_
