@@ -94,27 +94,26 @@ TEST(Large, BinaryOutputEndsBelow4GiB) {
 TEST(Large, FlushedSequencePasses4GiB) {
   constexpr uint32_t kBlob = 1u << 20;
   constexpr uint32_t kBlobs = 5 << 10;
-  qkxdr::BinaryStreamReader reader(qkxdr::StreamUnit::Elements);
+  qkxdr::BinaryStreamReader reader(qkxdr::StreamUnit::elements);
   uint64_t read = 0;
   size_t most_held = 0;
   qkxdr::BinaryStreamWriter writer([&](const uint8_t* data, size_t n) {
     reader.feed(data, n);
-    while (qkxdr::impl::BinaryDecoder* value = reader.next()) {
-      const uint8_t* bytes = nullptr;
-      uint32_t size = 0;
-      if (!value->ReadBytes(&bytes, &size) || size != kBlob || bytes[0] != (read & 0xFF)) break;
+    while (qkxdr::BinaryValues* value = reader.next()) {
+      const qkxdr::Result<std::vector<uint8_t>> bytes = value->read<std::vector<uint8_t>>();
+      if (!bytes || bytes->size() != kBlob || (*bytes)[0] != (read & 0xFF)) break;
       ++read;
     }
     most_held = std::max(most_held, reader.buffered());
     return !reader.failed();
   });
   std::vector<uint8_t> blob(kBlob);
-  writer.BeginArray();
+  writer.begin_array();
   for (uint32_t i = 0; i < kBlobs; ++i) {
     blob[0] = static_cast<uint8_t>(i);
-    writer.WriteBytes(blob.data(), kBlob);
+    writer.write(blob);
   }
-  writer.EndArray();
+  writer.end_array();
   ASSERT_TRUE(writer.flush());
   reader.finish();
   EXPECT_TRUE(reader.next() == nullptr && reader.done());

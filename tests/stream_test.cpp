@@ -30,6 +30,58 @@ Values Flat(Decoder& d) {
   return values;
 }
 
+// The value a stream reader's view holds next, as ReadOne reads it.
+template <typename View>
+Value ReadNext(View& view) {
+  switch (view.peek_type()) {
+    case QkXDRType2::ArrayBegin:
+      return view.begin_array() ? kBegin : kFailed;
+    case QkXDRType2::ArrayEnd:
+      return view.end_array() ? kEnd : kFailed;
+    case QkXDRType2::Int: {
+      const qkxdr::Result<int64_t> v = view.template read<int64_t>();
+      return v ? Value{Kind::Int, *v} : kFailed;
+    }
+    case QkXDRType2::Double: {
+      const qkxdr::Result<double> v = view.template read<double>();
+      return v ? Dbl(*v) : kFailed;
+    }
+    case QkXDRType2::String: {
+      const qkxdr::Result<std::u16string> v = view.template read<std::u16string>();
+      return v ? Str(*v) : kFailed;
+    }
+    default: {
+      const qkxdr::Result<Bytes> v = view.template read<Bytes>();
+      return v ? Blob(*v) : kFailed;
+    }
+  }
+}
+template <typename View>
+Values FlatView(View& view) {
+  Values values;
+  while (view.valid() && (values.empty() || !(values.back() == kFailed))) {
+    values.push_back(ReadNext(view));
+  }
+  return values;
+}
+
+// The stream writers' calls, as Write makes them.
+template <typename Writer>
+struct WriterCalls {
+  Writer& w;
+  void BeginArray() { w.begin_array(); }
+  void EndArray() { w.end_array(); }
+  void WriteInt(int32_t v) { w.write(v); }
+  void WriteInt64(int64_t v) { w.write(v); }
+  void WriteDouble(double v) { w.write(v); }
+  void WriteString(const char16_t* s) { w.write(std::u16string_view(s)); }
+  void WriteStringA(const char* s) { w.write(qkxdr::Latin1{s}); }
+  void WriteBinary(const QkXDRBinary* slot) {
+    const auto* data = static_cast<const uint8_t*>(QkXDRBinaryData(slot));
+    w.write(Bytes(data, data + QkXDRBinarySize(slot)));
+  }
+};
+
 // The values that stand at `depth` (0: the top level), each as its flat list.
 std::vector<Values> Split(const Values& flat, int depth) {
   std::vector<Values> parts;
@@ -56,7 +108,7 @@ struct Binary {
 };
 struct Text {
   using Input = std::u16string;
-  using Decoder = qkxdr::impl::TextDecoder;
+  using Decoder = qkxdr::impl::ExactTextDecoder;  // doubles as typed reads read them
   using Reader = qkxdr::TextStreamReader;
   using Writer = qkxdr::TextStreamWriter;
   static Input Encode(const Values& values) {
@@ -78,7 +130,7 @@ Outcome Stream(const typename E::Input& input, const std::vector<size_t>& cuts, 
   Outcome out;
   auto take = [&] {
     while (auto* value = all ? reader.next_all() : reader.next()) {
-      const std::vector<Values> batch = Split(Flat(*value), 0);
+      const std::vector<Values> batch = Split(FlatView(*value), 0);
       EXPECT_TRUE(all || batch.size() == 1);
       out.first.insert(out.first.end(), batch.begin(), batch.end());
     }
@@ -125,21 +177,35 @@ Outcome Fed(const typename E::Input& input, StreamUnit unit, size_t max_value) {
 
 // Writers with every flush size give the in-memory writer's output; readers
 // give the whole-buffer decoder's values.
+// The values written by a stream writer that passes on every flush_size
+// units; `ok` is whether it says so.
+template <typename E>
+typename E::Input Streamed(const Values& values, size_t flush_size, bool* ok) {
+  typename E::Input streamed;
+  const auto sink = [&streamed](const auto* d, size_t n) {
+    return streamed.insert(streamed.end(), d, d + n), true;
+  };
+  typename E::Writer writer(sink, flush_size);
+  WriterCalls<typename E::Writer> calls{writer};
+  for (const Value& v : values) Write(&calls, v);
+  *ok = writer.flush() && writer.written() == streamed.size();
+  return streamed;
+}
+
+// Writers with every flush size give the in-memory writer's output (for
+// text, the typed layer's, whose doubles are exact: that of a writer that
+// never flushes); readers give the whole-buffer decoder's values.
 template <typename E>
 void CheckStreams(const Values& written, StreamUnit unit) {
-  const bool elements = unit == StreamUnit::Elements;
+  const bool elements = unit == StreamUnit::elements;
   const Values values = elements ? Cat({{kBegin}, written, {kEnd}}) : written;
   const typename E::Input input = E::Encode(values);
+  bool ok = false;
+  const typename E::Input expected =
+      std::is_same_v<E, Text> ? Streamed<E>(values, SIZE_MAX, &ok) : input;
   for (size_t flush_size : {1, 7, 4096}) {
-    typename E::Input streamed;
-    const auto sink = [&streamed](const auto* d, size_t n) {
-      return streamed.insert(streamed.end(), d, d + n), true;
-    };
-    typename E::Writer writer(sink, flush_size);
-    for (const Value& v : values) Write(&writer, v);
-    EXPECT_TRUE(writer.flush());
-    EXPECT_EQ(streamed, input) << flush_size;
-    EXPECT_EQ(writer.written(), input.size());
+    EXPECT_EQ(Streamed<E>(values, flush_size, &ok), expected) << flush_size;
+    EXPECT_TRUE(ok);
   }
   typename E::Decoder whole(input.data(), input.data() + input.size());
   EXPECT_EQ(Fed<E>(input, unit, qkxdr::kDefaultMaxValue),
@@ -149,7 +215,7 @@ void CheckStreams(const Values& written, StreamUnit unit) {
 TEST(Stream, ReadersAndWritersMatchTheWholeBufferOnes) {
   for (uint32_t seed = 1; seed <= 40 && !HasFailure(); ++seed) {
     const Values written = Generator(seed).Sequence(seed % 8 == 0 ? 1500 : 1 + seed % 12);
-    for (StreamUnit unit : {StreamUnit::Values, StreamUnit::Elements}) {
+    for (StreamUnit unit : {StreamUnit::values, StreamUnit::elements}) {
       CheckStreams<Binary>(written, unit);
       CheckStreams<Text>(written, unit);
     }
@@ -160,7 +226,7 @@ TEST(Stream, ReadersAndWritersMatchTheWholeBufferOnes) {
 template <typename E>
 typename E::Input Prefix(StreamUnit unit) {
   const bool text = std::is_same_v<E, Text>;
-  const bool elements = unit == StreamUnit::Elements;
+  const bool elements = unit == StreamUnit::elements;
   std::string units = elements ? (text ? "[" : "00 ") : "";
   for (int i = 0; i < (text ? 9999 : 465); ++i) units += text ? "1," : "7D 80*42 ";  // 42 zeros
   return E::Of(units + (text ? (elements ? "1]" : "1,") : (elements ? "7D 80*42 2A" : "")));
@@ -169,7 +235,7 @@ typename E::Input Prefix(StreamUnit unit) {
 // Where a malformed stream stops, also after a prefix the reader has dropped.
 template <typename E>
 void CheckMalformed(const std::string& input, uint64_t offset, const std::string& what,
-                    StreamUnit unit = StreamUnit::Values) {
+                    StreamUnit unit = StreamUnit::values) {
   for (bool prefixed : {false, true}) {
     SCOPED_TRACE(input.substr(0, 20) + (prefixed ? " after a prefix" : ""));
     typename E::Input units = prefixed ? Prefix<E>(unit) : typename E::Input{};
@@ -188,7 +254,7 @@ TEST(StreamReader, MalformedStreamsStopAtTheirOffset) {
   CheckMalformed<Binary>("54 82 FC 80", 2, "a tag byte of no type (252-255)");
   CheckMalformed<Binary>("54 82 2A", 2, "an array end that closes no array");
   CheckMalformed<Binary>("00 2B", 1, "an array end that closes no array");
-  CheckMalformed<Binary>("00 2A 54 82", 3, "a value outside the outer array", StreamUnit::Elements);
+  CheckMalformed<Binary>("00 2A 54 82", 3, "a value outside the outer array", StreamUnit::elements);
   CheckMalformed<Binary>("A8 85 C1", 1, kEnds);
   CheckMalformed<Binary>("D2 8A 01", 1, kEnds);
   CheckMalformed<Binary>("00*100000", 1, kLong);  // arrays without end
@@ -198,7 +264,7 @@ TEST(StreamReader, MalformedStreamsStopAtTheirOffset) {
   CheckMalformed<Text>("[{}]", 1, "an object, which has no value type");
   CheckMalformed<Text>("1]", 1, "a ']' that closes no array");
   CheckMalformed<Text>("[1,'a'", 0, kEnds);
-  CheckMalformed<Text>("[1],2", 4, "a value outside the outer array", StreamUnit::Elements);
+  CheckMalformed<Text>("[1],2", 4, "a value outside the outer array", StreamUnit::elements);
   CheckMalformed<Text>(std::string(100000, '['), 0, kLong);
 }
 
@@ -212,32 +278,38 @@ struct Point {
 
 // Typed records through a std::ostream (one that fails: flush() says so) and
 // back, by next() or next_all(); a typed failure names its stream offset.
+// A writer destroyed unflushed passes on what it holds.
 TEST(StreamWriter, TypedRecordsRoundTripAsElements) {
   std::vector<Point> points;
   for (int i = 0; i < 90; ++i)
     points.push_back({i - 250, std::string(i % 30, 'a'), std::vector<double>(1 + i % 50, i * 0.5)});
   std::ostringstream out;
-  qkxdr::BinaryStreamWriter writer(out, 64);
-  writer.BeginArray();
-  for (const Point& p : points) writer.write(p);
-  writer.EndArray();
-  writer.flush();
+  {
+    qkxdr::BinaryStreamWriter writer(out, 64);
+    EXPECT_TRUE(writer.begin_array());
+    for (const Point& p : points) EXPECT_TRUE(writer.write(p));
+    EXPECT_TRUE(writer.end_array());
+  }
   const std::string bytes = out.str();
-  EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), qkxdr::to_binary(points));
+  EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), qkxdr::to_binary(points).value());
   std::ostream failed(nullptr);  // bad from the start
   qkxdr::BinaryStreamWriter refused(failed);
-  refused.write(points);
-  EXPECT_FALSE(refused.flush());
+  EXPECT_TRUE(refused.write(points));  // held, not yet passed on
+  EXPECT_EQ(refused.flush().error().code(), qkxdr::ErrorCode::io);
+  EXPECT_FALSE(refused.ok() || refused.write(1));
+  qkxdr::TextStreamWriter zero([](const char16_t*, size_t) { return true; });
+  EXPECT_FALSE(zero.write(std::string("a\0b", 3)));
+  EXPECT_EQ(zero.error().message(), "a string holding U+0000");
   for (bool all : {false, true}) {
-    qkxdr::BinaryStreamReader reader(StreamUnit::Elements);
-    EXPECT_EQ(reader.read<Point>().error().found, "none handed out");
+    qkxdr::BinaryStreamReader reader(StreamUnit::elements);
     std::vector<Point> back;
     for (size_t at = 0; at <= bytes.size(); at += 100) {
       reader.feed(bytes.data() + at, std::min<size_t>(100, bytes.size() - at));
-      while (qkxdr::impl::BinaryDecoder* values = all ? reader.next_all() : reader.next()) {
+      while (qkxdr::BinaryValues* values = all ? reader.next_all() : reader.next()) {
         do {
-          back.push_back(reader.read<Point>().value());
-        } while (all && values->IsValid());
+          back.push_back(values->read<Point>().value());
+        } while (all && values->valid());
+        EXPECT_EQ(values->read<Point>().error().code(), qkxdr::ErrorCode::no_value);
       }
     }
     reader.finish();
@@ -245,11 +317,16 @@ TEST(StreamWriter, TypedRecordsRoundTripAsElements) {
     EXPECT_EQ(back, points);
     // The second point's label follows 01, 54 73 83, A8 80, 00 7E and 8
     // bytes, 2B 00, 54 71 83, A8.
-    reader = qkxdr::BinaryStreamReader(StreamUnit::Elements);
+    reader = qkxdr::BinaryStreamReader(StreamUnit::elements);
     reader.feed(bytes.data(), bytes.size());
-    ASSERT_NE(all ? reader.next_all() : reader.next(), nullptr);
-    EXPECT_TRUE(all ? static_cast<bool>(reader.read<Point>()) : reader.next() != nullptr);
-    EXPECT_EQ(reader.read<std::vector<int>>().error().message(),
+    qkxdr::BinaryValues* values = all ? reader.next_all() : reader.next();
+    ASSERT_NE(values, nullptr);
+    if (all) {
+      EXPECT_TRUE(values->read<Point>());
+    } else {
+      values = reader.next();
+    }
+    EXPECT_EQ(values->read<std::vector<int>>().error().message(),
               "at [1] (offset 22): expected Int, found String");
   }
 }

@@ -1,12 +1,18 @@
 // The typed layer: round trips of every supported type, records that gain or
-// lose fields, failures with their place.
+// lose fields, failures with their code and place.
 
 #include "qkxdr/typed.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <deque>
+#include <list>
+#include <map>
 #include <random>
+#include <set>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "QkXDR.hpp"  // the C++ headers go together in one program
@@ -39,6 +45,7 @@ struct Everything {
   double d = 0;
   std::string narrow;
   std::u16string wide;
+  qkxdr::Latin1 latin1;
   std::vector<uint8_t> blob;
   std::array<std::byte, 3> hash{};
   std::vector<int64_t> numbers;
@@ -54,12 +61,13 @@ struct Everything {
   std::optional<Point> maybe;
   std::variant<int, std::string, Point> choice;
   Node tree;
-  QKXDR_FIELDS(ints, flag, color, f, d, narrow, wide, blob, hash, numbers, corners, ds, samples,
-               names, keys, bits, pair, tuple, by_name, maybe, choice, tree)
+  QKXDR_FIELDS(ints, flag, color, f, d, narrow, wide, latin1, blob, hash, numbers, corners, ds,
+               samples, names, keys, bits, pair, tuple, by_name, maybe, choice, tree)
   bool operator==(const Everything& o) const { return qkxdr_fields() == o.qkxdr_fields(); }
 };
 
-// Random values of every member; doubles that the text form holds exactly.
+// Random values of every member: any double but NaN, any string without
+// U+0000 (invalid UTF-8 and unpaired surrogates included).
 class Generator {
  public:
   explicit Generator(uint32_t seed) : random_(seed) {}
@@ -73,6 +81,7 @@ class Generator {
     e.d = Double();
     e.narrow = Text<std::string>();
     e.wide = Text<std::u16string>();
+    e.latin1.bytes = Text<std::string>();
     for (uint32_t n = Below(40); n > 0; --n) e.blob.push_back(Int<uint8_t>());
     for (std::byte& b : e.hash) b = std::byte{Int<uint8_t>()};
     for (uint32_t n = Below(100); n > 0; --n) e.numbers.push_back(Int<int64_t>());
@@ -100,25 +109,38 @@ class Generator {
   template <typename T>
   T Int() {
     using Limits = std::numeric_limits<T>;
-    const T edges[] = {Limits::min(), Limits::max(), 0, static_cast<T>(Limits::max() / 3)};
+    const T edges[] = {(Limits::min)(), (Limits::max)(), 0, static_cast<T>((Limits::max)() / 3)};
     if (Below(4) == 0) return edges[Below(4)];
     return static_cast<T>(uint64_t{random_()} << 32 | random_()) >> Below(sizeof(T) * 8);
   }
-  // Below 2^23 in eighths: at most ten significant digits.
+  // Any bits but a NaN's; small integers one time in four.
   double Double() {
-    return static_cast<double>(static_cast<int32_t>(random_()) >> (6 + Below(26))) / 8;
+    if (Below(4) == 0) return Below(1000);
+    double v;
+    do {
+      const uint64_t bits = uint64_t{random_()} << 32 | random_();
+      std::memcpy(&v, &bits, sizeof v);
+    } while (std::isnan(v));
+    return v;
   }
-  // Now and then 40 units long; all units below 0x80, or half of them.
+  // Now and then 40 units long; all units below 0x80, or half of them (8-bit
+  // strings: any byte; UTF-16: any unit, surrogates included); never zero.
   template <typename S>
   S Text() {
     const bool ascii = Below(2);
     S s(Below(16) == 0 ? 40 : Below(12), 0);
-    for (auto& unit : s)
-      unit = static_cast<typename S::value_type>(random_() % (ascii || Below(2) ? 0x80 : 0x10000));
+    const uint32_t units = sizeof(s[0]) == 1 ? 0x100 : 0x10000;
+    for (auto& unit : s) {
+      unit = static_cast<typename S::value_type>(1 + random_() %
+                                                         ((ascii || Below(2) ? 0x80 : units) - 1));
+    }
     if (Below(8) == 0) s = {'0', 'x', '1', '2'};
     return s;
   }
-  Point MakePoint() { return {Int<int32_t>(), Double()}; }
+  Point MakePoint() {
+    Point p{Int<int32_t>(), Double()};
+    return p;
+  }
   Node MakeNode(int depth) {
     Node node{Text<std::u16string>(), {}};
     for (uint32_t n = depth == 0 ? 0 : Below(3); n > 0; --n)
@@ -136,13 +158,55 @@ TEST(Typed, RoundTripsInBothEncodings) {
   for (int round = 0; round < 300 && !HasFailure(); ++round) {
     const Everything value = random.Make();
     std::vector<uint8_t> bytes = {1, 2, 3};
-    qkxdr::to_binary(value, bytes);
+    ASSERT_TRUE(qkxdr::to_binary(value, bytes));
     EXPECT_TRUE(qkxdr::from_binary<Everything>(bytes).value() == value);
-    EXPECT_TRUE(qkxdr::from_text<Everything>(qkxdr::to_text(value)).value() == value);
+    EXPECT_TRUE(qkxdr::from_text<Everything>(qkxdr::to_text(value).value()).value() == value);
     Everything reused = random.Make();
     EXPECT_TRUE(qkxdr::from_binary(bytes, reused));
     EXPECT_TRUE(reused == value);
   }
+}
+
+// The text form gives back every double bit for bit, and the exported
+// reader takes it as a Double.
+TEST(Typed, TextHoldsEveryDouble) {
+  const double kEdges[] = {0.0,
+                           -0.0,
+                           5e-324,
+                           -2.2250738585072009e-308,
+                           1.7976931348623157e308,
+                           1e300,
+                           0.1,
+                           HUGE_VAL,
+                           -HUGE_VAL,
+                           std::nan("")};
+  for (const double x : kEdges) {
+    const std::u16string text = qkxdr::to_text(x).value();
+    const double back = qkxdr::from_text<double>(text).value();
+    EXPECT_TRUE(std::isnan(x) ? std::isnan(back) : std::memcmp(&x, &back, sizeof x) == 0)
+        << std::string(text.begin(), text.end());
+    qkxdr::TextReader exported(text);
+    EXPECT_EQ(exported.peek_type(), qkxdr::Type::Double) << std::string(text.begin(), text.end());
+  }
+}
+
+// std::string is UTF-8 on the format's UTF-16 strings: the bytes the
+// exported writer gives for the same text; Latin1 is WriteStringA's.
+TEST(Typed, StringsAreUtf8OrLatin1) {
+  const auto exported = [](auto write) {
+    QkXDROStream2* out = QkXDRCreateOStream2();
+    write(out);
+    const auto* data = static_cast<const uint8_t*>(out->GetData());
+    std::vector<uint8_t> bytes(data, data + out->GetSize());
+    out->Release();
+    return bytes;
+  };
+  EXPECT_EQ(qkxdr::to_binary(std::string("Z\xC3\xBCrich \xE2\x98\x83")).value(),
+            exported([](QkXDROStream2* o) { o->WriteString(u"Z\u00FCrich \u2603"); }));
+  EXPECT_EQ(qkxdr::to_binary(qkxdr::Latin1{"Z\xFC"}).value(),
+            exported([](QkXDROStream2* o) { o->WriteStringA("Z\xFC"); }));
+  EXPECT_EQ(qkxdr::from_binary<std::string>(test_values::Hex("A8 82 DA 7C 81")).value(),
+            "Z\xC3\xBC");
 }
 
 struct V1 {
@@ -163,12 +227,11 @@ struct V2 {
 // `from` written and read into `out`: the text form of out, or the failure.
 template <typename From, typename To>
 std::string Evolved(const From& from, To out, bool binary) {
-  const qkxdr::ReadStatus status = binary ? qkxdr::from_binary(qkxdr::to_binary(from), out)
-                                          : qkxdr::from_text(qkxdr::to_text(from), out);
-  const std::u16string text = qkxdr::to_text(out);
-  const qkxdr::ReadError& e = status.error();
-  return status ? std::string(text.begin(), text.end())
-                : e.path + ": " + e.expected + " / " + e.found;
+  const qkxdr::Result<void> read = binary ? qkxdr::from_binary(qkxdr::to_binary(from).value(), out)
+                                          : qkxdr::from_text(qkxdr::to_text(from).value(), out);
+  const std::u16string text = qkxdr::to_text(out).value();
+  return read ? std::string(text.begin(), text.end())
+              : read.error().path() + ": " + read.error().detail();
 }
 
 // Missing trailing fields get their defaults, extra ones are skipped, a
@@ -183,57 +246,93 @@ TEST(Typed, RecordsThatEvolve) {
                 std::vector<V1>{}, binary),
         "[[6,\"cd\"],[7,\"e\"]]");
     EXPECT_EQ(Evolved(std::vector<V1>{{5, "ab"}}, std::vector<std::pair<int, double>>{}, binary),
-              "[0][1]: Double / String");
+              "[0][1]: expected Double, found String");
   }
 }
 
+using Code = qkxdr::ErrorCode;
+
 template <typename T>
-std::string BinaryFailure(const std::string& hex) {
-  return qkxdr::from_binary<T>(test_values::Hex(hex)).error().message();
+std::pair<Code, std::string> BinaryFailure(const std::string& hex) {
+  const qkxdr::Error e = qkxdr::from_binary<T>(test_values::Hex(hex)).error();
+  return {e.code(), e.message()};
 }
 template <typename T>
-std::string TextFailure(std::u16string_view text) {
-  return qkxdr::from_text<T>(text).error().message();
+std::pair<Code, std::string> TextFailure(std::u16string_view text) {
+  const qkxdr::Error e = qkxdr::from_text<T>(text).error();
+  return {e.code(), e.message()};
 }
 
-// Data that does not fit the type: the first failure, with its place.
+// Data that does not fit the type, or is not whole: the first failure, with
+// its code and place.
 TEST(Typed, FailuresSayWhereAndWhy) {
   using Strings = std::vector<std::string>;
   using Ints = std::vector<int32_t>;
-  const std::pair<std::string, const char*> kCases[] = {
-      {BinaryFailure<Strings>(""), "at the top (offset 0): expected Array, found end of data"},
+  const std::pair<std::pair<Code, std::string>, std::pair<Code, const char*>> kCases[] = {
+      {BinaryFailure<Strings>(""), {Code::truncated, "at offset 0: expected Array, found the end"}},
       {BinaryFailure<std::vector<uint8_t>>("00 54 58 84 2A"),
-       "at the top (offset 1): expected Binary, found ArrayBegin"},
+       {Code::type_mismatch, "at offset 1: expected Binary, found ArrayBegin"}},
       {BinaryFailure<Ints>("00 2A 54 82"),
-       "at the top (offset 3): expected end of data, found Int"},
+       {Code::malformed, "at offset 3: expected the end of the data, found more"}},
       // A string whose length says 4,294,967,295, in 8 bytes.
       {BinaryFailure<Strings>("00 A8 FF FF FF FF 8F 2A"),
-       "at [0] (offset 2): expected String, found a damaged string"},
-      {BinaryFailure<Ints>("00 54 7F"), "at [0] (offset 2): expected Int, found a damaged Int"},
-      {BinaryFailure<double>("7E 00"),
-       "at the top (offset 1): expected Double, found a damaged number"},
+       {Code::truncated, "at [0] (offset 2): a cut String"}},
+      // Strings and blobs that declare more than they hold.
+      {BinaryFailure<std::string>("A8 83 E1"), {Code::truncated, "at offset 1: a cut String"}},
+      {BinaryFailure<std::u16string>("A8 86 E1 E2 E3 E4"),
+       {Code::truncated, "at offset 1: a cut String"}},
+      {BinaryFailure<std::vector<uint8_t>>("D2 83 01"),
+       {Code::truncated, "at offset 1: a cut Binary"}},
+      {BinaryFailure<Ints>("00 54 7F"), {Code::truncated, "at [0] (offset 2): a cut Int"}},
+      {BinaryFailure<double>("7E 00"), {Code::truncated, "at offset 1: a cut number"}},
+      {BinaryFailure<std::string>("A8 83 E1 80 E2"),
+       {Code::unsupported, "at offset 1: a string holding U+0000"}},
+      {TextFailure<qkxdr::Latin1>(u"'a\\u0103'"),
+       {Code::out_of_range, "at offset 0: expected String of units up to U+00FF, found U+0103"}},
       // A run whose third value leaves the type's range.
       {BinaryFailure<std::vector<int8_t>>("00 5D 82 84 10 83 82 82 82 82 82 82 82 2A"),
-       "at [2] (offset 4): expected Int in [-128, 127], found Int 200"},
+       {Code::out_of_range, "at [2] (offset 4): expected Int in [-128, 127], found Int 200"}},
       {TextFailure<std::vector<Point>>(u"[[1,2.5],[3,'x']]"),
-       "at [1][1] (offset 12): expected Double, found String"},
+       {Code::type_mismatch, "at [1][1] (offset 12): expected Double, found String"}},
       {TextFailure<std::map<std::string, uint8_t>>(u"[['a',1],['b',300]]"),
-       "at [1][1] (offset 14): expected Int in [0, 255], found Int 300"},
+       {Code::out_of_range, "at [1][1] (offset 14): expected Int in [0, 255], found Int 300"}},
       {TextFailure<std::variant<int, Point>>(u"[2,5]"),
-       "at [0] (offset 1): expected Int below 2, found Int 2"},
-      {TextFailure<V2>(u"[1,'a',[1,'b']]"), "at .tags[1] (offset 10): expected Int, found String"},
+       {Code::out_of_range, "at [0] (offset 1): expected Int below 2, found Int 2"}},
+      {TextFailure<V2>(u"[1,'a',[1,'b']]"),
+       {Code::type_mismatch, "at .tags[1] (offset 10): expected Int, found String"}},
+      {TextFailure<int>(u"true"), {Code::malformed, "at offset 0: expected Int, found no value"}},
       // A record cut off after its fields: no end to skip to.
       {BinaryFailure<V1>("00 54 82 A8 80"),
-       "at the top (offset 5): expected ArrayEnd, found end of data"},
+       {Code::truncated, "at offset 5: expected ArrayEnd, found the end"}},
   };
-  for (const auto& [message, expected] : kCases) EXPECT_EQ(message, expected);
+  for (const auto& [got, expected] : kCases) {
+    EXPECT_EQ(got.first, expected.first) << got.second;
+    EXPECT_EQ(got.second, expected.second);
+  }
   // A double also reads from an Int.
   EXPECT_EQ(qkxdr::from_binary<double>(test_values::Hex("54 84")).value(), 2.0);
   EXPECT_EQ(qkxdr::from_text<float>(u"7").value(), 7.0f);
   std::u16string deep;
   for (int i = 0; i <= 2000; ++i) deep += u"['a',[";
-  EXPECT_EQ(qkxdr::from_text<Node>(deep).error().expected, "Array nested at most 512 deep");
-  EXPECT_THROW(qkxdr::from_text<V2>(u"[1,'a',[1,'b']]").value(), qkxdr::ReadFailure);
+  EXPECT_EQ(qkxdr::from_text<Node>(deep).error().code(), Code::too_deep);
+  EXPECT_THROW(qkxdr::from_text<V2>(u"[1,'a',[1,'b']]").value(), qkxdr::BadResultAccess);
+  // Nothing of a string's old contents shows through a cut one.
+  std::string old = "XYZW";
+  EXPECT_FALSE(qkxdr::from_binary(test_values::Hex("A8 83 E1"), old));
+  EXPECT_EQ(old, "");
+}
+
+// Values that have no form in the format are refused whole, with nothing
+// written.
+TEST(Typed, WritesRefuseWhatHasNoForm) {
+  std::vector<uint8_t> out = {1, 2};
+  const qkxdr::Result<void> zero =
+      qkxdr::to_binary(std::vector<std::string>{"a", std::string("b\0c", 3)}, out);
+  EXPECT_EQ(zero.error().code(), Code::unsupported);
+  EXPECT_EQ(zero.error().message(), "a string holding U+0000");
+  EXPECT_TRUE(out.empty());
+  EXPECT_FALSE(qkxdr::to_text(std::u16string(u"\0", 1)));
+  EXPECT_FALSE(qkxdr::to_binary(qkxdr::Latin1{std::string(2, '\0')}));
 }
 
 }  // namespace typed_test

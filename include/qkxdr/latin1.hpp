@@ -3,8 +3,8 @@
 // Everywhere in namespace qkxdr a std::string holds UTF-8 and travels as the
 // format's UTF-16 strings. A Latin1 is the other kind of 8-bit string: each
 // byte is one unit of the same value (U+0001 to U+00FF), with no code-page
-// conversion, as QkXDROStream2::WriteStringA writes and ReadStringA reads.
-// Reading one back refuses a unit above U+00FF instead of cutting it.
+// conversion, as the binary QkXDROStream2::WriteStringA writes them. Reading
+// one back refuses a unit above U+00FF instead of cutting it.
 
 #ifndef QKXDR_LATIN1_HPP_
 #define QKXDR_LATIN1_HPP_

@@ -4,26 +4,27 @@
 //   qkxdr::BinaryStreamReader in;  // or TextStreamReader, fed UTF-16 units
 //   while (std::size_t n = receive(chunk, sizeof chunk)) {
 //     in.feed(chunk, n);
-//     while (qkxdr::impl::BinaryDecoder* value = in.next()) value->ReadInt(&x);
+//     while (qkxdr::BinaryValues* value = in.next()) {
+//       qkxdr::Result<Point> p = value->read<Point>();
+//     }
 //   }
 //   in.finish();
 //   while (in.next()) ...;       // a value the end of the input completed
 //   if (in.failed()) std::cerr << in.error().message() << '\n';
 //
 //   // Faster: every value a chunk completed at once, then read one by one.
-//   while (qkxdr::impl::BinaryDecoder* values = in.next_all())
-//     while (values->IsValid()) qkxdr::Result<Point> p = in.read<Point>();
+//   while (qkxdr::BinaryValues* values = in.next_all())
+//     while (values->valid()) qkxdr::Result<Point> p = values->read<Point>();
 //
 //   qkxdr::BinaryStreamWriter out(std::cout);  // or a sink function
 //   for (const Point& p : points) out.write(p);
-//   out.flush();
+//   if (!out.flush()) ...;       // the destructor flushes too, silently
 //
 // A reader hands out each complete top-level value (or, with
-// StreamUnit::Elements, each element of the outer arrays) as a decoder over
-// exactly that value, or all complete values at once as a decoder over
-// exactly them, with the calls of the library's readers, or as typed values
-// through read<T>(). The values are those the whole-buffer readers give on
-// the same bytes. docs/api.md ("Streaming") has the details.
+// StreamUnit::elements, each element of the outer arrays), or all complete
+// values at once, as a view that reads them as typed values. The values are
+// those the whole-buffer readers give on the same bytes. docs/api.md
+// ("Streaming") has the details.
 
 #ifndef QKXDR_STREAM_HPP_
 #define QKXDR_STREAM_HPP_
@@ -41,23 +42,15 @@
 #include <vector>
 
 #include "qkxdr/detail/binary/varint_word.h"
+#include "qkxdr/error.hpp"
 #include "qkxdr/typed.hpp"
 
 namespace qkxdr {
 
 // What a stream reader hands out.
 enum class StreamUnit {
-  Values,    // each top-level value
-  Elements,  // each element of the top-level arrays; a top-level scalar is malformed
-};
-
-// Where and why a stream reader stopped.
-struct StreamError {
-  std::uint64_t offset = 0;  // from the stream's start: bytes, or UTF-16 units for text
-  std::string what;
-
-  // "at offset 120: a tag byte of no type"
-  std::string message() const { return "at offset " + std::to_string(offset) + ": " + what; }
+  values,    // each top-level value
+  elements,  // each element of the top-level arrays; a top-level scalar is malformed
 };
 
 // Longest value a reader holds by default, in bytes or UTF-16 units.
@@ -75,6 +68,7 @@ struct Scanned {
   ScanStatus status = ScanStatus::More;
   std::size_t begin = 0;
   std::size_t end = 0;
+  ErrorCode code = ErrorCode::malformed;
   const char* what = "";
 };
 
@@ -95,13 +89,13 @@ class ScanBatch {
   bool Empty() const { return found_.status != ScanStatus::Value; }
   // A value at [begin, end) is complete; true when the scan ends with it.
   bool Add(std::size_t begin, std::size_t end) {
-    if (Empty()) found_ = {ScanStatus::Value, begin, end, ""};
+    if (Empty()) found_ = {ScanStatus::Value, begin, end, ErrorCode::malformed, ""};
     found_.end = end;
     return !many_;
   }
   // A malformed value at `at`: the scan ends.
-  bool Fail(std::size_t at, const char* what) {
-    fault_ = {ScanStatus::Malformed, at, at, what};
+  bool Fail(std::size_t at, const char* what, ErrorCode code = ErrorCode::malformed) {
+    fault_ = {ScanStatus::Malformed, at, at, code, what};
     return true;
   }
   // What the scan found: its values, else the need for more input.
@@ -124,7 +118,7 @@ class BinaryScanner : public ScanBatch {
   using Unit = std::uint8_t;
   using Decoder = impl::BinaryDecoder;
 
-  explicit BinaryScanner(StreamUnit unit) : base_(unit == StreamUnit::Elements ? 1 : 0) {}
+  explicit BinaryScanner(StreamUnit unit) : base_(unit == StreamUnit::elements ? 1 : 0) {}
 
   // Scans data[0, size), of which the bytes before Kept() are those given
   // before, from where the last call stopped, for one value or (many) all
@@ -161,10 +155,8 @@ class BinaryScanner : public ScanBatch {
         first.count = static_cast<std::uint8_t>(first.count - cut_.count);
       }
     }
-    out->emplace(data + found.begin, data + found.end);
     // The first run comes from the scan: it may start before the values.
-    (*out)->dc.p = data + found.begin;
-    (*out)->run = first;
+    out->emplace(data + found.begin, data + found.end, first);
   }
 
  private:
@@ -233,7 +225,7 @@ class BinaryScanner : public ScanBatch {
   void Begins() {
     std::uint32_t n = run_.count;
     run_.count = 0;
-    if (!in_value_ && depth_ < base_) {  // the outer array of StreamUnit::Elements
+    if (!in_value_ && depth_ < base_) {  // the outer array of StreamUnit::elements
       depth_ = base_;
       if (--n == 0) return;
     }
@@ -243,7 +235,7 @@ class BinaryScanner : public ScanBatch {
 
   // A run of array ends, as far as they close the open value; true when
   // the scan ends: a value is complete, an end closes nothing, or the outer
-  // array of StreamUnit::Elements closes after values (its end is no value's).
+  // array of StreamUnit::elements closes after values (its end is no value's).
   bool Ends() {
     if (depth_ == 0) return Fail(TagAt(), "an array end that closes no array");
     if (depth_ == base_) {
@@ -488,7 +480,7 @@ class TextScanner : public ScanBatch {
   using Unit = char16_t;
   using Decoder = impl::TextDecoder;
 
-  explicit TextScanner(StreamUnit unit) : base_(unit == StreamUnit::Elements ? 2 : 1) {}
+  explicit TextScanner(StreamUnit unit) : base_(unit == StreamUnit::elements ? 2 : 1) {}
 
   // Scans data[0, size) from where the last call stopped, for one value or
   // (many) all that are complete; with `final` no unit comes after
@@ -536,7 +528,7 @@ class TextScanner : public ScanBatch {
 
   // Takes a token that starts at `at`; true when the scan ends: a value is
   // complete, the token is malformed, or the outer array of
-  // StreamUnit::Elements closes after values.
+  // StreamUnit::elements closes after values.
   bool Token(impl::TextToken token, std::size_t at) {
     const std::uint32_t depth = tokenizer_.containers().depth();
     switch (token) {
@@ -557,7 +549,7 @@ class TextScanner : public ScanBatch {
       case impl::TextToken::None:
         return Fail(at, "no value here: a ',', ':' or closing bracket out of place");
       default:
-        return Fail(at, "an object, which has no value type");
+        return Fail(at, "an object, which has no value type", ErrorCode::unsupported);
     }
   }
 
@@ -579,22 +571,86 @@ class TextScanner : public ScanBatch {
   std::size_t value_begin_ = 0;
 };
 
+// What a stream reader handed out last: one value (next()) or every value a
+// scan found complete (next_all()), read one after the other as typed
+// values, or walked into with begin_array() and end_array(). Offsets in its
+// errors count from the stream's start.
+template <typename Decoder>
+class ValueView {
+ public:
+  // Whether a value is left to read.
+  bool valid() const { return decoder_ && decoder_->IsValid(); }
+  // The next value's type; QkXDRType2::None when none is left.
+  QkXDRType2 peek_type() const { return valid() ? decoder_->PeekType() : QkXDRType2::None; }
+  // Where the next value starts, from the stream's start.
+  std::uint64_t offset() const { return offset_ + (decoder_ ? decoder_->Position() : 0); }
+
+  // Reads the next value as a T, as from_binary and from_text do.
+  template <typename T>
+  Result<void> read(T& out) {
+    if (!valid()) return Error(ErrorCode::no_value, offset(), "no value left to read");
+    Result<void> got = DecodeNext(*decoder_, size_, out);
+    if (!got) {
+      Error error = got.error();
+      error.shift(offset_);
+      return error;
+    }
+    return got;
+  }
+  template <typename T>
+  Result<T> read() {
+    T value{};
+    Result<void> done = read(value);
+    if (!done) return done.error();
+    return Result<T>(std::move(value));
+  }
+  // Moves into the array that is the next value, or out of the one being
+  // read at its end.
+  Result<void> begin_array() { return Marker(&Decoder::ReadBeginArray, "expected Array"); }
+  Result<void> end_array() { return Marker(&Decoder::ReadEndArray, "expected ArrayEnd"); }
+
+ protected:
+  ValueView() = default;
+  ~ValueView() = default;
+
+ private:
+  template <typename Scanner, typename View>
+  friend class StreamReader;
+
+  Result<void> Marker(bool (Decoder::*read)(), const char* expected) {
+    if (!valid()) return Error(ErrorCode::no_value, offset(), "no value left to read");
+    const std::uint64_t at = offset();
+    if ((*decoder_.*read)()) return {};
+    return Error(ErrorCode::type_mismatch, at,
+                 std::string(expected) + ", found " + TypeName(decoder_->PeekType()));
+  }
+
+  void Open(std::uint64_t offset, std::size_t size) {
+    offset_ = offset;
+    size_ = size;
+  }
+  void Close() { decoder_.reset(); }
+
+  std::optional<Decoder> decoder_;
+  std::uint64_t offset_ = 0;  // of the values' first unit in the stream
+  std::size_t size_ = 0;      // units the values take
+};
+
 // Holds the input not yet handed out and hands out its values, one by one
-// or all that are complete at once.
-template <typename Scanner>
+// or all that are complete at once, through a View.
+template <typename Scanner, typename View>
 class StreamReader {
  public:
   using Unit = typename Scanner::Unit;
-  using Decoder = typename Scanner::Decoder;
 
-  explicit StreamReader(StreamUnit unit = StreamUnit::Values,
+  explicit StreamReader(StreamUnit unit = StreamUnit::values,
                         std::size_t max_value = kDefaultMaxValue)
       : scanner_(unit), max_value_(max_value) {}
 
   // Appends the n units at data. Ignored after finish() and after a failure.
   // The values next() or next_all() handed out last are gone.
   void feed(const Unit* data, std::size_t n) {
-    current_.reset();
+    view_.Close();
     if (finished_ || error_ || n == 0) return;
     DropPassed();
     buffer_.insert(buffer_.end(), data, data + n);
@@ -602,76 +658,41 @@ class StreamReader {
 
   // No more input comes: what is left must be complete values.
   void finish() {
-    current_.reset();
+    view_.Close();
     finished_ = true;
   }
 
-  // A decoder over exactly the next complete value, valid until the next
-  // call of next(), next_all() or feed(); null when more input is needed, at
-  // the end, and from the first malformed value on (then failed() is true).
-  Decoder* next() { return Take(false); }
+  // A view of exactly the next complete value, valid until the next call of
+  // next(), next_all() or feed(); null when more input is needed, at the
+  // end, and from the first malformed value on (then failed() is true).
+  View* next() { return Take(false); }
 
-  // As next(), but over every complete value that follows in the buffer
-  // (with StreamUnit::Elements, up to the end of an outer array): one call
-  // per chunk instead of one per value. The decoder holds exactly those
-  // values, read one after the other; it has none left once !IsValid().
-  // When a malformed value follows them, failed() is already true.
-  Decoder* next_all() { return Take(true); }
-
-  // Reads the next value of what next() or next_all() handed out last as a
-  // T, as from_binary and from_text do; offsets in errors count from the
-  // stream's start. After next(), the value must be all there is.
-  template <typename T>
-  ReadStatus read(T& out) {
-    // ReadError counts in size_t: on 32-bit systems, offsets modulo 4 GiB.
-    const auto at = static_cast<std::size_t>(offset_);
-    if (!current_) return ReadStatus(ReadError{"", "a value", "none handed out", at});
-    ReadStatus status =
-        many_ ? DecodeNext(*current_, size_, out) : DecodeOne(*current_, size_, out);
-    if (!many_) current_.reset();
-    if (status) return status;
-    ReadError failure = status.error();
-    failure.offset += at;
-    return ReadStatus(std::move(failure));
-  }
-  template <typename T>
-  Result<T> read() {
-    T value{};
-    ReadStatus status = read(value);
-    return Result<T>(std::move(value), std::move(status));
-  }
+  // As next(), but of every complete value that follows in the buffer (with
+  // StreamUnit::elements, up to the end of an outer array): one call per
+  // chunk instead of one per value. When a malformed value follows them,
+  // failed() is already true.
+  View* next_all() { return Take(true); }
 
   bool failed() const { return error_.has_value(); }
   // Why the reader stopped; valid when failed().
-  const StreamError& error() const { return *error_; }
+  const Error& error() const { return *error_; }
   // finish() was called and every value handed out.
   bool done() const { return finished_ && !error_ && scanner_.Kept() == buffer_.size(); }
-  // Offset of the first value next() or next_all() handed out last.
-  std::uint64_t offset() const { return offset_; }
   // Units held: the open value and what came after it.
   std::size_t buffered() const { return buffer_.size() - scanner_.Kept(); }
 
  private:
-  // The next value of a decoder over several, read as a T.
-  template <typename T>
-  static ReadStatus DecodeNext(Decoder& in, std::size_t size, T& out) {
-    Reading<Decoder> r(in, size);
-    return detail::Read(r, out) ? ReadStatus() : ReadStatus(std::move(r.error));
-  }
-
   // next() (one value) or next_all() (many).
-  Decoder* Take(bool many) {
-    current_.reset();
+  View* Take(bool many) {
+    view_.Close();
     if (error_) return nullptr;
     const Scanned found = scanner_.Scan(buffer_.data(), buffer_.size(), finished_, many);
     const Scanned& fault = scanner_.fault();
-    if (fault.status == ScanStatus::Malformed) Fail(fault.begin, fault.what);
+    if (fault.status == ScanStatus::Malformed) Fail(fault.begin, fault.code, fault.what);
     if (found.status == ScanStatus::Value) {
-      offset_ = passed_ + found.begin;
-      size_ = found.end - found.begin;
-      many_ = many;
-      scanner_.Open(buffer_.data(), found, &current_);
-      return &*current_;
+      view_.Open(passed_ + found.begin, found.end - found.begin);
+      scanner_.Open(buffer_.data(), found, &view_.decoder_);
+      return &view_;
     }
     if (!error_) CheckHeld();
     return nullptr;
@@ -681,9 +702,10 @@ class StreamReader {
   void CheckHeld() {
     const std::size_t kept = scanner_.Kept();
     if (buffer_.size() - kept > max_value_) {
-      Fail(kept, "a value longer than the limit of " + std::to_string(max_value_));
+      Fail(kept, ErrorCode::too_large,
+           "a value longer than the limit of " + std::to_string(max_value_));
     } else if (finished_ && kept != buffer_.size()) {
-      Fail(kept, "the input ends inside a value");
+      Fail(kept, ErrorCode::truncated, "the input ends inside a value");
     }
   }
 
@@ -697,8 +719,8 @@ class StreamReader {
     passed_ += kept;
   }
 
-  void Fail(std::size_t at, std::string what) {
-    error_ = StreamError{passed_ + at, std::move(what)};
+  void Fail(std::size_t at, ErrorCode code, std::string what) {
+    error_.emplace(code, passed_ + at, std::move(what));
   }
 
   Scanner scanner_;
@@ -706,11 +728,8 @@ class StreamReader {
   std::vector<Unit> buffer_;
   std::uint64_t passed_ = 0;  // units dropped from the buffer's front
   bool finished_ = false;
-  std::optional<StreamError> error_;
-  std::optional<Decoder> current_;
-  bool many_ = false;  // current_ came from next_all()
-  std::uint64_t offset_ = 0;
-  std::size_t size_ = 0;
+  std::optional<Error> error_;
+  View view_;
 };
 
 // The writer's parts for the binary encoding. Output is passed on only
@@ -747,48 +766,26 @@ struct TextStreamFormat {
   }
 };
 
-// Writes values into an encoder and passes the output to a sink whenever
-// `flush_size` units have gathered, so that a sequence of any length takes
-// bounded memory. Has the write calls of the encoders, so the typed layer
-// writes through it.
+// Takes the values a stream writer writes into an encoder and passes the
+// output to a sink whenever `flush_size` units have gathered. Has the write
+// calls of the encoders, which the typed layer writes through.
 template <typename Format>
-class StreamWriter : public impl::EncoderWrites<StreamWriter<Format>> {
-  friend impl::EncoderWrites<StreamWriter>;
+class StreamSink : public impl::EncoderWrites<StreamSink<Format>> {
+  friend impl::EncoderWrites<StreamSink>;
 
  public:
   using Unit = typename Format::Unit;
-  // Takes n units of output; false when it could not, after which the
-  // writer passes on nothing more.
   using Sink = std::function<bool(const Unit* data, std::size_t n)>;
 
-  explicit StreamWriter(Sink sink, std::size_t flush_size = kDefaultFlushSize)
+  StreamSink(Sink sink, std::size_t flush_size)
       : sink_(std::move(sink)),
         flush_size_(flush_size),
         encoder_(std::make_unique<typename Format::Encoder>(&output_)) {}
-  // To a stream of bytes (for text, UTF-16 in the machine's byte order).
-  explicit StreamWriter(std::ostream& out, std::size_t flush_size = kDefaultFlushSize)
-      : StreamWriter(
-            [&out](const Unit* data, std::size_t n) {
-              out.write(reinterpret_cast<const char*>(data),
-                        static_cast<std::streamsize>(n * sizeof(Unit)));
-              return static_cast<bool>(out);
-            },
-            flush_size) {}
-  StreamWriter(const StreamWriter&) = delete;
-  StreamWriter& operator=(const StreamWriter&) = delete;
-  // Call flush() first: output still held is lost.
-  ~StreamWriter() = default;
 
-  // v as the typed layer writes it.
-  template <typename T>
-  void write(const T& v) {
-    Write(*this, v);
-  }
-
-  // The encoders' calls; the string and slot writes are EncoderWrites'.
   void WriteInt(std::int32_t v) { Cut(impl::WireType::Int)->WriteInt(v); }
   void WriteInt64(std::int64_t v) { Cut(impl::WireType::Int)->WriteInt64(v); }
   void WriteDouble(double v) { Cut(impl::WireType::Double)->WriteDouble(v); }
+  void WriteDoubleExact(double v) { Cut(impl::WireType::Double)->WriteDoubleExact(v); }
   void WriteBytes(const std::uint8_t* data, std::uint32_t n) {
     Cut(impl::WireType::Binary)->WriteBytes(data, n);
   }
@@ -797,15 +794,20 @@ class StreamWriter : public impl::EncoderWrites<StreamWriter<Format>> {
 
   // Passes on everything written. A binary run open now is closed: values
   // of its type written next open a new run, which changes the bytes but
-  // not the values read back. Returns ok().
-  bool flush() {
-    Pass();
-    return ok();
+  // not the values read back. False once the sink has refused output.
+  bool Pass() {
+    const auto* data = static_cast<const Unit*>(static_cast<const void*>(encoder_->data()));
+    const std::size_t n = encoder_->buffer().size();
+    if (n != 0 && ok_) {
+      ok_ = sink_ && sink_(data, n);  // an empty sink takes nothing
+      if (ok_) written_ += n;
+    }
+    format_.Restart(&encoder_, &output_);
+    return ok_;
   }
 
-  // Whether the sink took all output so far.
+  // Whether the sink took all output passed on so far.
   bool ok() const { return ok_; }
-  // Units passed to the sink.
   std::uint64_t written() const { return written_; }
 
  private:
@@ -826,16 +828,6 @@ class StreamWriter : public impl::EncoderWrites<StreamWriter<Format>> {
     return encoder_.get();
   }
 
-  void Pass() {
-    const auto* data = static_cast<const Unit*>(static_cast<const void*>(encoder_->data()));
-    const std::size_t n = encoder_->buffer().size();
-    if (n != 0 && ok_) {
-      ok_ = sink_ && sink_(data, n);  // an empty sink takes nothing
-      written_ += n;
-    }
-    format_.Restart(&encoder_, &output_);
-  }
-
   Sink sink_;
   std::size_t flush_size_;
   typename Format::Container output_;
@@ -845,10 +837,104 @@ class StreamWriter : public impl::EncoderWrites<StreamWriter<Format>> {
   std::uint64_t written_ = 0;
 };
 
+template <>
+struct IsTextForm<StreamSink<TextStreamFormat>> : std::true_type {};
+
+// Writes values into a StreamSink, so that a sequence of any length takes
+// bounded memory. Like a standard stream, it flushes when it is destroyed,
+// and the first failure sticks: a value that has no form in the format, or
+// a sink that took no more output. After one, nothing more is passed on.
+template <typename Format>
+class StreamWriter {
+ public:
+  using Unit = typename Format::Unit;
+  // Takes n units of output; false when it could not.
+  using Sink = std::function<bool(const Unit* data, std::size_t n)>;
+
+  explicit StreamWriter(Sink sink, std::size_t flush_size = kDefaultFlushSize)
+      : sink_(std::move(sink), flush_size) {}
+  // To a stream of bytes (for text, UTF-16 in the machine's byte order).
+  explicit StreamWriter(std::ostream& out, std::size_t flush_size = kDefaultFlushSize)
+      : StreamWriter(
+            [&out](const Unit* data, std::size_t n) {
+              out.write(reinterpret_cast<const char*>(data),
+                        static_cast<std::streamsize>(n * sizeof(Unit)));
+              return static_cast<bool>(out);
+            },
+            flush_size) {}
+  StreamWriter(const StreamWriter&) = delete;
+  StreamWriter& operator=(const StreamWriter&) = delete;
+  // Passes on what is still held; a failure here goes unreported: call
+  // flush() first to see it.
+  ~StreamWriter() {
+#if defined(__cpp_exceptions) || defined(_CPPUNWIND)
+    try {
+      static_cast<void>(flush());
+    } catch (...) {  // NOLINT(bugprone-empty-catch): a destructor reports nothing
+    }
+#else
+    static_cast<void>(flush());
+#endif
+  }
+
+  // Writes v as the typed layer does; false, and the writer failed, when
+  // it could not.
+  template <typename T>
+  bool write(const T& v) {
+    if (error_) return false;
+    Writing<StreamSink<Format>> writing(sink_);
+    detail::Write(writing, v);
+    if (writing.refused()) error_ = *writing.refused();
+    return CheckSink();
+  }
+  // Brackets around the values that follow, as one array.
+  bool begin_array() { return Bracket(&StreamSink<Format>::BeginArray); }
+  bool end_array() { return Bracket(&StreamSink<Format>::EndArray); }
+
+  // Passes on everything written. A binary run open now is closed: values
+  // of its type written next open a new run, which changes the bytes but
+  // not the values read back.
+  Result<void> flush() {
+    if (!error_) sink_.Pass();
+    if (!CheckSink()) return *error_;
+    return {};
+  }
+
+  // Whether every value so far was written and all output passed on.
+  bool ok() const { return !error_; }
+  // The first failure; valid when !ok().
+  const Error& error() const { return *error_; }
+  // Units the sink took.
+  std::uint64_t written() const { return sink_.written(); }
+
+ private:
+  bool Bracket(void (StreamSink<Format>::*bracket)()) {
+    if (error_) return false;
+    (sink_.*bracket)();
+    return CheckSink();
+  }
+
+  // Records a sink that refused output; returns ok().
+  bool CheckSink() {
+    if (!error_ && !sink_.ok()) {
+      error_.emplace(ErrorCode::io, sink_.written(), "the sink took no more output");
+    }
+    return ok();
+  }
+
+  StreamSink<Format> sink_;
+  std::optional<Error> error_;
+};
+
 }  // namespace detail
 
+// A view of the values a BinaryStreamReader handed out.
+class BinaryValues final : public detail::ValueView<impl::BinaryDecoder> {};
+// A view of the values a TextStreamReader handed out.
+class TextValues final : public detail::ValueView<impl::TextDecoder> {};
+
 // Reads a binary stream fed in chunks of bytes.
-class BinaryStreamReader : public detail::StreamReader<detail::BinaryScanner> {
+class BinaryStreamReader : public detail::StreamReader<detail::BinaryScanner, BinaryValues> {
  public:
   using StreamReader::feed;
   using StreamReader::StreamReader;
@@ -856,15 +942,24 @@ class BinaryStreamReader : public detail::StreamReader<detail::BinaryScanner> {
 };
 
 // Reads a text stream fed in chunks of UTF-16 units.
-class TextStreamReader : public detail::StreamReader<detail::TextScanner> {
+class TextStreamReader : public detail::StreamReader<detail::TextScanner, TextValues> {
  public:
   using StreamReader::feed;
   using StreamReader::StreamReader;
   void feed(std::u16string_view units) { feed(units.data(), units.size()); }
 };
 
-using BinaryStreamWriter = detail::StreamWriter<detail::BinaryStreamFormat>;
-using TextStreamWriter = detail::StreamWriter<detail::TextStreamFormat>;
+// Writes the binary encoding to a sink or a std::ostream.
+class BinaryStreamWriter final : public detail::StreamWriter<detail::BinaryStreamFormat> {
+ public:
+  using StreamWriter::StreamWriter;
+};
+
+// Writes the text form, as UTF-16 units, to a sink or a std::ostream.
+class TextStreamWriter final : public detail::StreamWriter<detail::TextStreamFormat> {
+ public:
+  using StreamWriter::StreamWriter;
+};
 
 }  // namespace qkxdr
 

@@ -5,17 +5,24 @@
 //     std::string label;
 //     QKXDR_FIELDS(x, y, label)
 //   };
-//   std::vector<uint8_t> bytes = qkxdr::to_binary(points);
-//   qkxdr::Result<std::vector<Point>> back = qkxdr::from_binary<std::vector<Point>>(bytes);
+//   qkxdr::Result<std::vector<uint8_t>> bytes = qkxdr::to_binary(points);
+//   qkxdr::Result<std::vector<Point>> back = qkxdr::from_binary<std::vector<Point>>(*bytes);
 //   if (!back) std::cerr << back.error().message() << '\n';
 //
 // Every value becomes one value of the format; docs/api.md ("Typed values")
-// gives the mapping of each type. Writing gives byte for byte what the same
-// calls through the exported writers give. Reading checks every value's type
-// and range and reports the first failure with its place (the path of the
-// field, the offset in the input, what was expected and what was found);
-// nothing throws but std::bad_alloc, unless Result::value() is asked for a
-// value that failed.
+// gives the mapping of each type. std::string holds UTF-8 and travels as the
+// format's UTF-16 strings, losslessly both ways (qkxdr/detail/base/utf8.h
+// says what invalid UTF-8 and unpaired surrogates become); qkxdr::Latin1 is
+// the 8-bit string of the exported interface. A string holding U+0000 has
+// no form: writing one fails, and so does reading one.
+//
+// Reading checks every value's type and range and fails, with the first
+// failure's code, offset and path (qkxdr/error.hpp), unless the input holds
+// exactly one whole value of the type. Nothing throws but std::bad_alloc,
+// unless Result::value() is asked for the value of a failure.
+//
+// Containers are recognised by their members, so this header includes only
+// what it needs: a program that serializes std::map includes <map> itself.
 //
 // The encoding and decoding run inline in the caller's program, on the same
 // encoder and decoder classes that the library's streams use; nothing here
@@ -24,37 +31,31 @@
 #ifndef QKXDR_TYPED_HPP_
 #define QKXDR_TYPED_HPP_
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <limits>
-#include <list>
-#include <map>
 #include <new>
 #include <optional>
-#include <set>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "QkXDR.h"
-#include "qkxdr/detail/binary/binary_decoder.h"
-#include "qkxdr/detail/binary/binary_encoder.h"
 #include "qkxdr/detail/base/compiler.h"
 #include "qkxdr/detail/base/int_range.h"
+#include "qkxdr/detail/base/utf8.h"
 #include "qkxdr/detail/base/vector_buffer.h"
+#include "qkxdr/detail/binary/binary_decoder.h"
+#include "qkxdr/detail/binary/binary_encoder.h"
 #include "qkxdr/detail/text/text_decoder.h"
 #include "qkxdr/detail/text/text_encoder.h"
+#include "qkxdr/error.hpp"
+#include "qkxdr/latin1.hpp"
 
 // Inside a struct or class: makes it a record of the listed members, written
 // as an array of them in this order.
@@ -65,73 +66,13 @@
 
 namespace qkxdr {
 
-// Why a read failed.
-struct ReadError {
-  std::string path;        // where the value sits: "[3].name"; empty at the top
-  std::string expected;    // what the type takes: "Int", "Int in [0, 255]", "Array"
-  std::string found;       // what the data holds there: "String", "Int 300", "end of data"
-  std::size_t offset = 0;  // of that value in the input: bytes, or UTF-16 units for text
-
-  // "at [3].name (offset 120): expected String, found Int"
-  std::string message() const {
-    return "at " + (path.empty() ? std::string("the top") : path) + " (offset " +
-           std::to_string(offset) + "): expected " + expected + ", found " + found;
-  }
-};
-
-// Thrown by Result::value() for a read that failed, and only there.
-class ReadFailure : public std::runtime_error {
- public:
-  explicit ReadFailure(ReadError error)
-      : std::runtime_error(error.message()), error_(std::move(error)) {}
-  const ReadError& error() const noexcept { return error_; }
-
- private:
-  ReadError error_;
-};
-
-// The outcome of a read into an existing object: true when it succeeded.
-class ReadStatus {
- public:
-  ReadStatus() = default;
-  explicit ReadStatus(ReadError error) : failed_(true), error_(std::move(error)) {}
-  explicit operator bool() const noexcept { return !failed_; }
-  const ReadError& error() const noexcept { return error_; }
-
- private:
-  bool failed_ = false;
-  ReadError error_;
-};
-
-// A value read, or why none was.
-template <typename T>
-class Result {
- public:
-  Result(T value, ReadStatus status) : value_(std::move(value)), status_(std::move(status)) {}
-  explicit operator bool() const noexcept { return static_cast<bool>(status_); }
-  const ReadError& error() const noexcept { return status_.error(); }
-  // The value; throws ReadFailure when the read failed.
-  T& value() & { return Checked(), value_; }
-  const T& value() const& { return Checked(), value_; }
-  T&& value() && { return Checked(), std::move(value_); }
-  // The value, unchecked: after a failure, what was read up to it.
-  T& operator*() noexcept { return value_; }
-  const T& operator*() const noexcept { return value_; }
-  T* operator->() noexcept { return &value_; }
-  const T* operator->() const noexcept { return &value_; }
-
- private:
-  void Checked() const {
-    if (!status_) throw ReadFailure(status_.error());
-  }
-  T value_;
-  ReadStatus status_;
-};
-
 namespace detail {
 
 using impl::BinaryDecoder;
 using impl::TextDecoder;
+
+// What every reader and writer of the C++ side says of U+0000.
+inline constexpr const char* kZeroUnitRefused = "a string holding U+0000";
 
 // Largest output of an encoder into Container: bytes, or UTF-16 units.
 template <typename Container>
@@ -144,6 +85,9 @@ constexpr int kMaxDepth = 512;
 
 template <typename T>
 using Plain = std::remove_cv_t<std::remove_reference_t<T>>;
+
+template <typename T>
+inline constexpr bool kAlwaysFalse = false;
 
 template <typename T, template <typename...> class Template>
 struct IsInstance : std::false_type {};
@@ -162,6 +106,7 @@ inline constexpr bool kIsByteElement =
 template <typename T>
 inline constexpr bool kWritesAsInt = std::is_integral_v<T> && !std::is_same_v<T, bool>;
 
+// Members a type is recognised by.
 template <typename T, typename = void>
 struct HasMemberFields : std::false_type {};
 template <typename T>
@@ -182,6 +127,75 @@ struct HasFieldNames<T, std::void_t<decltype(T::qkxdr_field_names())>> : std::tr
 template <typename T>
 inline constexpr bool kIsRecord = HasMemberFields<T>::value || HasFreeFields<T>::value;
 
+template <typename T, typename = void>
+struct IsIterable : std::false_type {};
+template <typename T>
+struct IsIterable<
+    T, std::void_t<typename T::value_type, decltype(std::declval<T&>().begin()),
+                   decltype(std::declval<T&>().end()), decltype(std::declval<T&>().clear())>>
+    : std::true_type {};
+
+template <typename T, typename = void>
+struct HasMappedType : std::false_type {};
+template <typename T>
+struct HasMappedType<T, std::void_t<typename T::key_type, typename T::mapped_type>>
+    : std::true_type {};
+
+template <typename T, typename = void>
+struct HasPushBack : std::false_type {};
+template <typename T>
+struct HasPushBack<
+    T, std::void_t<decltype(std::declval<T&>().push_back(std::declval<typename T::value_type>()))>>
+    : std::true_type {};
+
+template <typename T, typename = void>
+struct HasInsert : std::false_type {};
+template <typename T>
+struct HasInsert<
+    T, std::void_t<decltype(std::declval<T&>().insert(std::declval<typename T::value_type>()))>>
+    : std::true_type {};
+
+// Containers whose elements are reached by index and that resize: a read
+// reuses the elements they hold (std::vector, std::deque).
+template <typename T, typename = void>
+struct IsIndexed : std::false_type {};
+template <typename T>
+struct IsIndexed<T, std::void_t<decltype(std::declval<T&>()[std::size_t{}]),
+                                decltype(std::declval<T&>().resize(std::size_t{}))>>
+    : std::true_type {};
+
+template <typename T, typename = void>
+struct HasData : std::false_type {};
+template <typename T>
+struct HasData<T, std::void_t<decltype(std::declval<const T&>().data())>> : std::true_type {};
+
+// Sum types that hold one of their alternatives: std::variant, recognised
+// without its header by index() and valueless_by_exception().
+template <typename T, typename = void>
+struct IsVariant : std::false_type {};
+template <typename T>
+struct IsVariant<T, std::void_t<decltype(std::declval<const T&>().index()),
+                                decltype(std::declval<const T&>().valueless_by_exception())>>
+    : std::true_type {};
+
+template <typename T>
+inline constexpr bool kIsString = kIsInstance<T, std::basic_string>;
+
+template <typename T>
+struct IsByteVector : std::false_type {};
+template <typename Byte, typename Alloc>
+struct IsByteVector<std::vector<Byte, Alloc>> : std::bool_constant<kIsByteElement<Byte>> {};
+
+// Arrays of elements: every iterable container that is not a string, a
+// blob or a map, and that grows by push_back or insert.
+template <typename T>
+inline constexpr bool kIsSequence =
+    IsIterable<T>::value && !kIsString<T> && !HasMappedType<T>::value && !IsByteVector<T>::value &&
+    (HasPushBack<T>::value || HasInsert<T>::value);
+
+template <typename T>
+inline constexpr bool kIsMap = IsIterable<T>::value&& HasMappedType<T>::value;
+
 // The members of record v as a tuple of references.
 template <typename T>
 auto Fields(T& v) {
@@ -197,7 +211,7 @@ template <typename T>
 std::string FieldName(std::size_t i) {
   if constexpr (HasFieldNames<T>::value) {
     std::string_view names = T::qkxdr_field_names();
-    for (; i > 0; --i) names.remove_prefix(std::min(names.size(), names.find(',') + 1));
+    for (; i > 0; --i) names.remove_prefix((std::min)(names.size(), names.find(',') + 1));
     names = names.substr(0, names.find(','));
     while (!names.empty() && names.front() == ' ') names.remove_prefix(1);
     while (!names.empty() && names.back() == ' ') names.remove_suffix(1);
@@ -207,33 +221,95 @@ std::string FieldName(std::size_t i) {
   }
 }
 
+inline std::string Index(std::size_t i) { return "[" + std::to_string(i) + "]"; }
+
 inline const char* TypeName(QkXDRType2 t) {
   static const char* const kNames[] = {"ArrayBegin", "ArrayEnd", "None",  "Int",
                                        "String",     "Double",   "Binary"};
   return kNames[static_cast<int>(t)];
 }
 
-// Hands the decoder a buffer inside a string, sized from the length it had
-// (only units beyond that are filled first); refuses lengths past `limit`,
-// which only damaged data declares.
-template <typename String>
-class StringFiller final : public QkXDRAllocator {
+// Which encoders and decoders are those of the text form: they write and
+// read doubles in the form that gives every double back.
+template <typename T>
+struct IsTextForm : std::false_type {};
+template <typename Buffer>
+struct IsTextForm<impl::TextEncoderInto<Buffer>> : std::true_type {};
+template <>
+struct IsTextForm<TextDecoder> : std::true_type {};
+
+// A write in progress: the encoder (or stream writer) and whether a value
+// had no form in the format. Has the calls of the encoders that the codecs
+// use.
+template <typename Encoder>
+class Writing {
  public:
-  StringFiller(String& out, std::size_t limit) : out_(out), limit_(limit) {}
-  void* Alloc(std::uint32_t count) override {
-    if (count > limit_) {
-      refused_ = true;
-      return nullptr;
+  explicit Writing(Encoder& out) : out_(out) {}
+
+  void WriteInt(std::int32_t v) { out_.WriteInt(v); }
+  void WriteInt64(std::int64_t v) { out_.WriteInt64(v); }
+  void WriteDouble(double v) {
+    if constexpr (IsTextForm<Encoder>::value) {
+      out_.WriteDoubleExact(v);
+    } else {
+      out_.WriteDouble(v);
     }
-    out_.resize(count);
-    return out_.data();
   }
-  bool refused() const { return refused_; }
+  template <typename T>
+  void WriteNumber(T v) {
+    if constexpr (std::is_floating_point_v<T>) {
+      WriteDouble(static_cast<double>(v));
+    } else {
+      out_.WriteNumber(v);
+    }
+  }
+  template <typename T>
+  void WriteNumbers(const T* v, std::size_t n) {
+    if constexpr (std::is_floating_point_v<T> && IsTextForm<Encoder>::value) {
+      for (std::size_t i = 0; i < n; ++i) WriteDouble(static_cast<double>(v[i]));
+    } else {
+      out_.WriteNumbers(v, n);
+    }
+  }
+  // UTF-16 units; refused, with nothing written, when one is U+0000.
+  void WriteUnits(std::u16string_view units) {
+    if (units.find(u'\0') != units.npos) return Refuse(kZeroUnitRefused);
+    out_.WriteString(units.data(), units.size());
+  }
+  // UTF-8, through the lossless mapping to UTF-16.
+  void WriteUtf8(std::string_view text) {
+    impl::Utf8ToUtf16(text, &units_);
+    WriteUnits(units_);
+  }
+  // Each byte as the unit of its value (the exported text writer's
+  // WriteStringA would sign-extend bytes from 0x80 on).
+  void WriteLatin1(std::string_view bytes) {
+    units_.resize(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      units_[i] = static_cast<unsigned char>(bytes[i]);
+    }
+    WriteUnits(units_);
+  }
+  void WriteBytes(const std::uint8_t* data, std::size_t n) {
+    if (n > (std::numeric_limits<std::uint32_t>::max)()) {
+      return Refuse("a blob of 4 GiB or more");
+    }
+    out_.WriteBytes(data, static_cast<std::uint32_t>(n));
+  }
+  void BeginArray() { out_.BeginArray(); }
+  void EndArray() { out_.EndArray(); }
+
+  // The first value that had no form, if any.
+  const std::optional<Error>& refused() const { return refused_; }
 
  private:
-  String& out_;
-  std::size_t limit_;
-  bool refused_ = false;
+  void Refuse(const char* why) {
+    if (!refused_) refused_.emplace(ErrorCode::unsupported, Error::kNoOffset, why);
+  }
+
+  Encoder& out_;
+  std::u16string units_;  // UTF-8 strings as UTF-16
+  std::optional<Error> refused_;
 };
 
 // A read in progress: the decoder, the first failure, the nesting depth.
@@ -249,57 +325,114 @@ class Reading {
     return in.IsValid() ? in.PeekType() : QkXDRType2::None;
   }
 
-  // Records that the current value is not `expected`; returns false.
-  QKXDR_NOINLINE bool Fail(std::string expected, std::string found = {}) {
-    error.expected = std::move(expected);
-    error.found = !found.empty() ? std::move(found)
-                  : in.IsValid() ? TypeName(in.PeekType())
-                                 : "end of data";
-    error.offset = at_;
+  // Records a failure of the current value; returns false.
+  QKXDR_NOINLINE bool Fail(ErrorCode code, std::string detail) {
+    error.emplace(code, at_, std::move(detail));
     return false;
+  }
+  // Records that the current value is not `expected`; returns false.
+  QKXDR_NOINLINE bool Mismatch(const std::string& expected) {
+    const std::string wanted = "expected " + expected + ", found ";
+    if (!in.IsValid() && at_ >= limit) return Fail(ErrorCode::truncated, wanted + "the end");
+    if (!in.IsValid() || in.PeekType() == QkXDRType2::None) {
+      return Fail(ErrorCode::malformed, wanted + "no value");
+    }
+    return Fail(ErrorCode::type_mismatch, wanted + TypeName(in.PeekType()));
   }
   // Adds the place of a part that failed in front of the path; returns false.
   bool Within(const std::string& part) {
-    error.path.insert(0, part);
+    error->nest(part);
     return false;
   }
   QKXDR_INLINE bool Expect(QkXDRType2 type, const char* name) {
-    return Peek() == type || Fail(name);
+    return Peek() == type || Mismatch(name);
+  }
+
+  bool ReadDouble(double* out) {
+    if constexpr (IsTextForm<Decoder>::value) {
+      return in.ReadDoubleExact(out);
+    } else {
+      return in.ReadDouble(out);
+    }
+  }
+
+  // The current string's units into `units`, all of them: a binary string
+  // cut off by the end of the input is refused. False after recording why.
+  bool ReadUnits() {
+    // Text that starts "0x" is announced as a blob, but reads as a string.
+    const QkXDRType2 type = Peek();
+    if (type != QkXDRType2::String && type != QkXDRType2::Binary) return Mismatch("String");
+    if constexpr (std::is_same_v<Decoder, BinaryDecoder>) {
+      if (!in.ReadWholeString(&units)) return Fail(ErrorCode::truncated, "a cut String");
+    } else {
+      units.clear();  // an empty string asks for no buffer
+      UnitFiller filler(units, limit);
+      if (!in.ReadString(&filler) || filler.refused) {
+        return Fail(ErrorCode::truncated, "a cut String");
+      }
+    }
+    if (units.find(u'\0') != units.npos) return Fail(ErrorCode::unsupported, kZeroUnitRefused);
+    return true;
   }
 
   Decoder& in;
   std::size_t limit;  // no string or blob is longer than the input
   int depth = 0;
-  ReadError error;
+  std::optional<Error> error;
+  std::u16string units;  // the string ReadUnits read last
 
  private:
+  // Hands the text decoder a buffer inside `units`; refuses lengths past
+  // `limit`, which only damaged data declares.
+  struct UnitFiller final : QkXDRAllocator {
+    UnitFiller(std::u16string& out, std::size_t limit) : out(out), limit(limit) {}
+    void* Alloc(std::uint32_t count) override {
+      if (count > limit) {
+        refused = true;
+        return nullptr;
+      }
+      out.resize(count);
+      return out.data();
+    }
+    std::u16string& out;
+    std::size_t limit;
+    bool refused = false;
+  };
+
   std::size_t at_ = 0;  // where the value looked at last starts
 };
 
+// How each type is written and read. A type with none gets here.
 template <typename T, typename = void>
-struct Codec;
+struct Codec {
+  static_assert(kAlwaysFalse<T>,
+                "qkxdr: this type has no mapping to the format; give it QKXDR_FIELDS(...) "
+                "or a free function qkxdr_fields(T&) returning std::tie of its members");
+};
 
 // Writes v; reads into out. Read returns false after recording the failure.
-template <typename Encoder, typename T>
-void Write(Encoder& out, const T& v) {
+template <typename E, typename T>
+void Write(Writing<E>& out, const T& v) {
   Codec<T>::Write(out, v);
 }
-template <typename Decoder, typename T>
-bool Read(Reading<Decoder>& r, T& out) {
+template <typename D, typename T>
+bool Read(Reading<D>& r, T& out) {
   return Codec<T>::Read(r, out);
 }
 
 template <>
 struct Codec<bool> {
   template <typename E>
-  static void Write(E& out, bool v) {
+  static void Write(Writing<E>& out, bool v) {
     out.WriteInt(v ? 1 : 0);
   }
   template <typename D>
   static bool Read(Reading<D>& r, bool& out) {
+    if (!r.Expect(QkXDRType2::Int, "Int 0 or 1")) return false;
     std::int64_t v = 0;
-    if (r.Peek() != QkXDRType2::Int || !r.in.ReadInt64(&v) || (v != 0 && v != 1)) {
-      return r.Fail("Int 0 or 1");
+    if (!r.in.ReadInt64(&v)) return r.Fail(ErrorCode::truncated, "a cut Int");
+    if (v != 0 && v != 1) {
+      return r.Fail(ErrorCode::out_of_range, "expected Int 0 or 1, found Int " + std::to_string(v));
     }
     out = v != 0;
     return true;
@@ -311,18 +444,19 @@ struct Codec<bool> {
 template <typename T>
 struct Codec<T, std::enable_if_t<kWritesAsInt<T>>> {
   template <typename E>
-  static void Write(E& out, T v) {
+  static void Write(Writing<E>& out, T v) {
     out.WriteNumber(v);
   }
   template <typename D>
   static bool Read(Reading<D>& r, T& out) {
     if (!r.Expect(QkXDRType2::Int, "Int")) return false;
     std::int64_t v = 0;
-    if (!r.in.ReadInt64(&v)) return r.Fail("Int", "a damaged Int");
+    if (!r.in.ReadInt64(&v)) return r.Fail(ErrorCode::truncated, "a cut Int");
     if (!impl::HoldsInt<T>(v)) {
-      return r.Fail("Int in [" + std::to_string(std::numeric_limits<T>::min()) + ", " +
-                        std::to_string(std::numeric_limits<T>::max()) + "]",
-                    "Int " + std::to_string(v));
+      return r.Fail(ErrorCode::out_of_range,
+                    "expected Int in [" + std::to_string((std::numeric_limits<T>::min)()) + ", " +
+                        std::to_string((std::numeric_limits<T>::max)()) + "], found Int " +
+                        std::to_string(v));
     }
     out = static_cast<T>(v);
     return true;
@@ -333,7 +467,7 @@ template <typename T>
 struct Codec<T, std::enable_if_t<std::is_enum_v<T>>> {
   using Underlying = std::underlying_type_t<T>;
   template <typename E>
-  static void Write(E& out, T v) {
+  static void Write(Writing<E>& out, T v) {
     Codec<Underlying>::Write(out, static_cast<Underlying>(v));
   }
   template <typename D>
@@ -346,70 +480,103 @@ struct Codec<T, std::enable_if_t<std::is_enum_v<T>>> {
 };
 
 // Doubles, and floats through doubles. A double also reads from an Int (the
-// text form writes a double of ten integer digits without a point).
+// exported text writer writes a double of ten integer digits without a
+// point). The text form holds every double exactly.
 template <typename T>
 struct Codec<T, std::enable_if_t<std::is_floating_point_v<T>>> {
   static_assert(!std::is_same_v<T, long double>, "long double has no form in the format");
   template <typename E>
-  static void Write(E& out, T v) {
+  static void Write(Writing<E>& out, T v) {
     out.WriteNumber(v);
   }
   template <typename D>
   static bool Read(Reading<D>& r, T& out) {
     const QkXDRType2 type = r.Peek();
-    if (type != QkXDRType2::Double && type != QkXDRType2::Int) return r.Fail("Double");
-    if constexpr (std::is_same_v<T, double>) {
-      return r.in.ReadDouble(&out) || r.Fail("Double", "a damaged number");
-    } else {
-      double v = 0;
-      if (!r.in.ReadDouble(&v)) return r.Fail("Double", "a damaged number");
-      if (v > std::numeric_limits<float>::max() || v < -std::numeric_limits<float>::max()) {
-        if (v == v && v - v != v - v) {  // an infinity
-          out = static_cast<T>(v);
-          return true;
-        }
-        return r.Fail("Double in the range of float", "Double " + std::to_string(v));
+    if (type != QkXDRType2::Double && type != QkXDRType2::Int) return r.Mismatch("Double");
+    double v = 0;
+    if (!r.ReadDouble(&v)) return r.Fail(ErrorCode::truncated, "a cut number");
+    if constexpr (std::is_same_v<T, float>) {
+      constexpr double kMax = (std::numeric_limits<float>::max)();
+      if ((v > kMax || v < -kMax) && v - v == v - v) {  // finite, beyond float
+        return r.Fail(ErrorCode::out_of_range,
+                      "expected Double in the range of float, found Double " + std::to_string(v));
       }
-      out = static_cast<T>(v);
-      return true;
     }
-  }
-};
-
-// Strings: std::string as an 8-bit string (a byte a unit), std::u16string and
-// std::u16string_view (written only) as UTF-16. Zero units are written too.
-template <typename Char>
-struct StringCodec {
-  static constexpr bool kWide = std::is_same_v<Char, char16_t>;
-  template <typename E>
-  static void Write(E& out, std::basic_string_view<Char> s) {
-    if constexpr (kWide) {
-      out.WriteString(s.data(), s.size());
-    } else {
-      out.WriteStringA(s.data(), s.size());
-    }
-  }
-  template <typename D>
-  static bool Read(Reading<D>& r, std::basic_string<Char>& out) {
-    // Text that starts "0x" is announced as a blob, but reads as a string too.
-    const QkXDRType2 type = r.Peek();
-    if (type != QkXDRType2::String && type != QkXDRType2::Binary) return r.Fail("String");
-    StringFiller<std::basic_string<Char>> filler(out, r.limit);
-    const bool read = kWide ? r.in.ReadString(&filler) : r.in.ReadStringA(&filler);
-    if (!read || filler.refused()) return r.Fail("String", "a damaged string");
+    out = static_cast<T>(v);
     return true;
   }
 };
-template <typename Char, typename Traits, typename Alloc>
-struct Codec<std::basic_string<Char, Traits, Alloc>,
-             std::enable_if_t<std::is_same_v<Char, char> || std::is_same_v<Char, char16_t>>>
-    : StringCodec<Char> {};
-template <typename Char>
-struct Codec<std::basic_string_view<Char>,
-             std::enable_if_t<std::is_same_v<Char, char> || std::is_same_v<Char, char16_t>>> {
+
+// Strings: std::string as UTF-8, std::u16string as UTF-16 units, Latin1 as
+// 8-bit units; their views are written only.
+template <typename Traits, typename Alloc>
+struct Codec<std::basic_string<char, Traits, Alloc>> {
   template <typename E>
-  static void Write(E& out, std::basic_string_view<Char> s) {
-    StringCodec<Char>::Write(out, s);
+  static void Write(Writing<E>& out, std::string_view s) {
+    out.WriteUtf8(s);
+  }
+  template <typename D>
+  static bool Read(Reading<D>& r, std::basic_string<char, Traits, Alloc>& out) {
+    if (!r.ReadUnits()) return (out.clear(), false);
+    std::string utf8;
+    impl::Utf16ToUtf8(r.units, &utf8);
+    out.assign(utf8.data(), utf8.size());
+    return true;
+  }
+};
+template <typename Traits, typename Alloc>
+struct Codec<std::basic_string<char16_t, Traits, Alloc>> {
+  template <typename E>
+  static void Write(Writing<E>& out, std::u16string_view s) {
+    out.WriteUnits(s);
+  }
+  template <typename D>
+  static bool Read(Reading<D>& r, std::basic_string<char16_t, Traits, Alloc>& out) {
+    if (!r.ReadUnits()) return (out.clear(), false);
+    out.assign(r.units.data(), r.units.size());
+    return true;
+  }
+};
+template <>
+struct Codec<std::string_view> {
+  template <typename E>
+  static void Write(Writing<E>& out, std::string_view s) {
+    out.WriteUtf8(s);
+  }
+};
+template <>
+struct Codec<std::u16string_view> {
+  template <typename E>
+  static void Write(Writing<E>& out, std::u16string_view s) {
+    out.WriteUnits(s);
+  }
+};
+template <>
+struct Codec<Latin1> {
+  template <typename E>
+  static void Write(Writing<E>& out, const Latin1& s) {
+    out.WriteLatin1(s.bytes);
+  }
+  template <typename D>
+  static bool Read(Reading<D>& r, Latin1& out) {
+    out.bytes.clear();
+    if (!r.ReadUnits()) return false;
+    for (const char16_t unit : r.units) {
+      if (unit > 0xFF) {
+        return r.Fail(ErrorCode::out_of_range,
+                      "expected String of units up to U+00FF, found U+" + Hex(unit));
+      }
+    }
+    out.bytes.assign(r.units.begin(), r.units.end());
+    return true;
+  }
+
+ private:
+  static std::string Hex(char16_t unit) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (int shift = 12; shift >= 0; shift -= 4) hex += kDigits[(unit >> shift) & 0xF];
+    return hex;
   }
 };
 
@@ -417,7 +584,9 @@ struct Codec<std::basic_string_view<Char>,
 template <typename D>
 bool OpenArray(Reading<D>& r) {
   if (!r.Expect(QkXDRType2::ArrayBegin, "Array")) return false;
-  if (r.depth == kMaxDepth) return r.Fail("Array nested at most 512 deep", "a deeper Array");
+  if (r.depth == kMaxDepth) {
+    return r.Fail(ErrorCode::too_deep, "an Array nested deeper than 512");
+  }
   r.in.ReadBeginArray();
   ++r.depth;
   return true;
@@ -433,7 +602,7 @@ bool CloseArray(Reading<D>& r, bool skip_rest) {
   } else if (skip_rest && r.in.IsValid()) {
     r.in.Skip();
   } else {
-    return r.Fail("ArrayEnd");
+    return r.Mismatch("ArrayEnd");
   }
   --r.depth;
   return true;
@@ -443,22 +612,20 @@ bool CloseArray(Reading<D>& r, bool skip_rest) {
 template <typename Container>
 struct BlobCodec {
   template <typename E>
-  static void Write(E& out, const Container& bytes) {
-    if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
-    out.WriteBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                   static_cast<std::uint32_t>(bytes.size()));
+  static void Write(Writing<E>& out, const Container& bytes) {
+    out.WriteBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   }
   template <typename D>
   static bool Read(Reading<D>& r, Container& out) {
     if (!r.Expect(QkXDRType2::Binary, "Binary")) return false;
     if constexpr (kIsInstance<Container, std::vector>) {
-      if (!r.in.ReadBytes(&out)) return r.Fail("Binary", "a damaged blob");
+      if (!r.in.ReadBytes(&out)) return r.Fail(ErrorCode::truncated, "a cut Binary");
     } else {
       std::vector<std::uint8_t> bytes;
-      const std::string expected = "Binary of " + std::to_string(out.size()) + " bytes";
-      if (!r.in.ReadBytes(&bytes)) return r.Fail(expected, "a damaged blob");
+      if (!r.in.ReadBytes(&bytes)) return r.Fail(ErrorCode::truncated, "a cut Binary");
       if (bytes.size() != out.size()) {
-        return r.Fail(expected, "Binary of " + std::to_string(bytes.size()) + " bytes");
+        return r.Fail(ErrorCode::out_of_range, "expected Binary of " + std::to_string(out.size()) +
+                                                   " bytes, found " + std::to_string(bytes.size()));
       }
       std::memcpy(out.data(), bytes.data(), bytes.size());
     }
@@ -478,15 +645,10 @@ template <typename D, typename T>
 inline constexpr bool kReadsRuns = std::is_same_v<D, BinaryDecoder> &&
                                    (std::is_same_v<T, double> || kWritesAsInt<T>);
 
-template <typename T, typename = void>
-struct HasData : std::false_type {};
-template <typename T>
-struct HasData<T, std::void_t<decltype(std::declval<const T&>().data())>> : std::true_type {};
-
 // Writes the elements of a container as one array; numbers in contiguous
 // storage (a vector or std::array) go to the encoder together.
 template <typename E, typename Container>
-void WriteElements(E& out, const Container& items) {
+void WriteElements(Writing<E>& out, const Container& items) {
   using Item = typename Container::value_type;
   out.BeginArray();
   if constexpr (HasData<Container>::value && std::is_arithmetic_v<Item> &&
@@ -503,7 +665,7 @@ template <typename Container>
 struct SequenceCodec {
   using Item = typename Container::value_type;
   template <typename E>
-  static void Write(E& out, const Container& items) {
+  static void Write(Writing<E>& out, const Container& items) {
     WriteElements(out, items);
   }
   template <typename D>
@@ -514,20 +676,18 @@ struct SequenceCodec {
     for (;; ++n) {
       if constexpr (kIsContiguous && kReadsRuns<D, Item>) n = ReadRuns(r, out, n);
       if (r.Peek() == QkXDRType2::ArrayEnd) break;
-      if (!ReadItem(r, out, n)) return r.Within("[" + std::to_string(n) + "]");
+      if (!ReadItem(r, out, n)) return r.Within(Index(n));
     }
     if constexpr (kReusesItems) out.resize(n);
     return CloseArray(r, false);
   }
 
  private:
-  static constexpr bool kIsContiguous =
-      kIsInstance<Container, std::vector> && !std::is_same_v<Item, bool>;
+  static constexpr bool kIsContiguous = HasData<Container>::value && !std::is_same_v<Item, bool>;
   // Vectors and deques read over the elements they hold, reusing their
   // storage (strings, blobs, nested containers); each element read is
   // replaced whole, so nothing of its old value shows.
-  static constexpr bool kReusesItems =
-      kIsContiguous || (kIsInstance<Container, std::deque> && !std::is_same_v<Item, bool>);
+  static constexpr bool kReusesItems = IsIndexed<Container>::value && !std::is_same_v<Item, bool>;
 
   // Reads the runs of numbers that follow into out from element n on,
   // growing it while values follow; returns the number of elements read.
@@ -550,39 +710,28 @@ struct SequenceCodec {
       if (detail::Read(r, out[n])) return true;
       out.resize(n + 1);
       return false;
-    } else if constexpr (kIsInstance<Container, std::list>) {
-      return detail::Read(r, out.emplace_back());
-    } else {
-      // Sets insert, and std::vector<bool> has no element to read into.
+    } else if constexpr (HasPushBack<Container>::value) {
+      // std::list and std::vector<bool>: elements appended.
       Item item{};
       if (!detail::Read(r, item)) return false;
-      if constexpr (std::is_same_v<Item, bool>) {
-        out.push_back(item);
-      } else {
-        out.insert(std::move(item));
-      }
+      out.push_back(std::move(item));
+      return true;
+    } else {
+      Item item{};
+      if (!detail::Read(r, item)) return false;
+      out.insert(std::move(item));
       return true;
     }
   }
 };
-template <typename T, typename Alloc>
-struct Codec<std::vector<T, Alloc>, std::enable_if_t<!kIsByteElement<T>>>
-    : SequenceCodec<std::vector<T, Alloc>> {};
-template <typename T, typename Alloc>
-struct Codec<std::deque<T, Alloc>> : SequenceCodec<std::deque<T, Alloc>> {};
-template <typename T, typename Alloc>
-struct Codec<std::list<T, Alloc>> : SequenceCodec<std::list<T, Alloc>> {};
-template <typename T, typename Compare, typename Alloc>
-struct Codec<std::set<T, Compare, Alloc>> : SequenceCodec<std::set<T, Compare, Alloc>> {};
-template <typename T, typename Hash, typename Equal, typename Alloc>
-struct Codec<std::unordered_set<T, Hash, Equal, Alloc>>
-    : SequenceCodec<std::unordered_set<T, Hash, Equal, Alloc>> {};
+template <typename T>
+struct Codec<T, std::enable_if_t<kIsSequence<T>>> : SequenceCodec<T> {};
 
 // std::array: an array of exactly N elements.
 template <typename T, std::size_t N>
 struct Codec<std::array<T, N>, std::enable_if_t<!kIsByteElement<T>>> {
   template <typename E>
-  static void Write(E& out, const std::array<T, N>& items) {
+  static void Write(Writing<E>& out, const std::array<T, N>& items) {
     WriteElements(out, items);
   }
   template <typename D>
@@ -591,8 +740,11 @@ struct Codec<std::array<T, N>, std::enable_if_t<!kIsByteElement<T>>> {
     std::size_t i = 0;
     if constexpr (kReadsRuns<D, T>) i = r.in.ReadNumbers(out.data(), N);
     for (; i < N; ++i) {
-      if (r.Peek() == QkXDRType2::ArrayEnd) return r.Fail("Array of " + std::to_string(N));
-      if (!detail::Read(r, out[i])) return r.Within("[" + std::to_string(i) + "]");
+      if (r.Peek() == QkXDRType2::ArrayEnd) {
+        return r.Fail(ErrorCode::type_mismatch, "expected Array of " + std::to_string(N) +
+                                                    ", found " + std::to_string(i) + " elements");
+      }
+      if (!detail::Read(r, out[i])) return r.Within(Index(i));
     }
     return CloseArray(r, false);
   }
@@ -616,7 +768,7 @@ auto Members(T& v) {
 template <typename T>
 struct RecordCodec {
   template <typename E>
-  static void Write(E& out, const T& v) {
+  static void Write(Writing<E>& out, const T& v) {
     out.BeginArray();
     // The members are only read: a qkxdr_fields() taking T& serves here too.
     std::apply([&out](const auto&... m) { (detail::Write(out, m), ...); },
@@ -650,7 +802,7 @@ struct RecordCodec {
     present = I + 1;
     if (detail::Read(r, member)) return true;
     if constexpr (kIsInstance<T, std::pair> || kIsInstance<T, std::tuple>) {
-      return r.Within("[" + std::to_string(I) + "]");
+      return r.Within(Index(I));
     } else {
       return r.Within(FieldName<T>(I));
     }
@@ -674,10 +826,10 @@ struct Codec<std::tuple<Ts...>> : RecordCodec<std::tuple<Ts...>> {};
 
 // Maps: an array of [key, value] pairs.
 template <typename Map>
-struct MapCodec {
+struct Codec<Map, std::enable_if_t<kIsMap<Map>>> {
   using Entry = std::pair<typename Map::key_type, typename Map::mapped_type>;
   template <typename E>
-  static void Write(E& out, const Map& map) {
+  static void Write(Writing<E>& out, const Map& map) {
     out.BeginArray();
     for (const auto& [key, value] : map) {
       out.BeginArray();
@@ -693,23 +845,18 @@ struct MapCodec {
     out.clear();
     for (std::size_t i = 0; r.Peek() != QkXDRType2::ArrayEnd; ++i) {
       Entry entry{};
-      if (!detail::Read(r, entry)) return r.Within("[" + std::to_string(i) + "]");
+      if (!detail::Read(r, entry)) return r.Within(Index(i));
       out.insert_or_assign(std::move(entry.first), std::move(entry.second));
     }
     return CloseArray(r, false);
   }
 };
-template <typename K, typename V, typename Compare, typename Alloc>
-struct Codec<std::map<K, V, Compare, Alloc>> : MapCodec<std::map<K, V, Compare, Alloc>> {};
-template <typename K, typename V, typename Hash, typename Equal, typename Alloc>
-struct Codec<std::unordered_map<K, V, Hash, Equal, Alloc>>
-    : MapCodec<std::unordered_map<K, V, Hash, Equal, Alloc>> {};
 
 // std::optional: [] when empty, [value] otherwise.
 template <typename T>
 struct Codec<std::optional<T>> {
   template <typename E>
-  static void Write(E& out, const std::optional<T>& v) {
+  static void Write(Writing<E>& out, const std::optional<T>& v) {
     out.BeginArray();
     if (v) detail::Write(out, *v);
     out.EndArray();
@@ -727,23 +874,25 @@ struct Codec<std::optional<T>> {
 };
 
 // std::variant: [index, value].
-template <typename... Ts>
-struct Codec<std::variant<Ts...>> {
-  using Variant = std::variant<Ts...>;
+template <template <typename...> class Variant, typename... Ts>
+struct Codec<Variant<Ts...>, std::enable_if_t<IsVariant<Variant<Ts...>>::value>> {
+  using Value = Variant<Ts...>;
   template <typename E>
-  static void Write(E& out, const Variant& v) {
+  static void Write(Writing<E>& out, const Value& v) {
     out.BeginArray();
     out.WriteInt64(static_cast<std::int64_t>(v.index()));
-    std::visit([&out](const auto& alternative) { detail::Write(out, alternative); }, v);
+    // std::visit, found by argument-dependent lookup: <variant> is the user's.
+    visit([&out](const auto& alternative) { detail::Write(out, alternative); }, v);
     out.EndArray();
   }
   template <typename D>
-  static bool Read(Reading<D>& r, Variant& out) {
+  static bool Read(Reading<D>& r, Value& out) {
     if (!OpenArray(r)) return false;
     std::size_t index = 0;
     if (!detail::Read(r, index)) return r.Within("[0]");
     if (index >= sizeof...(Ts)) {
-      r.Fail("Int below " + std::to_string(sizeof...(Ts)), "Int " + std::to_string(index));
+      r.Fail(ErrorCode::out_of_range, "expected Int below " + std::to_string(sizeof...(Ts)) +
+                                          ", found Int " + std::to_string(index));
       return r.Within("[0]");
     }
     if (!ReadAlternative(r, out, index, std::index_sequence_for<Ts...>{})) return r.Within("[1]");
@@ -752,7 +901,7 @@ struct Codec<std::variant<Ts...>> {
 
  private:
   template <typename D, std::size_t... I>
-  static bool ReadAlternative(Reading<D>& r, Variant& out, std::size_t index,
+  static bool ReadAlternative(Reading<D>& r, Value& out, std::size_t index,
                               std::index_sequence<I...>) {
     bool ok = false;
     static_cast<void>(
@@ -761,24 +910,41 @@ struct Codec<std::variant<Ts...>> {
   }
 };
 
-// Writes v into `out`, whose contents it replaces, reusing its storage.
+// Writes v into `out`, whose contents it replaces, reusing its storage;
+// leaves it empty when a value has no form in the format.
 template <template <typename> class Encoder, typename T, typename Container>
-void EncodeInto(const T& v, Container& out) {
-  Encoder<impl::VectorBuffer<Container, kMaxUnits<Container>>> encoder(&out);
-  detail::Write(encoder, v);
-  encoder.data();  // the output complete: a run of blobs leaves its tag byte behind
+Result<void> EncodeInto(const T& v, Container& out) {
+  std::optional<Error> refused;
+  {
+    Encoder<impl::VectorBuffer<Container, kMaxUnits<Container>>> encoder(&out);
+    Writing<decltype(encoder)> writing(encoder);
+    detail::Write(writing, v);
+    encoder.data();  // the output complete: a run of blobs leaves its tag byte behind
+    refused = writing.refused();
+  }  // the encoder gives `out` its size
+  if (!refused) return {};
+  out.clear();
+  return std::move(*refused);
 }
 
-// Reads one value of type T over a decoder holding exactly one value.
+// Reads one value of type T, the whole of what the decoder holds.
 template <typename Decoder, typename T>
-ReadStatus DecodeOne(Decoder& in, std::size_t input_size, T& out) {
+Result<void> DecodeOne(Decoder& in, std::size_t input_size, T& out) {
   Reading<Decoder> r(in, input_size);
-  if (!detail::Read(r, out)) return ReadStatus(std::move(r.error));
+  if (!detail::Read(r, out)) return std::move(*r.error);
   if (r.Peek() != QkXDRType2::None || in.IsValid()) {
-    r.Fail("end of data");
-    return ReadStatus(std::move(r.error));
+    r.Fail(ErrorCode::malformed, "expected the end of the data, found more");
+    return std::move(*r.error);
   }
-  return ReadStatus();
+  return {};
+}
+
+// The next value of a decoder over several, read as a T.
+template <typename Decoder, typename T>
+Result<void> DecodeNext(Decoder& in, std::size_t input_size, T& out) {
+  Reading<Decoder> r(in, input_size);
+  if (!detail::Read(r, out)) return std::move(*r.error);
+  return {};
 }
 
 template <typename C>
@@ -787,48 +953,54 @@ using IfBytes =
 
 }  // namespace detail
 
-// The binary encoding of v, into `out` (its contents replaced).
+// The binary encoding of v, into `out` (its contents replaced). Fails, with
+// `out` empty, for a value that has no form in the format: a string holding
+// U+0000, a blob of 4 GiB or more.
 template <typename T>
-void to_binary(const T& v, std::vector<std::uint8_t>& out) {
-  detail::EncodeInto<impl::BinaryEncoderInto>(v, out);
+Result<void> to_binary(const T& v, std::vector<std::uint8_t>& out) {
+  return detail::EncodeInto<impl::BinaryEncoderInto>(v, out);
 }
 template <typename T>
-std::vector<std::uint8_t> to_binary(const T& v) {
+Result<std::vector<std::uint8_t>> to_binary(const T& v) {
   std::vector<std::uint8_t> out;
-  to_binary(v, out);
-  return out;
+  Result<void> done = to_binary(v, out);
+  if (!done) return done.error();
+  return Result<std::vector<std::uint8_t>>(std::move(out));
 }
 
-// The text form of v, into `out` (its contents replaced).
+// The text form of v, into `out` (its contents replaced); fails as to_binary.
 template <typename T>
-void to_text(const T& v, std::u16string& out) {
-  detail::EncodeInto<impl::TextEncoderInto>(v, out);
+Result<void> to_text(const T& v, std::u16string& out) {
+  return detail::EncodeInto<impl::TextEncoderInto>(v, out);
 }
 template <typename T>
-std::u16string to_text(const T& v) {
+Result<std::u16string> to_text(const T& v) {
   std::u16string out;
-  to_text(v, out);
-  return out;
+  Result<void> done = to_text(v, out);
+  if (!done) return done.error();
+  return Result<std::u16string>(std::move(out));
 }
 
 // Reads the binary encoding of one value of type T into `out`, which keeps
 // what it held where the data has nothing for it (fields a shorter record
-// lacks). [data, data + size) must hold exactly that one value.
+// lacks). [data, data + size) must hold exactly that one value, whole.
+// After a failure `out` is valid but holds an unspecified part of the data.
 template <typename T>
-ReadStatus from_binary(const void* data, std::size_t size, T& out) {
+Result<void> from_binary(const void* data, std::size_t size, T& out) {
   const auto* begin = static_cast<const std::uint8_t*>(data);
   detail::BinaryDecoder in(begin, begin + (begin == nullptr ? 0 : size));
   return detail::DecodeOne(in, size, out);
 }
 template <typename C, typename T, typename = detail::IfBytes<C>>
-ReadStatus from_binary(const C& bytes, T& out) {
+Result<void> from_binary(const C& bytes, T& out) {
   return from_binary(std::data(bytes), std::size(bytes), out);
 }
 template <typename T>
 Result<T> from_binary(const void* data, std::size_t size) {
   T value{};
-  ReadStatus status = from_binary(data, size, value);
-  return Result<T>(std::move(value), std::move(status));
+  Result<void> read = from_binary(data, size, value);
+  if (!read) return read.error();
+  return Result<T>(std::move(value));
 }
 template <typename T, typename C, typename = detail::IfBytes<C>>
 Result<T> from_binary(const C& bytes) {
@@ -837,15 +1009,16 @@ Result<T> from_binary(const C& bytes) {
 
 // The same for the text form.
 template <typename T>
-ReadStatus from_text(std::u16string_view text, T& out) {
+Result<void> from_text(std::u16string_view text, T& out) {
   detail::TextDecoder in(text.data(), text.data() + text.size());
   return detail::DecodeOne(in, text.size(), out);
 }
 template <typename T>
 Result<T> from_text(std::u16string_view text) {
   T value{};
-  ReadStatus status = from_text(text, value);
-  return Result<T>(std::move(value), std::move(status));
+  Result<void> read = from_text(text, value);
+  if (!read) return read.error();
+  return Result<T>(std::move(value));
 }
 
 }  // namespace qkxdr

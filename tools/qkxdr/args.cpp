@@ -100,8 +100,8 @@ comes, and what was written before the problem stays. The values are written
 with the library's text writer; the UTF-8 text ends with a line end. Each
 value is also read back from its text, and a warning tells how many values
 do not survive the text form:
-the text keeps 10 significant digits of a double, and a string that starts
-with "0x" reads back as a blob. A string holding U+0000 cannot be written as
+a double is written in its shortest exact form, but a NaN keeps no payload,
+and a string that starts with "0x" reads back as a blob. A string holding U+0000 cannot be written as
 text and is refused.
 
 JSON output is UTF-8, one top-level value per line (JSON Lines), or one

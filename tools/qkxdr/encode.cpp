@@ -40,7 +40,7 @@ class Encoding {
     if (out_ != nullptr || lost || refused_) findings_.Finish();
     if (lost) return kExitBadData;
     if (refused_) return RefuseZeroUnit(options_, zeroUnit_, "by the binary writer");
-    writer_.flush();
+    static_cast<void>(writer_.flush());  // the sink reports its own failures
     return kExitOk;
   }
 
@@ -49,11 +49,12 @@ class Encoding {
   // cannot be written, only checks.
   bool Take(const TextInput& piece, const std::u16string& prefixed, uint64_t values, bool last) {
     if ((findings_.Print(piece, last) != 0 && !options_.lenient) || refused_) return true;
-    StreamPtr<QkXDRIStream2> reader(
-        QkXDRCreateTextIStream2(prefixed.data(), static_cast<uint32_t>(prefixed.size())));
+    // Doubles read exactly, as the text writer's shortest forms need.
+    impl::ExactTextDecoder reader(prefixed.data(), prefixed.data() + prefixed.size());
     Value value;
-    for (uint64_t i = 0; i < piece.depth; ++i) ReadValue(reader.get(), &value);  // the prefix
-    const CopyResult copy = CopyValues(reader.get(), &writer_);
+    for (uint64_t i = 0; i < piece.depth; ++i) ReadValue(&reader, &value);  // the prefix
+    StreamCalls calls(&writer_);
+    const CopyResult copy = CopyValues(&reader, &calls);
     refused_ = copy.zeroUnit;
     zeroUnit_ = values + copy.values;
     return true;
@@ -77,7 +78,9 @@ int EncodeText(const Options& options) {
   Output out;
   int status;
   if (!OpenOutput(options, true, &out, &status)) return status;
-  return Finish(&out, Encoding(options, &out).Run());
+  // The writer passes on what it still holds before Finish closes `out`.
+  const int status_of_run = Encoding(options, &out).Run();
+  return Finish(&out, status_of_run);
 }
 
 }  // namespace qkxdr::tool

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "QkXDR.h"
 
@@ -52,13 +54,51 @@ struct Value {
   Blob blob;
 };
 
-// Reads the current value of `in` into *value and moves past it; false,
-// with nothing moved, when there is no current value or its type is None.
-bool ReadValue(QkXDRIStream2* in, Value* value);
+// Hands a reader a buffer of exactly the units it asks for, inside *text.
+class StringSink final : public QkXDRAllocator {
+ public:
+  explicit StringSink(std::u16string* text) : text_(text) {}
+  void* Alloc(uint32_t count) override {
+    text_->resize(count);
+    return text_->data();
+  }
+
+ private:
+  std::u16string* text_;
+};
 
 // Reads a String value, or a blob of a text reader, as the units of its
 // text into *text and moves past it; false, with nothing moved, for others.
-bool ReadTextUnits(QkXDRIStream2* in, std::u16string* text);
+// `in`: an exported reader, or a decoder of the library with its calls.
+template <typename Reader>
+bool ReadTextUnits(Reader* in, std::u16string* text) {
+  text->clear();  // an empty string may be read without a buffer
+  StringSink sink(text);
+  return in->ReadString(&sink);
+}
+
+// Reads the current value of `in` into *value and moves past it; false,
+// with nothing moved, when there is no current value or its type is None.
+template <typename Reader>
+bool ReadValue(Reader* in, Value* value) {
+  value->type = in->PeekType();
+  switch (value->type) {
+    case QkXDRType2::ArrayBegin:
+      return in->ReadBeginArray();
+    case QkXDRType2::ArrayEnd:
+      return in->ReadEndArray();
+    case QkXDRType2::Int:
+      return in->ReadInt64(&value->integer);
+    case QkXDRType2::Double:
+      return in->ReadDouble(&value->real);
+    case QkXDRType2::String:
+      return ReadTextUnits(in, &value->text);
+    case QkXDRType2::Binary:
+      return in->ReadBinary(value->blob.slot());
+    default:
+      return false;
+  }
+}
 
 // Same type and same contents; doubles compare bit for bit.
 bool SameValue(const Value& a, const Value& b);
@@ -80,10 +120,30 @@ void WriteBlob(const Blob& blob, Encoder* out) {
   out->WriteBytes(blob.data(), blob.size());
 }
 
-// Writes the value to a writer of the library, or to an encoder of the
-// streaming layer: integers that fit 32 bits with WriteInt, the others with
-// WriteInt64. A string stops at its first U+0000 unit, since the writers take
-// zero-terminated strings: CopyValues refuses such strings instead.
+// The encoder calls that WriteValue and WriteItem make, on a stream writer
+// of the library (qkxdr/stream.hpp).
+template <typename Writer>
+class StreamCalls {
+ public:
+  explicit StreamCalls(Writer* writer) : writer_(*writer) {}
+  void BeginArray() { writer_.begin_array(); }
+  void EndArray() { writer_.end_array(); }
+  void WriteInt(int32_t v) { writer_.write(v); }
+  void WriteInt64(int64_t v) { writer_.write(v); }
+  void WriteDouble(double v) { writer_.write(v); }
+  void WriteString(const char16_t* s) { writer_.write(std::u16string_view(s)); }
+  void WriteString(const char16_t* s, size_t n) { writer_.write(std::u16string_view(s, n)); }
+  void WriteBytes(const uint8_t* data, uint32_t n) {
+    writer_.write(std::vector<uint8_t>(data, data + n));
+  }
+
+ private:
+  Writer& writer_;
+};
+
+// Writes the value to a writer of the library, or to StreamCalls: integers that fit 32 bits with
+// WriteInt, the others with WriteInt64. A string stops at its first U+0000 unit, since the writers
+// take zero-terminated strings: CopyValues refuses such strings instead.
 template <typename Out>
 void WriteValue(const Value& value, Out* out) {
   switch (value.type) {
@@ -116,8 +176,8 @@ struct CopyResult {
 };
 
 // Copies the values of `in` to `out` until `in` has no current value.
-template <typename Out>
-CopyResult CopyValues(QkXDRIStream2* in, Out* out) {
+template <typename Reader, typename Out>
+CopyResult CopyValues(Reader* in, Out* out) {
   CopyResult result;
   Value value;
   while (ReadValue(in, &value)) {

@@ -7,19 +7,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <type_traits>
 
 #include "QkXDR.h"
+#include "qkxdr/detail/base/assert.h"
+#include "qkxdr/detail/base/blob_buffer.h"
+#include "qkxdr/detail/base/compiler.h"
+#include "qkxdr/detail/base/int_range.h"
+#include "qkxdr/detail/base/truncate.h"
 #include "qkxdr/detail/binary/coding.h"
 #include "qkxdr/detail/binary/run_state.h"
 #include "qkxdr/detail/binary/skip.h"
 #include "qkxdr/detail/binary/unit_varints.h"
 #include "qkxdr/detail/binary/varint_word.h"
-#include "qkxdr/detail/base/assert.h"
-#include "qkxdr/detail/base/compiler.h"
-#include "qkxdr/detail/base/int_range.h"
-#include "qkxdr/detail/base/truncate.h"
-#include "qkxdr/detail/base/blob_buffer.h"
 
 namespace qkxdr::impl {
 
@@ -43,6 +44,11 @@ class BinaryDecoder {
   BinaryDecoder(const uint8_t* begin, const uint8_t* end) : dc{begin, end}, begin_(begin) {
     LoadRun();
   }
+  // Over [begin, end), which starts inside a run: `rest` is what is left of
+  // it (its type and the values still to come), as a scan of the bytes
+  // before begin found it.
+  BinaryDecoder(const uint8_t* begin, const uint8_t* end, RunState rest)
+      : run(rest), dc{begin, end}, begin_(begin) {}
 
   // Whether there is a current value.
   bool IsValid() const { return run.count != 0; }
@@ -91,6 +97,22 @@ class BinaryDecoder {
   // without being stored. No terminator is written.
   bool ReadString(QkXDRAllocator* allocator) { return ReadUnits<char16_t>(allocator); }
   bool ReadStringA(QkXDRAllocator* allocator) { return ReadUnits<uint8_t>(allocator); }
+
+  // String: *out becomes its units, when all of them are in the input. A
+  // string cut off by the end of the input is not read (*out is then left
+  // with an unspecified part of it).
+  bool ReadWholeString(std::u16string* out) {
+    if (run.count == 0 || run.type != WireType::String) return false;
+    uint32_t n;
+    const uint8_t* const f = GetVarint32(dc.p, dc.l, &n);
+    // Every unit takes at least one byte.
+    if (!VarintComplete(dc.p, f) || n > static_cast<size_t>(dc.l - f)) return false;
+    out->resize(n);
+    const uint8_t* const next = GetUnitVarints(f, dc.l, out->data(), n);
+    if (next == dc.l && !HoldsVarints(f, next, n)) return false;
+    Advance(next);
+    return true;
+  }
 
   // Binary: the slot's old content is released and the slot becomes a view on
   // the blob's bytes inside the input. A blob whose size runs past the end of
@@ -251,6 +273,14 @@ class BinaryDecoder {
     run.count = static_cast<uint8_t>(run.count - i);
     if (run.count == 0) LoadRun();
     return i;
+  }
+
+  // Whether [p, e) is exactly n varints: only a string that ends with the
+  // input needs this count.
+  static bool HoldsVarints(const uint8_t* p, const uint8_t* e, uint32_t n) {
+    size_t stops = 0;
+    for (const uint8_t* q = p; q < e; ++q) stops += *q >> 7;
+    return stops == n && (p == e || (e[-1] & 0x80) != 0);
   }
 
   template <typename Unit>

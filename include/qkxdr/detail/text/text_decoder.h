@@ -191,6 +191,14 @@ class TextDecoder {
   const char16_t* end_;
 };
 
+// A text decoder whose ReadDouble gives the nearest double, as the typed
+// layer reads: for code written against the readers' calls.
+class ExactTextDecoder : public TextDecoder {
+ public:
+  using TextDecoder::TextDecoder;
+  bool ReadDouble(double* out) { return ReadDoubleExact(out); }
+};
+
 }  // namespace qkxdr::impl
 
 #endif  // QKXDR_DETAIL_TEXT_TEXT_DECODER_H_
