@@ -49,11 +49,7 @@ class Encoding {
   // cannot be written, only checks.
   bool Take(const TextInput& piece, const std::u16string& prefixed, uint64_t values, bool last) {
     if ((findings_.Print(piece, last) != 0 && !options_.lenient) || refused_) return true;
-    StreamPtr<QkXDRIStream2> reader(
-        QkXDRCreateTextIStream2(prefixed.data(), static_cast<uint32_t>(prefixed.size())));
-    Value value;
-    for (uint64_t i = 0; i < piece.depth; ++i) ReadValue(reader.get(), &value);  // the prefix
-    const CopyResult copy = CopyValues(reader.get(), &writer_);
+    const CopyResult copy = CopyPiece(piece, prefixed, &writer_);
     refused_ = copy.zeroUnit;
     zeroUnit_ = values + copy.values;
     return true;
