@@ -207,8 +207,8 @@ TEST(CppReader, ReadErrors) {
   }
 }
 
-// UTF-16 units come back as written through UTF-8 and back, in both
-// encodings; Latin1 keeps its bytes.
+// Any UTF-16 units, as UTF-8, come back as the same UTF-8 in both encodings;
+// Latin1 keeps its bytes.
 TEST(CppReader, StringsRoundTrip) {
   std::mt19937 random(7);
   std::vector<std::u16string> strings = {u"Z\u00fcrich \u2603", u"\U0001D11E", u"\xD800x\xDC00"};
@@ -224,18 +224,15 @@ TEST(CppReader, StringsRoundTrip) {
       qkxdr::impl::Utf16ToUtf8(units, &utf8);
       ASSERT_TRUE(w.write(utf8) && w.write(Latin1{"\xE9\x01\xFF"}));
       const Bytes bytes = w.bytes();
-      const std::u16string text(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
+      std::u16string text(bytes.size() / 2, u'\0');
+      std::memcpy(text.data(), bytes.data(), text.size() * 2);
       qkxdr::Reader r =
           binary ? qkxdr::Reader(qkxdr::BinaryReader(bytes)) : qkxdr::TextReader(text);
       if (units.size() > 1 && units[0] == u'0' && (units[1] | 0x20) == u'x') continue;  // a blob
-      EXPECT_EQ(r.read_u16string().value(), units);
+      EXPECT_EQ(r.read_string().value(), utf8);
       EXPECT_EQ(r.read_latin1().value(), Latin1{"\xE9\x01\xFF"});
     }
   }
-  qkxdr::TextWriter w;
-  w.write("Z\xC3\xBCrich \xE2\x98\x83");
-  const std::u16string text = w.text();
-  EXPECT_EQ(qkxdr::TextReader(text).read_string().value(), "Z\xC3\xBCrich \xE2\x98\x83");
 }
 
 // Empty and moved-from readers read nothing; factories and Blob::view refuse.
