@@ -5,13 +5,12 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <vector>
 
 struct Reading {
   std::int64_t id = 0;
-  std::string station;  // 8-bit text
+  std::string station;  // UTF-8
   std::u16string label;
   std::vector<double> values;
   std::vector<std::uint8_t> raw;
@@ -35,28 +34,29 @@ void Save(qkxdr::Writer& out, const Reading& r) {
   out.write(r.raw);
 }
 
-std::optional<Reading> Load(qkxdr::Reader& in) {
+// Reads one record. A value that is missing or of another type throws
+// qkxdr::BadResultAccess from value(), whose error() tells what was found.
+Reading Load(qkxdr::Reader& in) {
   Reading r;
-  if (!in.begin_array()) return std::nullopt;
-  auto id = in.read_int64();
-  auto station = in.read_string();
-  auto label = in.read_u16string();
-  if (!id || !station || !label || !in.begin_array()) return std::nullopt;
-  while (auto v = in.read_double()) r.values.push_back(*v);
-  if (!in.end_array()) return std::nullopt;
-  auto raw = in.read_bytes();
-  if (!raw || !in.end_array()) return std::nullopt;
-  r.id = *id;
-  r.station = std::move(*station);
-  r.label = std::move(*label);
-  r.raw = std::move(*raw);
+  in.begin_array().value();
+  r.id = in.read_int64().value();
+  r.station = in.read_string().value();
+  r.label = in.read_u16string().value();
+  in.begin_array().value();
+  while (auto v = in.read_double()) r.values.push_back(*v);  // up to the array's end
+  in.end_array().value();
+  r.raw = in.read_bytes().value();
+  in.end_array().value();
   return r;
 }
 
 int main() {
   // Doubles in text keep 10 significant digits; these survive exactly.
-  const Reading sent{
-      5000000000, "north-7", u"Pegel \u00d6stersund", {21.5, -3.25, 0.125}, {0x00, 0xFF, 0x10}};
+  const Reading sent{5000000000,
+                     "Z\u00fcrich-7",
+                     u"Pegel \u00d6stersund",
+                     {21.5, -3.25, 0.125},
+                     {0x00, 0xFF, 0x10}};
 
   qkxdr::BinaryWriter binary;
   qkxdr::TextWriter text;
@@ -73,7 +73,12 @@ int main() {
   qkxdr::BinaryReader from_bytes(bytes);
   qkxdr::TextReader from_text(chars);
 
-  const bool ok = Load(from_bytes) == sent && Load(from_text) == sent;
+  bool ok = false;
+  try {
+    ok = Load(from_bytes) == sent && Load(from_text) == sent;
+  } catch (const qkxdr::BadResultAccess& e) {
+    std::fprintf(stderr, "%s\n", e.error().message().c_str());
+  }
   std::printf("binary: %zu bytes, text: %zu units, round trip %s\n", bytes.size(), chars.size(),
               ok ? "ok" : "FAILED");
   return ok ? 0 : 1;

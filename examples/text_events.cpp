@@ -42,17 +42,19 @@ int main() {
   const std::u16string_view text = u"[1, 'two', [3.5, \"four\"], []] 5 -6 7";
 
   Outline outline;
-  qkxdr::parse_text(text, outline);
+  if (!qkxdr::parse_text(text, outline)) return 1;  // a string holding U+0000, or too long a text
 
   std::int64_t sum = 0;
   int strings = 0;
-  qkxdr::parse_text(text, qkxdr::TextEvents{
-                              [](double) {},
-                              [&](std::int32_t v) { sum += v; },
-                              [&](std::u16string_view) { ++strings; },
-                              [] {},
-                              [] {},
-                          });
+  const qkxdr::Result<void> parsed =
+      qkxdr::parse_text(text, qkxdr::TextEvents{
+                                  [](double) {},
+                                  [&](std::int32_t v) { sum += v; },
+                                  [&](std::u16string_view) { ++strings; },
+                                  [] {},
+                                  [] {},
+                              });
+  if (!parsed) std::printf("%s\n", parsed.error().message().c_str());
   std::printf("sum of integers %lld, %d strings\n", static_cast<long long>(sum), strings);
   return sum == 7 && strings == 2 ? 0 : 1;
 }

@@ -14,18 +14,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const qkxdr::json::Layout layout :
        {qkxdr::json::Layout::Lines, qkxdr::json::Layout::Array}) {
     const qkxdr::json::Options options{layout, qkxdr::json::Others::Convert};
-    qkxdr::json::Error error;
     qkxdr::BinaryWriter first;
-    if (!qkxdr::json::from_json(json, first, options, &error)) {
-      FUZZ_CHECK(error.offset <= size && !error.message.empty());
+    const qkxdr::Result<void> converted = qkxdr::json::from_json(json, first, options);
+    if (!converted) {
+      FUZZ_CHECK(converted.error().offset() <= size && !converted.error().detail().empty());
       continue;
     }
     const std::vector<uint8_t> bytes = first.bytes();
     qkxdr::BinaryReader in(bytes);
-    std::string back;
-    FUZZ_CHECK(qkxdr::json::to_json(in, &back, options, &error));
+    const qkxdr::Result<std::string> back = qkxdr::json::to_json(in, options);
+    FUZZ_CHECK(back.ok());
     qkxdr::BinaryWriter second;
-    FUZZ_CHECK(qkxdr::json::from_json(back, second, options, &error));
+    FUZZ_CHECK(qkxdr::json::from_json(*back, second, options).ok());
     FUZZ_CHECK(second.bytes() == bytes);
   }
   return 0;

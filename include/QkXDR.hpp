@@ -1,17 +1,19 @@
 // QkXDR.hpp: a header-only C++17 layer over QkXDR.h.
 //
 // Owners that release streams and blob slots when they go out of scope,
-// writes from standard strings, views, integers and byte containers, and
-// reads that return std::optional values in standard containers.
+// writes from UTF-8 and UTF-16 strings, Latin1 strings, integers and byte
+// containers, and reads that return a qkxdr::Result (qkxdr/error.hpp) of
+// standard containers.
 //
-// Data errors never throw: writes return false, reads return std::nullopt,
-// and an owner whose stream could not be created tests false. Two exceptions
-// reach the caller. std::bad_alloc: the library catches no allocation
-// failure, so one raised inside it unwinds through it (on 32-bit Windows it
-// ends the process instead), and one from the containers that reads fill is
-// held until the library has returned, then rethrown. And what parse_text
-// callbacks throw, held and rethrown the same way. What each object is left
-// with: docs/robustness.md, "When memory runs out".
+// Data errors never throw: writes return false, reads return a Result that
+// holds an Error, and an owner whose stream could not be created tests
+// false. Two exceptions reach the caller. std::bad_alloc: the library
+// catches no allocation failure, so one raised inside it unwinds through it
+// (on 32-bit Windows it ends the process instead), and one from the
+// containers that reads fill is held until the library has returned, then
+// rethrown. And what parse_text callbacks throw, held and rethrown the same
+// way. What each object is left with: docs/robustness.md, "When memory runs
+// out".
 
 #ifndef QKXDR_HPP_
 #define QKXDR_HPP_
@@ -22,7 +24,6 @@
 #include <exception>
 #include <iterator>
 #include <limits>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -30,6 +31,10 @@
 #include <vector>
 
 #include "QkXDR.h"
+#include "qkxdr/detail/base/string_rules.h"
+#include "qkxdr/detail/base/utf8.h"
+#include "qkxdr/error.hpp"
+#include "qkxdr/latin1.hpp"
 
 namespace qkxdr {
 
@@ -43,7 +48,7 @@ namespace detail {
 template <typename Size>
 constexpr bool FitsCount(Size n) {
   if constexpr (sizeof(Size) > sizeof(std::uint32_t)) {
-    return n <= std::numeric_limits<std::uint32_t>::max();
+    return n <= (std::numeric_limits<std::uint32_t>::max)();
   } else {
     static_cast<void>(n);
     return true;
@@ -249,8 +254,9 @@ class ArrayScope;
 // Owns a second-generation writer. BinaryWriter and TextWriter create one;
 // a default-constructed or moved-from Writer is empty and tests false.
 //
-// Every write returns true when the value went to the stream, false when the
-// Writer is empty or the value cannot be written (see each overload).
+// Every write returns true when the value went to the stream, and false,
+// with nothing written, when the Writer is empty or the value has no form in
+// the format (see each overload).
 class Writer {
  public:
   Writer() noexcept = default;
@@ -283,17 +289,30 @@ class Writer {
 
   bool write(double v) { return Put(&QkXDROStream2::WriteDouble, v); }
 
-  // Strings. The format ends a string at its first zero unit, so a view with
-  // an embedded zero is written up to there. Zero-terminated arguments go to
-  // the stream as they are; a view without a zero is first copied into a
-  // buffer that the Writer keeps for the next one. A null pointer is refused.
-  bool write(const char16_t* s) { return s && Put(&QkXDROStream2::WriteString, s); }
-  bool write(const std::u16string& s) { return write(s.c_str()); }
-  bool write(std::u16string_view s) { return write(Terminated(s, units_)); }
-  // 8-bit strings: each byte becomes one unit, with no code-page conversion.
-  bool write(const char* s) { return s && Put(&QkXDROStream2::WriteStringA, s); }
-  bool write(const std::string& s) { return write(s.c_str()); }
-  bool write(std::string_view s) { return write(Terminated(s, chars_)); }
+  // Strings. std::string, std::string_view and const char* hold UTF-8 and
+  // are written as its UTF-16 units (WriteString); the char16_t forms are
+  // written unit for unit. A Latin1 is written a unit for each byte, of the
+  // byte's value: through WriteString, since WriteStringA widens a signed
+  // char's bytes above 0x7F to units from U+FF80 up. The format's strings end
+  // at their first zero unit, so a string holding U+0000 is refused rather
+  // than cut, as is a null pointer.
+  bool write(std::string_view s) {
+    impl::Utf8ToUtf16(s, &units_);
+    return PutUnits(units_);
+  }
+  bool write(const std::string& s) { return write(std::string_view(s)); }
+  bool write(const char* s) { return s != nullptr && write(std::string_view(s)); }
+  bool write(std::u16string_view s) {
+    units_.assign(s);
+    return PutUnits(units_);
+  }
+  bool write(const std::u16string& s) { return PutUnits(s); }
+  bool write(const char16_t* s) { return s != nullptr && Put(&QkXDROStream2::WriteString, s); }
+  bool write(const Latin1& s) {
+    units_.clear();
+    for (const char byte : s.bytes) units_.push_back(static_cast<unsigned char>(byte));
+    return PutUnits(units_);
+  }
 
   // Blobs. Bytes are copied into the output. Refused when the size passes
   // 32 bits or data is null with a non-zero size.
@@ -334,18 +353,14 @@ class Writer {
     return true;
   }
 
-  // `s` itself when it holds a zero (the string ends there anyway), else a
-  // zero-terminated copy in `buffer`.
-  template <typename Char>
-  static const Char* Terminated(std::basic_string_view<Char> s, std::basic_string<Char>& buffer) {
-    if (s.find(Char{}) != s.npos) return s.data();
-    buffer.assign(s);
-    return buffer.c_str();
+  // Writes `s` with WriteString unless it holds U+0000.
+  bool PutUnits(const std::u16string& s) {
+    return !impl::HoldsZeroUnit(std::u16string_view(s)) &&
+           Put(&QkXDROStream2::WriteString, s.c_str());
   }
 
   detail::StreamOwner<QkXDROStream2> stream_;
-  std::u16string units_;  // terminated copies of UTF-16 views
-  std::string chars_;     // terminated copies of 8-bit views
+  std::u16string units_;  // the units of the last string written from a view or UTF-8
 };
 
 // Ends the array begun by Writer::array() when it goes out of scope.
@@ -381,14 +396,64 @@ class TextWriter : public Writer {
   }
 };
 
+namespace detail::reads {
+
+// The name of a type code, for messages.
+inline const char* TypeName(Type type) {
+  switch (type) {
+    case Type::ArrayBegin:
+      return "ArrayBegin";
+    case Type::ArrayEnd:
+      return "ArrayEnd";
+    case Type::Int:
+      return "Int";
+    case Type::String:
+      return "String";
+    case Type::Double:
+      return "Double";
+    case Type::Binary:
+      return "Binary";
+    default:
+      return "None";
+  }
+}
+
+// Whether a read of `expected` takes a value of type `found`: numbers
+// convert between integers and doubles.
+inline bool Takes(Type expected, Type found) {
+  const auto number = [](Type t) { return t == Type::Int || t == Type::Double; };
+  return found == expected || (number(expected) && number(found));
+}
+
+inline Error Fail(ErrorCode code, std::string detail) {
+  return Error(code, Error::kNoOffset, std::move(detail));
+}
+
+}  // namespace detail::reads
+
 // Owns a second-generation reader. BinaryReader and TextReader create one;
-// a default-constructed or moved-from Reader is empty and tests false, and on
-// it every read fails. A reader points into its input, which must outlive it.
+// a default-constructed or moved-from Reader is empty and tests false.
 //
-// A read that returns std::nullopt or false leaves the reader where it was,
-// so another read may try the same value. The exception: a string whose
-// declared length exceeds the whole input (damaged data) gives std::nullopt
-// and is passed over.
+// Each read returns its value, or an Error (offset Error::kNoOffset: the
+// exported readers report no position) with the code:
+//   no_value       the Reader is empty, or has no current value (past the
+//                  end of the input; a text reader also at text it cannot
+//                  read)
+//   type_mismatch  the current value has another type: "expected Int,
+//                  found String"; numbers convert between integers and
+//                  doubles as the readers do
+//   malformed      a binary value of no known type (tag bytes 252-255)
+//   truncated      a value cut short by the end of the input
+//   unsupported    a string holding U+0000
+//   out_of_range   read_latin1: a unit above U+00FF
+// A read that fails leaves the reader on the same value, except that a
+// string refused for what it holds has been passed over.
+//
+// A binary string cut short by the end of its input reads as padded with
+// U+0000 units, and the exported reader does not tell it apart from a string
+// that holds them: such a string, ending in U+0000 and ending the input, is
+// truncated; one holding U+0000 elsewhere is unsupported. A string declaring
+// more units than the whole input holds is truncated without allocating.
 class Reader {
  public:
   Reader() noexcept = default;
@@ -404,67 +469,116 @@ class Reader {
   Type peek_type() const { return stream_ ? stream_->PeekType() : Type::None; }
   // The current value's type, moving past the value (or into an array).
   Type read_type() { return stream_ ? stream_->ReadType() : Type::None; }
-  bool begin_array() { return stream_ && stream_->ReadBeginArray(); }
-  bool end_array() { return stream_ && stream_->ReadEndArray(); }
+  // Consume an array's bracket.
+  Result<void> begin_array() { return Step(&QkXDRIStream2::ReadBeginArray, Type::ArrayBegin); }
+  Result<void> end_array() { return Step(&QkXDRIStream2::ReadEndArray, Type::ArrayEnd); }
   // Skips the rest of the innermost open array, its end included.
   void skip() {
     if (stream_) stream_->Skip();
   }
 
-  // Numbers convert between integers and doubles as the readers do.
-  std::optional<std::int32_t> read_int() { return ReadNumber(&QkXDRIStream2::ReadInt); }
-  std::optional<std::int64_t> read_int64() { return ReadNumber(&QkXDRIStream2::ReadInt64); }
-  std::optional<double> read_double() { return ReadNumber(&QkXDRIStream2::ReadDouble); }
+  Result<std::int32_t> read_int() { return ReadNumber(&QkXDRIStream2::ReadInt, Type::Int); }
+  Result<std::int64_t> read_int64() { return ReadNumber(&QkXDRIStream2::ReadInt64, Type::Int); }
+  Result<double> read_double() { return ReadNumber(&QkXDRIStream2::ReadDouble, Type::Double); }
 
-  // A string as UTF-16 units, or as the low 8 bits of each unit. A binary
-  // string cut off by the end of its input comes back zero-padded to its
-  // declared length.
-  std::optional<std::u16string> read_u16string() {
-    return ReadText<std::u16string>(&QkXDRIStream2::ReadString);
+  // A string as its UTF-16 units.
+  Result<std::u16string> read_u16string() {
+    std::u16string units;
+    Result<void> read = ReadUnits(units);
+    if (!read) return read.error();
+    return units;
   }
-  std::optional<std::string> read_string() {
-    return ReadText<std::string>(&QkXDRIStream2::ReadStringA);
+  // A string as UTF-8.
+  Result<std::string> read_string() {
+    Result<std::u16string> units = read_u16string();
+    if (!units) return units.error();
+    std::string utf8;
+    impl::Utf16ToUtf8(*units, &utf8);
+    return utf8;
+  }
+  // A string whose units are all U+0001 to U+00FF, a byte for each.
+  Result<Latin1> read_latin1() {
+    Result<std::u16string> units = read_u16string();
+    if (!units) return units.error();
+    Latin1 latin1;
+    for (const char16_t unit : *units) {
+      if (unit > 0xFF) return detail::reads::Fail(ErrorCode::out_of_range, "a unit above U+00FF");
+      latin1.bytes.push_back(static_cast<char>(unit));
+    }
+    return latin1;
   }
 
   // A blob. From a BinaryReader it is a view into the reader's input (valid
   // as long as the input, also after the reader is gone); from a TextReader
   // it owns a decoded copy.
-  std::optional<Blob> read_blob() {
+  Result<Blob> read_blob() {
     Blob blob;
-    if (!stream_ || !stream_->ReadBinary(blob.slot())) return std::nullopt;
-    return blob;
+    if (stream_ && stream_->ReadBinary(blob.slot())) return blob;
+    return Failure(Type::Binary);
   }
   // A blob's bytes, copied.
-  std::optional<std::vector<std::uint8_t>> read_bytes() {
-    std::optional<Blob> blob = read_blob();
-    if (!blob) return std::nullopt;
+  Result<std::vector<std::uint8_t>> read_bytes() {
+    Result<Blob> blob = read_blob();
+    if (!blob) return blob.error();
     return blob->to_vector();
   }
 
  protected:
   // `limit`: the input's length in bytes or units; no string can be longer.
-  Reader(QkXDRIStream2* stream, std::size_t limit) noexcept : stream_(stream), limit_(limit) {}
+  // `binary`: a string cut short reads as padded with zero units.
+  Reader(QkXDRIStream2* stream, std::size_t limit, bool binary) noexcept
+      : stream_(stream), limit_(limit), binary_(binary) {}
 
  private:
-  template <typename T>
-  std::optional<T> ReadNumber(bool (QkXDRIStream2::*read)(T*)) {
-    T v{};
-    if (!stream_ || !(stream_.get()->*read)(&v)) return std::nullopt;
-    return v;
+  // Why a read of `expected` failed on the current value.
+  Error Failure(Type expected) const {
+    if (!valid()) {
+      return detail::reads::Fail(ErrorCode::no_value,
+                                 stream_ ? "no current value" : "an empty reader");
+    }
+    const Type found = stream_->PeekType();
+    if (found == Type::None)
+      return detail::reads::Fail(ErrorCode::malformed, "a value of no known type");
+    if (detail::reads::Takes(expected, found)) {
+      return detail::reads::Fail(ErrorCode::truncated, std::string(detail::reads::TypeName(found)) +
+                                                           " cut short by the end of the input");
+    }
+    return detail::reads::Fail(ErrorCode::type_mismatch,
+                               std::string("expected ") + detail::reads::TypeName(expected) +
+                                   ", found " + detail::reads::TypeName(found));
   }
 
-  template <typename String>
-  std::optional<String> ReadText(bool (QkXDRIStream2::*read)(QkXDRAllocator*)) {
-    if (!stream_) return std::nullopt;
-    String out;
-    detail::Filler<String> filler(out, limit_);
-    const bool read_ok = (stream_.get()->*read)(&filler);
-    if (filler.Refused() || !read_ok) return std::nullopt;
-    return out;
+  Result<void> Step(bool (QkXDRIStream2::*read)(), Type expected) {
+    if (stream_ && (stream_.get()->*read)()) return {};
+    return Failure(expected);
+  }
+
+  template <typename T>
+  Result<T> ReadNumber(bool (QkXDRIStream2::*read)(T*), Type expected) {
+    T v{};
+    if (stream_ && (stream_.get()->*read)(&v)) return v;
+    return Failure(expected);
+  }
+
+  Result<void> ReadUnits(std::u16string& units) {
+    if (!stream_) return Failure(Type::String);
+    detail::Filler<std::u16string> filler(units, limit_);
+    const bool read = stream_->ReadString(&filler);
+    if (filler.Refused()) {
+      return detail::reads::Fail(ErrorCode::truncated,
+                                 "String declaring more units than the whole input holds");
+    }
+    if (!read) return Failure(Type::String);
+    if (!impl::HoldsZeroUnit(std::u16string_view(units))) return {};
+    if (binary_ && units.back() == u'\0' && !stream_->IsValid()) {
+      return detail::reads::Fail(ErrorCode::truncated, "String cut short by the end of the input");
+    }
+    return detail::reads::Fail(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
   }
 
   detail::StreamOwner<QkXDRIStream2> stream_;
   std::size_t limit_ = 0;
+  bool binary_ = false;
 };
 
 // A reader of the binary encoding over bytes that must outlive it (and, for
@@ -474,7 +588,7 @@ class Reader {
 class BinaryReader : public Reader {
  public:
   BinaryReader(const void* data, std::size_t size)
-      : Reader(detail::OpenCounted(QkXDRCreateIStream2, data, size), size) {}
+      : Reader(detail::OpenCounted(QkXDRCreateIStream2, data, size), size, true) {}
   template <typename C, typename = std::enable_if_t<detail::kIsByteContainer<C>>>
   explicit BinaryReader(const C& bytes)
       : BinaryReader(static_cast<const void*>(std::data(bytes)), std::size(bytes)) {}
@@ -488,8 +602,8 @@ class BinaryReader : public Reader {
 class TextReader : public Reader {
  public:
   explicit TextReader(std::u16string_view text)
-      : Reader(detail::OpenCounted(QkXDRCreateTextIStream2, text.data(), text.size()),
-               text.size()) {}
+      : Reader(detail::OpenCounted(QkXDRCreateTextIStream2, text.data(), text.size()), text.size(),
+               false) {}
   template <typename S, typename = std::enable_if_t<detail::kIsTemporary<S, std::u16string>>>
   explicit TextReader(S&& text) = delete;
 };
@@ -524,7 +638,8 @@ class HandlerAdapter final : public QkXDRTextHandler {
   }
   bool OnString(const char16_t* begin, const char16_t* end) override {
     const std::u16string_view s(begin, static_cast<std::size_t>(end - begin));
-    return Go([&] { return handler_.on_string(s); });
+    zero_unit_ = impl::HoldsZeroUnit(s);
+    return !zero_unit_ && Go([&] { return handler_.on_string(s); });
   }
   bool OnBeginArray() override {
     return Go([&] { return handler_.on_begin_array(); });
@@ -533,7 +648,13 @@ class HandlerAdapter final : public QkXDRTextHandler {
     return Go([&] { return handler_.on_end_array(); });
   }
 
-  void RethrowError() const { Rethrow(error_); }
+  // After the parse: rethrows what the handler threw; the Error of a string
+  // holding U+0000, which stopped the parse.
+  Result<void> Outcome() const {
+    Rethrow(error_);
+    if (zero_unit_) return reads::Fail(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
+    return {};
+  }
 
  private:
   // The handler's answer: a member returning void always goes on; one that
@@ -554,6 +675,7 @@ class HandlerAdapter final : public QkXDRTextHandler {
 
   Handler& handler_;
   std::exception_ptr error_;
+  bool zero_unit_ = false;
 };
 
 }  // namespace detail
@@ -564,14 +686,17 @@ class HandlerAdapter final : public QkXDRTextHandler {
 // functions or callables, such as a TextEvents). Each returns bool (false
 // stops the parse) or void (go on). The string view is valid only during
 // its call. An exception from the handler stops the parse and is rethrown
-// here. Returns false, with no event, for text longer than 4 Gi - 1 units.
+// here. Errors: too_large, with no event, for text longer than 4 Gi - 1
+// units; unsupported for a string holding U+0000, which stops the parse
+// before it reaches the handler. A handler's false is no error.
 template <typename Handler>
-bool parse_text(std::u16string_view text, Handler&& handler) {
-  if (!detail::FitsCount(text.size())) return false;
+Result<void> parse_text(std::u16string_view text, Handler&& handler) {
+  if (!detail::FitsCount(text.size())) {
+    return detail::reads::Fail(ErrorCode::too_large, "a text longer than 4 Gi - 1 units");
+  }
   detail::HandlerAdapter<std::remove_reference_t<Handler>> adapter(handler);
   QkXDRTextParse(&adapter, text.data(), static_cast<std::uint32_t>(text.size()));
-  adapter.RethrowError();
-  return true;
+  return adapter.Outcome();
 }
 
 }  // namespace qkxdr

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
-#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -66,7 +65,7 @@ TEST(AllocationFailure, DamagedLengthReachesTheCallersAllocator) {
   EXPECT_FALSE(in->IsValid());
   in->Release();
   qkxdr::BinaryReader reader(input, sizeof input);
-  EXPECT_EQ(reader.read_u16string(), std::nullopt);
+  EXPECT_EQ(reader.read_u16string().error().code(), qkxdr::ErrorCode::truncated);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 
 namespace {
 
-using qkxdr::json::Error;
+using qkxdr::ErrorCode;
 using qkxdr::json::Layout;
 using qkxdr::json::Options;
 using qkxdr::json::Others;
@@ -32,20 +32,19 @@ std::vector<uint8_t> Hex(const std::string& text) {
   return bytes;
 }
 
-// The binary encoding of the JSON text; `error` tells why there is none.
-std::vector<uint8_t> ToBinary(const std::string& json, Error* error, Options options = {}) {
+// The binary encoding of the JSON text, or the Error of why there is none.
+qkxdr::Result<std::vector<uint8_t>> ToBinary(const std::string& json, Options options = {}) {
   qkxdr::BinaryWriter out;
-  if (!qkxdr::json::from_json(json, out, options, error)) return {};
+  const qkxdr::Result<void> written = qkxdr::json::from_json(json, out, options);
+  if (!written) return written.error();
   return out.bytes();
 }
 
-// The JSON of a binary stream, or "@index: why" when there is none.
+// The JSON of a binary stream, or the message of why there is none.
 std::string ToJson(const std::vector<uint8_t>& bytes, Options options = {}) {
   qkxdr::BinaryReader in(bytes);
-  std::string json;
-  Error error;
-  if (qkxdr::json::to_json(in, &json, options, &error)) return json;
-  return "@" + std::to_string(error.offset) + ": " + error.message;
+  const qkxdr::Result<std::string> json = qkxdr::json::to_json(in, options);
+  return json ? *json : json.error().message();
 }
 
 // Texts, their bytes where given, and the JSON written back (if none, the text).
@@ -63,6 +62,8 @@ TEST(Json, AcceptedTextsAndTheirBytes) {
       {"\n\n 7 \r\n\t\"x\"  \n\n", "54 8E A8 81 F8", "7\n\"x\"\n"},
       {" [1E22, -0, 0e+1, 1.5E-3, -1e-400, 5e-324, 0.0001e-400, 1e-99999999999999999999 ] ",
        nullptr, "[1e+22,0,0.0,0.0015,-0.0,5e-324,0.0,0.0]\n"},
+      {"[0e400, -0e400, 0.0e99999, -0.000E+999999999999, \"0e400\"]", nullptr,
+       "[0.0,-0.0,0.0,-0.0,\"0e400\"]\n"},
       {"[9223372036854775807,-9223372036854775808,4294967296]\n", nullptr},
       {"[\"\\u00e9\\b\\f\\r\\t\\u000e\xC2\x80\", \"\\ud834\\udd1e\",\"\\uDC00\\uD800x\"]", nullptr,
        "[\"\xC3\xA9\\b\\f\\r\\t\\u000E\xC2\x80\",\"\xF0\x9D\x84\x9E\",\"\\uDC00\\uD800x\"]\n"},
@@ -74,74 +75,100 @@ TEST(Json, AcceptedTextsAndTheirBytes) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.json);
-    Error error;
-    const std::vector<uint8_t> bytes = ToBinary(c.json, &error, c.options);
-    EXPECT_EQ(error.message, "");
-    EXPECT_EQ(bytes, c.hex ? Hex(c.hex) : bytes);
-    EXPECT_EQ(ToJson(bytes, c.options), c.back ? c.back : c.json);
+    const qkxdr::Result<std::vector<uint8_t>> bytes = ToBinary(c.json, c.options);
+    ASSERT_TRUE(bytes) << bytes.error().message();
+    EXPECT_EQ(*bytes, c.hex ? Hex(c.hex) : *bytes);
+    EXPECT_EQ(ToJson(*bytes, c.options), c.back ? c.back : c.json);
   }
 }
 
-// Refused at the problem's byte; a value no type holds at the start of its
-// top-level value, with its path.
+// Refused with a code, at the problem's byte; a value no type holds at the
+// start of its top-level value, with its JSON Pointer.
 TEST(Json, RefusedTextsNameTheirPlace) {
   const struct {
     const char* json;
+    ErrorCode code;
     size_t offset;
-    const char* message;
+    const char* detail;
+    const char* path = "";
     Options options = {};
   } kCases[] = {
-      {"\xEF\xBB\xBF", 0, "Invalid value"},  // a byte-order mark
-      {"[1,]", 3, "Invalid value"},
-      {"[NaN]", 1, "Invalid value"},
-      {"[\"abc\\q\"]", 5, "Invalid escape"},
-      {"[\"\\u12G4\"]", 2, "Incorrect hex digit"},
-      {"]", 0, "Invalid value"},
-      {"/* c */ 1", 0, "Invalid value"},
-      {"[1]x", 3, "a second value on the line"},
-      {"[] []", 3, "a second value on the line"},
-      {"1\n\xC3\x28", 2, "not UTF-8"},
-      {"\"\xED\xA0\x80\"", 1, "not UTF-8"},
-      {"\"\\uD800\\u0041\xFF\"", 13, "not UTF-8"},
-      {"[\"\\uD800\", \"\\q\"]", 12, "Invalid escape"},
-      {"7\n[99999999999999999999]", 3, "an integer beyond 64 bits: 99999999999999999999"},
-      {"[9223372036854775808]", 1, "an integer beyond 64 bits"},
-      {"[18e307]", 1, "a number beyond the range of a double: 18e307"},
-      {"1\n[2, [true]]", 2, "/1/0: true, which QkXDR has no type for"},
-      {"[null, false]", 0, "/0: null, which QkXDR has no type for"},
-      {"[false]", 0, "/0: false, which QkXDR has no type for"},
-      {"{\"a\": 1}", 0, "an object, which QkXDR has no type for"},
-      {"{\"a\": [\"\\u0000\"]}", 0, "/a/0: a string holding U+0000", kConvert},
-      {"{\"k\\u0000\": 1}", 0, "/k\0: a string holding U+0000", kConvert},
-      {"{\"$blob\": \"AAA\"}", 0, "a \"$blob\" that is not base64"},
-      {"{\"$blob\": \"A===\"}", 0, "not base64"},
-      {"{\"$blob\": \"A*==\"}", 0, "not base64"},
-      {"{\"$double\": \"NaN:7FF0000000000000\"}", 0, "names no double: \"NaN:7FF0000000000000\""},
-      {"{\"$double\": \"NaN:7FF00000000000000\"}", 0, "names no double"},
-      {"{\"$double\": \"nan:7ff8000000000000\"}", 0, "names no double"},
-      {"1", 0, "the text is not one array", kArray},
-      {"[1] [2]", 4, "must not be followed by other values", kArray},
-      {"", 0, "empty", kArray},
+      {"\xEF\xBB\xBF", ErrorCode::malformed, 0, "not a JSON value"},  // a byte-order mark
+      {"[1,]", ErrorCode::malformed, 3, "not a JSON value"},
+      {"[NaN]", ErrorCode::malformed, 1, "not a JSON value"},
+      {"[\"abc\\q\"]", ErrorCode::malformed, 5, "an escape that JSON does not have"},
+      {"[\"\\u12G4\"]", ErrorCode::malformed, 2, "a \\u escape without four hex digits"},
+      {"[1 2]", ErrorCode::malformed, 3, "no comma or \"]\" after an array element"},
+      {"{\"a\" 1}", ErrorCode::malformed, 5, "no colon"},
+      {"[1.]", ErrorCode::malformed, 3, "no digit after the decimal point"},
+      {"]", ErrorCode::malformed, 0, "not a JSON value"},
+      {"/* c */ 1", ErrorCode::malformed, 0, "not a JSON value"},
+      {"[1,", ErrorCode::truncated, 3, "the text ends inside a value"},
+      {"7\n{\"a\": [\"b", ErrorCode::truncated, 11, "the text ends inside a value"},
+      {"[1]x", ErrorCode::malformed, 3, "a second value on the line"},
+      {"[] []", ErrorCode::malformed, 3, "a second value on the line"},
+      {"1\n\xC3\x28", ErrorCode::malformed, 2, "not UTF-8"},
+      {"\"\xED\xA0\x80\"", ErrorCode::malformed, 1, "not UTF-8"},
+      {"\"\\uD800\\u0041\xFF\"", ErrorCode::malformed, 13, "not UTF-8"},
+      {"[\"\\uD800\", 0e9, \"\\q\"]", ErrorCode::malformed, 17, "an escape"},
+      {"7\n[99999999999999999999]", ErrorCode::out_of_range, 3,
+       "an integer beyond 64 bits: 99999999999999999999"},
+      {"[9223372036854775808]", ErrorCode::out_of_range, 1, "an integer beyond 64 bits"},
+      {"[18e307]", ErrorCode::out_of_range, 1, "a number beyond the range of a double: 18e307"},
+      {"[0, 1e400]", ErrorCode::out_of_range, 4, "a number beyond the range of a double: 1e400"},
+      {"[0.5e400]", ErrorCode::out_of_range, 1, "beyond the range of a double"},
+      {"1\n[2, [true]]", ErrorCode::unsupported, 2, "true, which QkXDR has no type for", "/1/0"},
+      {"[null, false]", ErrorCode::unsupported, 0, "null, which QkXDR has no type for", "/0"},
+      {"{\"a\": 1}", ErrorCode::unsupported, 0, "an object, which QkXDR has no type for"},
+      {"{\"a\": [\"\\u0000\"]}", ErrorCode::unsupported, 0, "a string holding U+0000", "/a/0",
+       kConvert},
+      {"{\"$blob\": \"A===\"}", ErrorCode::malformed, 0, "a \"$blob\" that is not base64"},
+      {"{\"$double\": \"NaN:7FF0000000000000\"}", ErrorCode::malformed, 0,
+       "a \"$double\" that names no double: \"NaN:7FF0000000000000\""},
+      {"1", ErrorCode::malformed, 0, "the text is not one array", "", kArray},
+      {" ", ErrorCode::malformed, 1, "the text is not one array", "", kArray},
+      {"[1] [2]", ErrorCode::malformed, 4, "a value after the array", "", kArray},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.json);
-    Error error;
-    ToBinary(c.json, &error, c.options);
-    EXPECT_EQ(error.offset, c.offset) << error.message;
-    EXPECT_NE(error.message.find(c.message), std::string::npos) << error.message;
+    const qkxdr::Error e = ToBinary(c.json, c.options).error();
+    EXPECT_EQ(e.code(), c.code) << e.message();
+    EXPECT_EQ(e.offset(), c.offset) << e.message();
+    EXPECT_EQ(e.path(), c.path) << e.message();
+    EXPECT_NE(e.detail().find(c.detail), std::string::npos) << e.message();
   }
+  qkxdr::Writer empty;
+  EXPECT_EQ(qkxdr::json::from_json("[1]", empty).error().code(), ErrorCode::io);
 }
 
-// What a stream can hold and JSON cannot is refused at the value's index;
-// deep nesting needs no deep call stack, either way.
+// What a stream can hold and JSON cannot is refused with the value's path
+// in the stream; deep nesting needs no deep call stack, either way.
 TEST(Json, StreamsJsonCannotHoldAndDeepNesting) {
-  EXPECT_EQ(ToJson(Hex("54 82 2A")), "@1: an array end with no open array");
-  EXPECT_EQ(ToJson(Hex("01 54 82 2A")), "@4: the stream ends with 1 array still open");
-  EXPECT_EQ(ToJson(Hex("01 54 82")), "@3: the stream ends with 2 arrays still open");
-  EXPECT_EQ(ToJson(Hex("54 82 FD")), "@1: the reader cannot read this value");
+  const struct {
+    const char* hex;
+    ErrorCode code;
+    const char* message;
+  } kCases[] = {
+      {"54 82 2A", ErrorCode::malformed, "at [1]: an array end with no open array"},
+      {"01 54 82 2A", ErrorCode::truncated, "at [0][1]: the stream ends with 1 array still open"},
+      {"01 54 82", ErrorCode::truncated, "at [0][0][1]: the stream ends with 2 arrays still open"},
+      {"00 54 82 FD", ErrorCode::malformed, "at [0][1]: a value of no known type"},
+      {"A9 81 E1 83 E1", ErrorCode::truncated, "at [1]: String cut short by the end of the input"},
+      {"A8 82 80 E1", ErrorCode::unsupported, "at [0]: a string holding U+0000"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.hex);
+    const std::vector<uint8_t> bytes = Hex(c.hex);
+    qkxdr::BinaryReader in(bytes);
+    const qkxdr::Error e = qkxdr::json::to_json(in).error();
+    EXPECT_EQ(e.code(), c.code);
+    EXPECT_EQ(e.message(), c.message);
+  }
+  const std::u16string unreadable = u"1 true 2";
+  qkxdr::TextReader text(unreadable);
+  EXPECT_EQ(qkxdr::json::to_json(text).error().message(), "at [1]: text the reader cannot read");
   const std::string json = std::string(200000, '[') + std::string(200000, ']') + "\n";
-  Error error;
-  EXPECT_EQ(ToJson(ToBinary(json, &error)), json) << error.message;
+  EXPECT_EQ(ToJson(ToBinary(json).value()), json);
 }
 
 // Each worked example's JSON gives its bytes and text; the bytes give it back.
@@ -157,8 +184,7 @@ TEST(Json, FormatDocExamples) {
     ++rows;
     const std::string json = cell[1];
     const std::vector<uint8_t> bytes = Hex(cell[3]);
-    Error error;
-    EXPECT_EQ(ToBinary(json, &error, kArray), bytes) << error.message;
+    EXPECT_EQ(ToBinary(json, kArray).value_or(std::vector<uint8_t>{}), bytes);
     EXPECT_EQ(ToJson(bytes, kArray), json + "\n");
     if (cell[4] == "—") continue;
     const std::string utf8 = cell[5];
@@ -166,7 +192,7 @@ TEST(Json, FormatDocExamples) {
     qkxdr::tool::Utf8ToUtf16(reinterpret_cast<const uint8_t*>(utf8.data()),
                              reinterpret_cast<const uint8_t*>(utf8.data() + utf8.size()), &text);
     qkxdr::TextWriter out;
-    ASSERT_TRUE(qkxdr::json::from_json(json, out, kArray, &error));
+    ASSERT_TRUE(qkxdr::json::from_json(json, out, kArray));
     EXPECT_EQ(out.text(), text);
   }
   EXPECT_GE(rows, 10);

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,19 +35,20 @@ TEST(Large, InputsOfSeveralHundredMiB) {
       w.write(int64_t{records} << 31);
       w.write(records * 0.25);
       w.write(string);
-      w.write("8-bit \xE9");
+      w.write(qkxdr::Latin1{"8-bit \xE9"});
       w.write(blob);
     }
     const std::u16string_view units(static_cast<const char16_t*>(w.data()), w.size() / 2);
     qkxdr::Reader r =
         text ? qkxdr::Reader(qkxdr::TextReader(units)) : qkxdr::BinaryReader(w.data(), w.size());
-    EXPECT_EQ(r.read_u16string(), huge_string);
-    EXPECT_EQ(r.read_bytes(), huge_blob);
+    EXPECT_EQ(r.read_u16string().value(), huge_string);
+    EXPECT_EQ(r.read_bytes().value(), huge_blob);
     uint32_t i = 0;
-    while (i < records && r.begin_array() && r.read_int() == static_cast<int32_t>(i) &&
-           r.read_int64() == int64_t{i} << 31 && r.read_double() == i * 0.25 &&
-           r.read_u16string() == string && r.read_string() == "8-bit \xE9" &&
-           r.read_bytes() == blob && r.end_array()) {
+    while (i < records && r.begin_array() && r.read_int().value() == static_cast<int32_t>(i) &&
+           r.read_int64().value() == int64_t{i} << 31 && r.read_double().value() == i * 0.25 &&
+           r.read_u16string().value() == string &&
+           r.read_latin1().value() == qkxdr::Latin1{"8-bit \xE9"} &&
+           r.read_bytes().value() == blob && r.end_array()) {
       ++i;
     }
     EXPECT_EQ(i, records);
@@ -81,8 +81,8 @@ TEST(Large, BinaryOutputEndsBelow4GiB) {
   ASSERT_EQ(w.size(), UINT32_MAX);
   EXPECT_EQ(data()[2], 0xD3) << "one run of two blobs";
   qkxdr::BinaryReader r(data(), UINT32_MAX);
-  EXPECT_EQ(r.read_int(), 7);
-  const std::optional<qkxdr::Blob> first = r.read_blob(), second = r.read_blob();
+  EXPECT_EQ(r.read_int().value(), 7);
+  const qkxdr::Result<qkxdr::Blob> first = r.read_blob(), second = r.read_blob();
   ASSERT_TRUE(first && second);
   EXPECT_TRUE(first->data() == data() + 8 && first->size() == kBig);
   EXPECT_TRUE(second->size() == rest && second->data() + rest == data() + UINT32_MAX);

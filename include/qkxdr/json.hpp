@@ -3,8 +3,9 @@
 //
 // Declared here, compiled into the companion static library qkxdr_json
 // (CMake target QkXDR::json). Nothing of the JSON parser it uses inside
-// shows through this header, and nothing is thrown: failures come back as
-// false with an Error. docs/api.md, "JSON", gives the mapping:
+// shows through this header, and nothing but std::bad_alloc is thrown:
+// failures come back as a qkxdr::Error. docs/api.md, "JSON", gives the
+// mapping:
 //
 //   QkXDR                     JSON
 //   array                     array
@@ -20,11 +21,11 @@
 #ifndef QKXDR_JSON_HPP_
 #define QKXDR_JSON_HPP_
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 
 #include "QkXDR.hpp"
+#include "qkxdr/error.hpp"
 
 namespace qkxdr::json {
 
@@ -47,29 +48,34 @@ struct Options {
   Others others = Others::Refuse;  // JSON to QkXDR only
 };
 
-// Why a conversion stopped.
-struct Error {
-  // to_json: the 0-based index of the value in the stream; from_json: the
-  // byte offset in the JSON text.
-  std::size_t offset = 0;
-  std::string message;  // one line, no place in it
-};
+// The values of `in`, from its current value to its end, as JSON: UTF-8
+// with "\n" after each line. An empty Reader is an empty stream. Errors, with
+// the path of the value in the stream ("[2][0]": the first element of the
+// third top-level value) and no offset (the exported readers report none):
+//   malformed    an array end with no open array; a value of no known type
+//   truncated    arrays still open at the end of the stream; a value cut
+//                short
+//   unsupported  a string holding U+0000
+//   no_value     text the reader cannot read where a value should be
+// (the codes of Reader's reads, QkXDR.hpp).
+Result<std::string> to_json(Reader& in, const Options& options = {});
 
-// Appends the values of `in`, from its current value to its end, to *json:
-// UTF-8 with "\n" after each line. False, with *error, when the stream holds
-// what JSON cannot: an array end with no open array, arrays still open at
-// its end, a value the reader cannot read (damaged data). An empty Reader
-// is an empty stream.
-bool to_json(Reader& in, std::string* json, const Options& options, Error* error);
-
-// Writes the values of the JSON text to `out`. False, with the first
-// problem in *error, for text that is not JSON (with the JSON Lines layout:
-// top-level values that do not each stand on a line of their own), and for
-// a value that no QkXDR type holds: an integer beyond 64 bits, a number
-// beyond the range of a double, a string holding U+0000 (the writers take
-// zero-terminated strings), and the others that options.others refuses.
-// `out` then holds the values before the problem.
-bool from_json(std::string_view json, Writer& out, const Options& options, Error* error);
+// Writes the values of the JSON text to `out`. Errors, with the byte offset
+// in `json`:
+//   malformed     text that is not UTF-8 or not JSON; with the JSON Lines
+//                 layout, top-level values that do not each stand on a line
+//                 of their own; a "$blob" or "$double" object whose string
+//                 names no value
+//   truncated     text that ends inside a value
+//   out_of_range  an integer beyond 64 bits; a number beyond the range of a
+//                 double
+//   unsupported   a string holding U+0000 (the writers take zero-terminated
+//                 strings), and the values that options.others refuses
+//   io            `out` takes no values (an empty Writer)
+// For a value that the parser accepts but no QkXDR type holds, the offset
+// is where its top-level value starts, and the path its JSON Pointer
+// ("/1/name"). `out` then holds the values before the problem.
+Result<void> from_json(std::string_view json, Writer& out, const Options& options = {});
 
 }  // namespace qkxdr::json
 

@@ -48,6 +48,7 @@
 #include "QkXDR.h"
 #include "qkxdr/detail/base/compiler.h"
 #include "qkxdr/detail/base/int_range.h"
+#include "qkxdr/detail/base/string_rules.h"
 #include "qkxdr/detail/base/utf8.h"
 #include "qkxdr/detail/base/vector_buffer.h"
 #include "qkxdr/detail/binary/binary_decoder.h"
@@ -70,9 +71,6 @@ namespace detail {
 
 using impl::BinaryDecoder;
 using impl::TextDecoder;
-
-// What every reader and writer of the C++ side says of U+0000.
-inline constexpr const char* kZeroUnitRefused = "a string holding U+0000";
 
 // Largest output of an encoder into Container: bytes, or UTF-16 units.
 template <typename Container>
@@ -273,7 +271,7 @@ class Writing {
   }
   // UTF-16 units; refused, with nothing written, when one is U+0000.
   void WriteUnits(std::u16string_view units) {
-    if (units.find(u'\0') != units.npos) return Refuse(kZeroUnitRefused);
+    if (impl::HoldsZeroUnit(units)) return Refuse(impl::kZeroUnitDetail);
     out_.WriteString(units.data(), units.size());
   }
   // UTF-8, through the lossless mapping to UTF-16.
@@ -303,8 +301,8 @@ class Writing {
   const std::optional<Error>& refused() const { return refused_; }
 
  private:
-  void Refuse(const char* why) {
-    if (!refused_) refused_.emplace(ErrorCode::unsupported, Error::kNoOffset, why);
+  void Refuse(std::string_view why) {
+    if (!refused_) refused_.emplace(ErrorCode::unsupported, Error::kNoOffset, std::string(why));
   }
 
   Encoder& out_;
@@ -371,7 +369,9 @@ class Reading {
         return Fail(ErrorCode::truncated, "a cut String");
       }
     }
-    if (units.find(u'\0') != units.npos) return Fail(ErrorCode::unsupported, kZeroUnitRefused);
+    if (impl::HoldsZeroUnit<char16_t>(units)) {
+      return Fail(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
+    }
     return true;
   }
 

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include <rapidjson/document.h>
-#include <rapidjson/error/en.h>
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
 #include "json/json_text.h"
 #include "json/tagged_forms.h"
+#include "qkxdr/detail/base/string_rules.h"
 #include "qkxdr/json.hpp"
 
 namespace qkxdr::json {
@@ -51,6 +51,37 @@ long long Magnitude(std::string_view number) {
   return static_cast<long long>(point) - static_cast<long long>(first) + exponent;
 }
 
+// A JSON number as QkXDR holds it: an integer when the text has no fraction
+// and no exponent, else a double; or why none holds it.
+struct JsonNumber {
+  bool is_integer = false;
+  std::int64_t integer = 0;
+  double real = 0;
+  const char* beyond = nullptr;
+};
+
+JsonNumber ReadNumber(std::string_view text) {
+  JsonNumber number;
+  const char* end = text.data() + text.size();
+  if (text.find_first_of(".eE") == std::string_view::npos) {
+    number.is_integer = true;
+    if (std::from_chars(text.data(), end, number.integer).ec != std::errc()) {
+      number.beyond = "an integer beyond 64 bits";
+    }
+  } else if (std::from_chars(text.data(), end, number.real).ec != std::errc()) {
+    number.real = text[0] == '-' ? -0.0 : 0.0;
+    if (Magnitude(text) >= 0) number.beyond = "a number beyond the range of a double";
+  }
+  return number;
+}
+
+// "what: 1e400", the number cut after 40 characters.
+std::string Beyond(const JsonNumber& number, std::string_view text) {
+  constexpr std::size_t kShown = 40;
+  return std::string(number.beyond) + ": " + std::string(text.substr(0, kShown)) +
+         (text.size() > kShown ? "..." : "");
+}
+
 // The document of one top-level value, its numbers read by Number().
 class DocumentBuilder {
  public:
@@ -80,24 +111,14 @@ class DocumentBuilder {
   std::size_t problem_offset() const { return problem_offset_; }
 
  private:
-  // An integer when the text has no fraction and no exponent, else a double.
   bool Number(std::string_view text) {
-    const char* end = text.data() + text.size();
-    if (text.find_first_of(".eE") == std::string_view::npos) {
-      std::int64_t integer;
-      if (std::from_chars(text.data(), end, integer).ec == std::errc()) return doc_.Int64(integer);
-      return Refuse(text, "an integer beyond 64 bits");
+    const JsonNumber number = ReadNumber(text);
+    if (number.beyond != nullptr) {
+      problem_ = Beyond(number, text);
+      problem_offset_ = stream_.Tell() - text.size();
+      return false;
     }
-    double real;
-    if (std::from_chars(text.data(), end, real).ec == std::errc()) return doc_.Double(real);
-    if (Magnitude(text) < 0) return doc_.Double(text[0] == '-' ? -0.0 : 0.0);
-    return Refuse(text, "a number beyond the range of a double");
-  }
-
-  bool Refuse(std::string_view text, const char* what) {
-    problem_ = std::string(what) + ": " + std::string(text);
-    problem_offset_ = stream_.Tell() - text.size();
-    return false;
+    return number.is_integer ? doc_.Int64(number.integer) : doc_.Double(number.real);
   }
 
   rapidjson::Document& doc_;
@@ -105,6 +126,39 @@ class DocumentBuilder {
   std::string problem_;
   std::size_t problem_offset_ = 0;
 };
+
+// The converter's words for what the parser found at its error, which is
+// not at the end of the text.
+const char* ParseProblem(rapidjson::ParseErrorCode code) {
+  switch (code) {
+    case rapidjson::kParseErrorDocumentRootNotSingular:
+      return "a value after the array";
+    case rapidjson::kParseErrorObjectMissName:
+      return "an object member without a name in quotes";
+    case rapidjson::kParseErrorObjectMissColon:
+      return "no colon after an object member's name";
+    case rapidjson::kParseErrorObjectMissCommaOrCurlyBracket:
+      return "no comma or \"}\" after an object member";
+    case rapidjson::kParseErrorArrayMissCommaOrSquareBracket:
+      return "no comma or \"]\" after an array element";
+    case rapidjson::kParseErrorStringUnicodeEscapeInvalidHex:
+      return "a \\u escape without four hex digits";
+    case rapidjson::kParseErrorStringEscapeInvalid:
+      return "an escape that JSON does not have";
+    case rapidjson::kParseErrorNumberMissFraction:
+      return "no digit after the decimal point";
+    case rapidjson::kParseErrorNumberMissExponent:
+      return "no digit in the exponent";
+    default:
+      return "not a JSON value";
+  }
+}
+
+// The text of the number that starts at `at`.
+std::string_view NumberAt(std::string_view text, std::size_t at) {
+  const std::size_t end = text.find_first_not_of("+-.0123456789eE", at);
+  return text.substr(at, end == std::string_view::npos ? end : end - at);
+}
 
 // A JSON Pointer (RFC 6901) to the value being written, for messages.
 struct PathStep {
@@ -118,8 +172,8 @@ class DocumentWriter {
  public:
   DocumentWriter(Writer& out, Others others) : out_(out), others_(others) {}
 
-  // Writes `root` and all it holds; false with problem() set at the first
-  // value that no QkXDR type holds.
+  // Writes `root` and all it holds; false at the first value that no QkXDR
+  // type holds, or that `out` does not take: Problem() tells which.
   bool Write(const JsonValue& root) {
     stack_.clear();
     if (!Value(root)) return false;
@@ -129,8 +183,9 @@ class DocumentWriter {
     return true;
   }
 
-  // "/2/name: what" for the value that Write() stopped at.
-  std::string problem() const {
+  // The Error of the value that Write() stopped at, at `offset`, with the
+  // JSON Pointer to it as its path.
+  Error Problem(std::uint64_t offset) const {
     std::string path;
     for (const PathStep& step : stack_) {
       if (step.kind == PathStep::Array) path += "/" + std::to_string(step.next - 1);
@@ -139,7 +194,7 @@ class DocumentWriter {
         path += "/" + std::string(member->name.GetString(), member->name.GetStringLength());
       }
     }
-    return path.empty() ? problem_ : path + ": " + problem_;
+    return Error(code_, offset, problem_, path);
   }
 
  private:
@@ -152,38 +207,35 @@ class DocumentWriter {
                                                          : 1;
     if (top.next == size) {
       stack_.pop_back();
-      out_.end_array();
-      return true;
+      return Wrote(out_.end_array());
     }
     const SizeType at = top.next++;
     if (top.kind == PathStep::Array) return Value(node[at]);
     if (top.kind == PathStep::Pair) return Value(node);
     const auto member = node.MemberBegin() + at;
-    out_.begin_array();
     stack_.push_back({&member->value, 0, PathStep::Pair});
-    return String(member->name);
+    return Wrote(out_.begin_array()) && String(member->name);
   }
 
   bool Value(const JsonValue& v) {
     if (v.IsArray()) return Open(v, PathStep::Array);
     if (v.IsObject()) return Object(v);
     if (v.IsString()) return String(v);
-    if (v.IsDouble()) return out_.write(v.GetDouble());
-    if (v.IsNumber()) return out_.write(v.GetInt64());
+    if (v.IsDouble()) return Wrote(out_.write(v.GetDouble()));
+    if (v.IsNumber()) return Wrote(out_.write(v.GetInt64()));
     if (others_ == Others::Refuse) {
-      return Refuse(std::string(v.IsNull()   ? "null"
-                                : v.IsTrue() ? "true"
-                                             : "false") +
-                    ", which QkXDR has no type for");
+      return Refuse(ErrorCode::unsupported, std::string(v.IsNull()   ? "null"
+                                                        : v.IsTrue() ? "true"
+                                                                     : "false") +
+                                                ", which QkXDR has no type for");
     }
-    if (v.IsBool()) return out_.write(v.IsTrue() ? 1 : 0);
-    return out_.begin_array() && out_.end_array();
+    if (v.IsBool()) return Wrote(out_.write(v.IsTrue() ? 1 : 0));
+    return Wrote(out_.begin_array() && out_.end_array());
   }
 
   bool Open(const JsonValue& v, PathStep::Kind kind) {
-    out_.begin_array();
     stack_.push_back({&v, 0, kind});
-    return true;
+    return Wrote(out_.begin_array());
   }
 
   bool Object(const JsonValue& v) {
@@ -195,33 +247,42 @@ class DocumentWriter {
       if (key == detail::kBlobKey) return Blob(text);
       if (key == detail::kDoubleKey) return Double(text);
     }
-    if (others_ == Others::Refuse) return Refuse("an object, which QkXDR has no type for");
+    if (others_ == Others::Refuse) {
+      return Refuse(ErrorCode::unsupported, "an object, which QkXDR has no type for");
+    }
     return Open(v, PathStep::Object);
   }
 
   bool Blob(std::string_view base64) {
-    if (!detail::ParseBase64(base64, &bytes_)) return Refuse("a \"$blob\" that is not base64");
-    return out_.write(bytes_);
+    if (!detail::ParseBase64(base64, &bytes_)) {
+      return Refuse(ErrorCode::malformed, "a \"$blob\" that is not base64");
+    }
+    return Wrote(out_.write(bytes_));
   }
 
   bool Double(std::string_view name) {
     double v;
     if (!detail::ParseDoubleName(name, &v)) {
-      return Refuse("a \"$double\" that names no double: \"" + std::string(name) + "\"");
+      return Refuse(ErrorCode::malformed,
+                    "a \"$double\" that names no double: \"" + std::string(name) + "\"");
     }
-    return out_.write(v);
+    return Wrote(out_.write(v));
   }
 
   bool String(const JsonValue& v) {
     const std::u16string units =
         detail::ToUtf16(std::string_view(v.GetString(), v.GetStringLength()));
-    if (units.find(u'\0') != std::u16string::npos) {
-      return Refuse("a string holding U+0000, which the writers cannot take");
+    if (impl::HoldsZeroUnit(std::u16string_view(units))) {
+      return Refuse(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
     }
-    return out_.write(std::u16string_view(units));
+    return Wrote(out_.write(std::u16string_view(units)));
   }
 
-  bool Refuse(std::string problem) {
+  // A write's outcome: false only where `out` is empty.
+  bool Wrote(bool written) { return written || Refuse(ErrorCode::io, "the writer took no value"); }
+
+  bool Refuse(ErrorCode code, std::string problem) {
+    code_ = code;
     problem_ = std::move(problem);
     return false;
   }
@@ -230,48 +291,49 @@ class DocumentWriter {
   Others others_;
   std::vector<PathStep> stack_;
   std::vector<std::uint8_t> bytes_;
+  ErrorCode code_ = ErrorCode::malformed;
   std::string problem_;
 };
 
 // Parses the JSON text value by value and writes each.
 class Converter {
  public:
-  Converter(std::string_view text, const detail::PreparedText& prepared, Writer& out,
-            const Options& options)
+  Converter(const detail::PreparedText& prepared, Writer& out, const Options& options)
       : prepared_(prepared),
-        stream_(text.data(), text.size()),
-        text_(text),
+        text_(prepared.text()),
+        stream_(text_.data(), text_.size()),
         writer_(out, options.others),
         layout_(options.layout) {}
 
-  bool Run(Error* error) {
-    if (layout_ == Layout::Array) return Array(error);
+  Result<void> Run() {
+    if (layout_ == Layout::Array) return Array();
     for (SkipWhitespace(); stream_.Tell() < text_.size(); SkipWhitespace()) {
       const std::size_t start = stream_.Tell();
-      if (!Parse<rapidjson::kParseStopWhenDoneFlag>(error) || !Write(start, doc_, error)) {
-        return false;
-      }
+      Result<void> value = Parse<rapidjson::kParseStopWhenDoneFlag>();
+      if (!value) return value;
+      if (!writer_.Write(doc_)) return writer_.Problem(prepared_.InputOffset(start));
       if (!LineEnds()) {
-        return Fail(error, stream_.Tell(),
+        return Fail(stream_.Tell(), ErrorCode::malformed,
                     "a second value on the line: each top-level value of JSON Lines stands on a "
                     "line of its own");
       }
     }
-    return true;
+    return {};
   }
 
  private:
-  bool Array(Error* error) {
-    if (!Parse<0>(error)) return false;
-    if (!doc_.IsArray()) return Fail(error, 0, "the text is not one array");
+  Result<void> Array() {
+    Result<void> parsed = Parse<0>();
+    if (!parsed) return parsed;
+    if (!doc_.IsArray()) return Fail(0, ErrorCode::malformed, "the text is not one array");
     for (const JsonValue& v : doc_.GetArray()) {
-      if (!Write(0, v, error)) return false;
+      if (!writer_.Write(v)) return writer_.Problem(0);
     }
-    return true;
+    return {};
   }
 
   template <unsigned kFlags>
-  bool Parse(Error* error) {
+  Result<void> Parse() {
     doc_.SetNull();
     doc_.GetAllocator().Clear();  // memory for one top-level value at a time
     DocumentBuilder builder(doc_, stream_);
@@ -280,22 +342,26 @@ class Converter {
       return !reader.Parse<kParseFlags | kFlags>(stream_, builder).IsError();
     };
     doc_.Populate(generate);
-    if (!builder.problem().empty()) return Fail(error, builder.problem_offset(), builder.problem());
-    if (reader.HasParseError()) {
-      // RapidJSON says "empty" also where a top-level value starts with a
-      // character no value starts with.
-      const bool empty = reader.GetParseErrorCode() == rapidjson::kParseErrorDocumentEmpty &&
-                         reader.GetErrorOffset() < text_.size();
-      std::string message = rapidjson::GetParseError_En(empty ? rapidjson::kParseErrorValueInvalid
-                                                              : reader.GetParseErrorCode());
-      if (!message.empty() && message.back() == '.') message.pop_back();
-      return Fail(error, reader.GetErrorOffset(), message);
+    if (!builder.problem().empty()) {
+      return Fail(builder.problem_offset(), ErrorCode::out_of_range, builder.problem());
     }
-    return true;
+    if (!reader.HasParseError()) return {};
+    return ParseError(reader.GetParseErrorCode(), reader.GetErrorOffset());
   }
 
-  bool Write(std::size_t start, const JsonValue& v, Error* error) {
-    return writer_.Write(v) || Fail(error, start, writer_.problem());
+  // RapidJSON says "empty" also where a top-level value starts with a
+  // character no value starts with, and refuses numbers its own reading
+  // would overflow, before handing their text over.
+  Error ParseError(rapidjson::ParseErrorCode code, std::size_t offset) const {
+    if (code == rapidjson::kParseErrorNumberTooBig) {
+      const std::string_view text = NumberAt(text_, offset);
+      return Fail(offset, ErrorCode::out_of_range, Beyond(ReadNumber(text), text));
+    }
+    if (offset < text_.size()) return Fail(offset, ErrorCode::malformed, ParseProblem(code));
+    if (code == rapidjson::kParseErrorDocumentEmpty) {
+      return Fail(offset, ErrorCode::malformed, "the text is not one array");
+    }
+    return Fail(offset, ErrorCode::truncated, "the text ends inside a value");
   }
 
   void SkipWhitespace() {
@@ -310,15 +376,13 @@ class Converter {
     return stream_.Tell() == text_.size();
   }
 
-  bool Fail(Error* error, std::size_t offset, std::string message) const {
-    error->offset = prepared_.InputOffset(offset);
-    error->message = std::move(message);
-    return false;
+  Error Fail(std::size_t offset, ErrorCode code, std::string detail) const {
+    return Error(code, prepared_.InputOffset(offset), std::move(detail));
   }
 
   const detail::PreparedText& prepared_;
-  rapidjson::MemoryStream stream_;
   std::string_view text_;
+  rapidjson::MemoryStream stream_;
   rapidjson::Document doc_;
   DocumentWriter writer_;
   Layout layout_;
@@ -326,14 +390,12 @@ class Converter {
 
 }  // namespace
 
-bool from_json(std::string_view json, Writer& out, const Options& options, Error* error) {
+Result<void> from_json(std::string_view json, Writer& out, const Options& options) {
   const detail::PreparedText prepared(json);
   if (prepared.bad_byte() != std::string_view::npos) {
-    error->offset = prepared.bad_byte();
-    error->message = "not UTF-8";
-    return false;
+    return Error(ErrorCode::malformed, prepared.bad_byte(), "not UTF-8");
   }
-  return Converter(prepared.text(), prepared, out, options).Run(error);
+  return Converter(prepared, out, options).Run();
 }
 
 }  // namespace qkxdr::json

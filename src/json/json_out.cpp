@@ -3,9 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "json/json_text.h"
 #include "json/tagged_forms.h"
@@ -38,47 +38,51 @@ void AppendBlob(const Blob& blob, std::string* out) {
   *out += "\"}";
 }
 
+Error StreamError(ErrorCode code, std::string detail) {
+  return Error(code, Error::kNoOffset, std::move(detail));
+}
+
 // Writes the values of one reader, keeping track of the open arrays.
 class JsonWriter {
  public:
-  JsonWriter(Reader& in, std::string* out, Layout layout) : in_(in), out_(*out), layout_(layout) {}
+  JsonWriter(Reader& in, Layout layout) : in_(in), layout_(layout) {}
 
-  // Writes every value; false with *error at the first that JSON cannot take.
-  bool Run(Error* error) {
+  // Writes every value; the Error of the first that JSON cannot take, with
+  // its path.
+  Result<std::string> Run() {
     if (layout_ == Layout::Array) out_ += '[';
-    for (; in_.valid(); ++index_) {
-      if (!Value()) return Fail(error, problem_);
+    while (in_.valid()) {
+      Result<void> value = Value();
+      if (!value) return Placed(value.error());
     }
-    if (depth_ != 0) {
-      return Fail(error, "the stream ends with " + std::to_string(depth_) +
-                             (depth_ == 1 ? " array" : " arrays") + " still open");
+    // A text reader stands on no value also at text it cannot read; one
+    // step on tells it from the end where more values follow.
+    in_.read_type();
+    if (in_.valid())
+      return Placed(StreamError(ErrorCode::malformed, "text the reader cannot read"));
+    if (next_.size() > 1) {
+      const std::size_t open = next_.size() - 1;
+      return Placed(StreamError(ErrorCode::truncated,
+                                "the stream ends with " + std::to_string(open) +
+                                    (open == 1 ? " array" : " arrays") + " still open"));
     }
     if (layout_ == Layout::Array) out_ += "]\n";
-    return true;
+    return std::move(out_);
   }
 
  private:
-  // Writes the current value and moves past it; false with problem_ set.
-  bool Value() {
+  // Writes the current value and moves past it.
+  Result<void> Value() {
     const Type type = in_.peek_type();
     if (type == Type::ArrayEnd) return EndArray();
-    if (!first_ && (depth_ > 0 || layout_ == Layout::Array)) out_ += ',';
-    if (type == Type::ArrayBegin) {
-      in_.begin_array();
-      out_ += '[';
-      ++depth_;
-      first_ = true;
-      return true;
-    }
-    if (!Scalar(type)) {
-      problem_ = "the reader cannot read this value";
-      return false;
-    }
-    Ended();
-    return true;
+    if (next_.back() != 0 && (next_.size() > 1 || layout_ == Layout::Array)) out_ += ',';
+    if (type == Type::ArrayBegin) return BeginArray();
+    Result<void> scalar = Scalar(type);
+    if (scalar) Ended();
+    return scalar;
   }
 
-  bool Scalar(Type type) {
+  Result<void> Scalar(Type type) {
     switch (type) {
       case Type::Int:
         return Put(in_.read_int64(), [&](std::int64_t v) { out_ += std::to_string(v); });
@@ -87,56 +91,64 @@ class JsonWriter {
       case Type::String:
         return Put(in_.read_u16string(),
                    [&](const std::u16string& v) { detail::AppendJsonString(v, &out_); });
-      case Type::Binary:
-        return Put(in_.read_blob(), [&](const Blob& v) { AppendBlob(v, &out_); });
       default:
-        return false;
+        return Put(in_.read_blob(), [&](const Blob& v) { AppendBlob(v, &out_); });
     }
   }
 
   template <typename T, typename Append>
-  static bool Put(const std::optional<T>& value, Append append) {
-    if (value) append(*value);
-    return value.has_value();
+  static Result<void> Put(const Result<T>& value, Append append) {
+    if (!value) return value.error();
+    append(*value);
+    return {};
   }
 
-  bool EndArray() {
-    if (depth_ == 0) {
-      problem_ = "an array end with no open array";
-      return false;
+  Result<void> BeginArray() {
+    Result<void> begin = in_.begin_array();
+    if (!begin) return begin;
+    out_ += '[';
+    next_.push_back(0);
+    return {};
+  }
+
+  Result<void> EndArray() {
+    if (next_.size() == 1) {
+      return StreamError(ErrorCode::malformed, "an array end with no open array");
     }
-    in_.end_array();
+    Result<void> end = in_.end_array();
+    if (!end) return end;
     out_ += ']';
-    --depth_;
+    next_.pop_back();
     Ended();
-    return true;
+    return {};
   }
 
-  // After a value: a top-level one of JSON Lines ends its line.
+  // After a value: the next one is the one at hand; a top-level value of
+  // JSON Lines ends its line.
   void Ended() {
-    first_ = false;
-    if (depth_ == 0 && layout_ == Layout::Lines) out_ += '\n';
+    ++next_.back();
+    if (next_.size() == 1 && layout_ == Layout::Lines) out_ += '\n';
   }
 
-  bool Fail(Error* error, std::string message) const {
-    error->offset = index_;
-    error->message = std::move(message);
-    return false;
+  // `error` with the path of the current value: "[2][0]".
+  Error Placed(Error error) const {
+    std::string path;
+    for (const std::uint64_t index : next_) path += "[" + std::to_string(index) + "]";
+    error.nest(path);
+    return error;
   }
 
   Reader& in_;
-  std::string& out_;
   Layout layout_;
-  std::size_t index_ = 0;  // of the current value
-  std::size_t depth_ = 0;  // arrays open
-  bool first_ = true;      // no value yet in the innermost array
-  std::string problem_;
+  std::string out_;
+  // For the stream and each open array, the index of the value at hand.
+  std::vector<std::uint64_t> next_{0};
 };
 
 }  // namespace
 
-bool to_json(Reader& in, std::string* json, const Options& options, Error* error) {
-  return JsonWriter(in, json, options.layout).Run(error);
+Result<std::string> to_json(Reader& in, const Options& options) {
+  return JsonWriter(in, options.layout).Run();
 }
 
 }  // namespace qkxdr::json

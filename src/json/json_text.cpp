@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 namespace qkxdr::json::detail {
 namespace {
@@ -89,6 +90,25 @@ std::size_t SequenceLength(std::string_view text, std::size_t at) {
   return length;
 }
 
+// Whether `number` is a JSON number with an exponent whose other digits are
+// all zeros: -0.00e+400.
+bool IsZeroWithExponent(std::string_view number) {
+  const auto skip = [&](std::size_t at, std::string_view set) {
+    return std::min(number.find_first_not_of(set, at), number.size());
+  };
+  std::size_t at = number[0] == '-' ? 1 : 0;
+  if (number.substr(at, 1) != "0") return false;
+  at += 1;
+  if (number.substr(at, 1) == ".") {
+    const std::size_t zeros = skip(at + 1, "0");
+    if (zeros == at + 1) return false;
+    at = zeros;
+  }
+  if (number.substr(at, 1) != "e" && number.substr(at, 1) != "E") return false;
+  at = skip(at + 1, "+-") == at + 2 ? at + 2 : at + 1;
+  return at < number.size() && skip(at, "0123456789") == number.size();
+}
+
 }  // namespace
 
 void AppendJsonString(std::u16string_view s, std::string* out) {
@@ -126,12 +146,14 @@ void PreparedText::Scan() {
       i += length;
     } else if (c == '\\' && in_string) {
       i += Escape(i);
+    } else if (!in_string && (c == '-' || (c >= '0' && c <= '9'))) {
+      i += Number(i);
     } else {
       in_string ^= c == '"';
       ++i;
     }
   }
-  if (!rewrites_.empty()) rewritten_.append(original_.substr(copied_));
+  if (!shifts_.empty()) rewritten_.append(original_.substr(copied_));
 }
 
 std::size_t PreparedText::Escape(std::size_t i) {
@@ -146,20 +168,33 @@ std::size_t PreparedText::Escape(std::size_t i) {
   if (IsHighSurrogate(unit) && ReadHexEscape(original_, i + 6, &next) && IsLowSurrogate(next)) {
     return 12;  // a pair: the parser joins it
   }
-  Rewrite(i, unit);
+  std::string bytes;
+  AppendUtf8(unit, &bytes);
+  Rewrite(i, 6, bytes);
   return 6;
 }
 
-void PreparedText::Rewrite(std::size_t i, unsigned unit) {
+std::size_t PreparedText::Number(std::size_t i) {
+  const std::size_t end =
+      std::min(original_.find_first_not_of("+-.0123456789eE", i), original_.size());
+  const std::string_view number = original_.substr(i, end - i);
+  if (IsZeroWithExponent(number)) Rewrite(i, number.size(), number[0] == '-' ? "-0.0" : "0.0");
+  return number.size();
+}
+
+void PreparedText::Rewrite(std::size_t i, std::size_t length, std::string_view replacement) {
   rewritten_.append(original_.substr(copied_, i - copied_));
-  rewrites_.push_back(rewritten_.size());
-  AppendUtf8(unit, &rewritten_);
-  copied_ = i + 6;
+  const std::size_t removed = (shifts_.empty() ? 0 : shifts_.back().removed) + length;
+  shifts_.push_back({rewritten_.size(), removed - replacement.size()});
+  rewritten_.append(replacement);
+  copied_ = i + length;
 }
 
 std::size_t PreparedText::InputOffset(std::size_t offset) const {
-  const auto before = std::lower_bound(rewrites_.begin(), rewrites_.end(), offset);
-  return offset + 3 * static_cast<std::size_t>(before - rewrites_.begin());
+  const auto after =
+      std::lower_bound(shifts_.begin(), shifts_.end(), offset,
+                       [](const Shift& shift, std::size_t at) { return shift.at < at; });
+  return after == shifts_.begin() ? offset : offset + std::prev(after)->removed;
 }
 
 std::u16string ToUtf16(std::string_view utf8) {

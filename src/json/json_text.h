@@ -21,9 +21,12 @@ void AppendJsonString(std::u16string_view s, std::string* out);
 // JSON input made ready for the parser.
 class PreparedText {
  public:
-  // Checks that `json` is UTF-8 (RFC 3629) and rewrites each \uXXXX escape of
-  // an unpaired surrogate inside a string into the surrogate's three bytes.
-  // The text must outlive the object.
+  // Checks that `json` is UTF-8 (RFC 3629) and rewrites two forms the
+  // parser would not take as they are: each \uXXXX escape of an unpaired
+  // surrogate inside a string becomes the surrogate's three bytes, and a
+  // number whose digits are all zeros and that has an exponent becomes
+  // "0.0" or "-0.0" (the parser refuses 0e400 as too big). The text must
+  // outlive the object.
   explicit PreparedText(std::string_view json);
 
   // The text for the parser: `json` itself, or its rewritten copy.
@@ -34,15 +37,25 @@ class PreparedText {
   std::size_t InputOffset(std::size_t offset) const;
 
  private:
+  // Where a rewrite starts in text(), and how many bytes shorter the text is
+  // from there on than the input.
+  struct Shift {
+    std::size_t at;
+    std::size_t removed;
+  };
+
   void Scan();
   // Handles the escape at original_[i] inside a string; returns its length.
   std::size_t Escape(std::size_t i);
-  void Rewrite(std::size_t i, unsigned unit);
+  // Handles the number at original_[i]; returns its length.
+  std::size_t Number(std::size_t i);
+  // Puts `replacement` in place of the `length` bytes at original_[i].
+  void Rewrite(std::size_t i, std::size_t length, std::string_view replacement);
 
   std::string_view original_;
   std::string rewritten_;
-  std::size_t copied_ = 0;             // original_ bytes up to here are in rewritten_
-  std::vector<std::size_t> rewrites_;  // offsets in text() of the rewritten escapes
+  std::size_t copied_ = 0;     // original_ bytes up to here are in rewritten_
+  std::vector<Shift> shifts_;  // in the order of the text
   std::size_t bad_byte_ = std::string_view::npos;
 };
 

@@ -164,7 +164,9 @@ prints its first problem, with where it is, on standard error and exits 1.
 
 A binary stream is well formed when every value is complete, every array end
 closes an array, every array is closed, and no tag byte is unknown. No bytes
-at all are an empty stream. The place of a problem is its byte offset.
+at all are an empty stream. The place of a problem is its byte offset. A
+string holding U+0000, which no writer takes, is refused in a binary stream
+or a text that is otherwise well formed.
 
 A text is well formed when the library's text reader reads every token in it
 as a value (so no bare words, true, false, null, objects, or doubled commas),

@@ -4,10 +4,13 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "dump.h"
 #include "file_io.h"
 #include "hex.h"
+#include "item_writer.h"
+#include "qkxdr/detail/base/string_rules.h"
 #include "text_check.h"
 #include "utf8.h"
 
@@ -173,11 +176,19 @@ bool WalkWellFormed(const Options& options, const char* label, const TakeItem& t
 
 bool CheckBinaryInput(const Options& options, uint64_t* values, uint64_t* size, int* status) {
   *values = 0;
-  const auto count = [values](const WireItem&, const StreamBytes&) {
+  std::u16string units;
+  std::optional<size_t> zero_unit;  // the first byte of the first string holding U+0000
+  const auto count = [&](const WireItem& item, const StreamBytes& bytes) {
     ++*values;
+    if (!zero_unit && IsZeroUnitString(item, bytes, &units)) zero_unit = item.offset;
     return true;
   };
-  return WalkWellFormed(options, "checking", count, size, status);
+  if (!WalkWellFormed(options, "checking", count, size, status)) return false;
+  if (!zero_unit) return true;
+  PrintError(DisplayName(options.input) + ": byte " + std::to_string(*zero_unit) + ": " +
+             std::string(impl::kZeroUnitDetail));
+  *status = kExitBadData;
+  return false;
 }
 
 bool CheckBeforeWriting(const Options& options, int* status) {
@@ -187,8 +198,9 @@ bool CheckBeforeWriting(const Options& options, int* status) {
 }
 
 int RefuseZeroUnit(const Options& options, uint64_t index, const char* target) {
-  PrintError(DisplayName(options.input) + ": value " + std::to_string(index + 1) +
-             ": a string holding U+0000 cannot be written " + target);
+  PrintError(DisplayName(options.input) + ": value " + std::to_string(index + 1) + ": " +
+             std::string(impl::kZeroUnitDetail) +
+             (target != nullptr ? std::string(" cannot be written ") + target : ""));
   return kExitBadData;
 }
 

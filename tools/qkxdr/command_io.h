@@ -55,7 +55,8 @@ bool CheckBinaryInput(const Options& options, uint64_t* values, uint64_t* size, 
 bool CheckBeforeWriting(const Options& options, int* status);
 
 // Prints that value number index + 1 is a string holding U+0000, which
-// cannot be written `target`; returns kExitBadData.
+// cannot be written `target` ("as text"; null: no writer takes it); returns
+// kExitBadData.
 int RefuseZeroUnit(const Options& options, uint64_t index, const char* target);
 
 // Opens the output of `options`; binary output is refused on a terminal.

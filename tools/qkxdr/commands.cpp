@@ -114,13 +114,19 @@ int RunValidate(const Options& options) {
   uint64_t size;
   if (options.text) {
     FindingPrinter findings(options, false, false);
-    const auto take = [&options, &findings](const TextInput& piece, const std::u16string&, uint64_t,
-                                            bool last) {
+    CopyResult zero_unit;  // up to the first string holding U+0000
+    const auto take = [&](const TextInput& piece, const std::u16string& prefixed, uint64_t before,
+                          bool last) {
       if (options.strict) findings.Print(piece, last);
+      if (!zero_unit.zeroUnit) {
+        zero_unit = CopyPiece<QkXDROStream2>(piece, prefixed, nullptr);
+        zero_unit.values += before;
+      }
       return true;
     };
     if (!WalkText(options, take, true, &values, &size, &status)) return status;
     if (findings.Finish() != 0) return kExitBadData;
+    if (zero_unit.zeroUnit) return RefuseZeroUnit(options, zero_unit.values, nullptr);
   } else if (!CheckBinaryInput(options, &values, &size, &status)) {
     return status;
   }

@@ -52,12 +52,8 @@ class TextDecoding {
   // Writes the item. From a string holding U+0000 on, which text cannot
   // hold, only lets the input be checked.
   bool Take(const WireItem& item, const StreamBytes& bytes) {
+    refused_ = refused_ || IsZeroUnitString(item, bytes, &units_);
     if (refused_) return true;
-    if (item.kind == WireKind::String) {
-      ItemUnits(item, bytes, &units_);
-      refused_ = units_.find(u'\0') != std::u16string::npos;
-      if (refused_) return true;
-    }
     if (!SurvivesText(item)) {
       if (differences_++ == 0) first_ = values_;
     }
@@ -135,8 +131,11 @@ class JsonDecoding {
           return true;
         }) {}
 
-  // Writes the item; false when JSON cannot hold it (printed).
+  // Writes the item; false when JSON cannot hold it (printed). From a
+  // string holding U+0000 on, only lets the input be checked.
   bool Take(const WireItem& item, const StreamBytes& bytes) {
+    refused_ = refused_ || IsZeroUnitString(item, bytes, &units_);
+    if (refused_) return true;
     text_.assign(values_ == 0 && options_.array ? "[" : "");
     if (comma_ && item.kind != WireKind::ArrayEnd) text_ += ',';
     if (!AppendItem(item, bytes)) return false;
@@ -149,6 +148,10 @@ class JsonDecoding {
     out_->Write(text_);
     return true;
   }
+
+  uint64_t values() const { return values_; }
+  // Stopped at a string holding U+0000, value number values() + 1.
+  bool refused() const { return refused_; }
 
   // The end of the JSON text.
   void Finish() {
@@ -168,7 +171,6 @@ class JsonDecoding {
         text_ += std::to_string(UnZigZag(item.number));
         return true;
       default:
-        if (item.kind == WireKind::String) ItemUnits(item, bytes, &units_);
         scalar_.clear();
         StreamCalls calls(&writer_);
         WriteItem(item, bytes, units_, &calls);
@@ -185,6 +187,7 @@ class JsonDecoding {
   std::string text_;
   uint64_t values_ = 0;
   bool comma_ = false;  // a value came before, in the same array
+  bool refused_ = false;
 };
 
 // Checks a named input first, opens the output, and hands every item of the
@@ -222,6 +225,7 @@ int DecodeToJson(const Options& options) {
   int status;
   if (!DecodeInput(options, &out, take, &status)) return status;
   if (failed) return kExitBadData;
+  if (decoding.refused()) return RefuseZeroUnit(options, decoding.values(), "as JSON");
   decoding.Finish();
   return Finish(&out, kExitOk);
 }

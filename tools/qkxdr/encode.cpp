@@ -49,12 +49,8 @@ class Encoding {
   // cannot be written, only checks.
   bool Take(const TextInput& piece, const std::u16string& prefixed, uint64_t values, bool last) {
     if ((findings_.Print(piece, last) != 0 && !options_.lenient) || refused_) return true;
-    // Doubles read exactly, as the text writer's shortest forms need.
-    impl::ExactTextDecoder reader(prefixed.data(), prefixed.data() + prefixed.size());
-    Value value;
-    for (uint64_t i = 0; i < piece.depth; ++i) ReadValue(&reader, &value);  // the prefix
     StreamCalls calls(&writer_);
-    const CopyResult copy = CopyValues(&reader, &calls);
+    const CopyResult copy = CopyPiece(piece, prefixed, &calls);
     refused_ = copy.zeroUnit;
     zeroUnit_ = values + copy.values;
     return true;

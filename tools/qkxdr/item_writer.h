@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "qkxdr/detail/base/string_rules.h"
 #include "values.h"
 #include "wire_walker.h"
 
@@ -18,6 +19,15 @@ namespace qkxdr::tool {
 inline void ItemUnits(const WireItem& item, const StreamBytes& bytes, std::u16string* units) {
   units->clear();
   DecodeUnits(bytes.At(item.data), bytes.end(), item.number, units);
+}
+
+// Whether the complete item is a string holding U+0000, which no writer
+// takes; a string's units go to *units, as ItemUnits puts them.
+inline bool IsZeroUnitString(const WireItem& item, const StreamBytes& bytes,
+                             std::u16string* units) {
+  if (item.kind != WireKind::String) return false;
+  ItemUnits(item, bytes, units);
+  return impl::HoldsZeroUnit(std::u16string_view(*units));
 }
 
 inline double ItemDouble(const WireItem& item) {

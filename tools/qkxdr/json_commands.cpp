@@ -49,21 +49,18 @@ json::Options JsonOptions(const Options& options) {
 
 bool AppendJsonScalar(const Options& options, const std::vector<uint8_t>& value, uint64_t index,
                       std::string* json) {
-  json::Error error;
-  std::string text;
-  if (value.size() >= UINT32_MAX) {
-    error.message = "the library's reader takes 4 GiB at most";
-  } else {
+  std::string problem = "the library's reader takes 4 GiB at most";
+  if (value.size() < UINT32_MAX) {
     BinaryReader reader(value);
-    json::to_json(reader, &text, json::Options(), &error);
+    const Result<std::string> text = json::to_json(reader);
+    if (text) {
+      json->append(*text, 0, text->size() - 1);  // without the line end
+      return true;
+    }
+    problem = text.error().detail();
   }
-  if (!error.message.empty()) {
-    PrintError(DisplayName(options.input) + ": value " + std::to_string(index + 1) + ": " +
-               error.message);
-    return false;
-  }
-  json->append(text, 0, text.size() - 1);  // without the line end
-  return true;
+  PrintError(DisplayName(options.input) + ": value " + std::to_string(index + 1) + ": " + problem);
+  return false;
 }
 
 bool HasJson() { return true; }
@@ -73,26 +70,25 @@ bool ReadJson(const Options& options, Writer& out, int* status) {
   if (!LoadInput(options, &bytes, status)) return false;
   std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   const size_t skipped = text.substr(0, kUtf8Mark.size()) == kUtf8Mark ? kUtf8Mark.size() : 0;
-  json::Error error;
-  if (json::from_json(text.substr(skipped), out, JsonOptions(options), &error)) return true;
-  PrintError(DisplayName(options.input) + ": " + DescribeByte(text, skipped + error.offset) + ": " +
-             error.message);
+  const Result<void> converted = json::from_json(text.substr(skipped), out, JsonOptions(options));
+  if (converted) return true;
+  const Error& error = converted.error();
+  PrintError(DisplayName(options.input) + ": " + DescribeByte(text, skipped + error.offset()) +
+             ": " + (error.path().empty() ? "" : error.path() + ": ") + error.detail());
   *status = kExitBadData;
   return false;
 }
 
 int WriteJson(const Options& options, Reader& in) {
-  std::string text;
-  json::Error error;
-  if (!json::to_json(in, &text, JsonOptions(options), &error)) {
-    PrintError(DisplayName(options.input) + ": value " + std::to_string(error.offset + 1) + ": " +
-               error.message);
+  const Result<std::string> text = json::to_json(in, JsonOptions(options));
+  if (!text) {
+    PrintError(DisplayName(options.input) + ": " + text.error().message());
     return kExitBadData;
   }
   Output out;
   int status;
   if (!OpenOutput(options, false, &out, &status)) return status;
-  out.Write(text);
+  out.Write(*text);
   return Finish(&out, kExitOk);
 }
 

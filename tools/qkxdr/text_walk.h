@@ -11,9 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "QkXDR.h"
 #include "command.h"
 #include "command_io.h"
+#include "qkxdr/detail/text/text_decoder.h"
 #include "text_forms.h"
+#include "values.h"
 
 namespace qkxdr::tool {
 
@@ -31,6 +34,17 @@ using TakePiece = std::function<bool(const TextInput& piece, const std::u16strin
 // a problem, and with `warn` also at the end.
 bool WalkText(const Options& options, const TakePiece& take, bool warn, uint64_t* values,
               uint64_t* size, int* status);
+
+// Reads the values of a piece handed out by WalkText with the library's
+// text decoder, doubles as the nearest ones to their text, and copies them
+// to `out` (see CopyValues).
+template <typename Out>
+CopyResult CopyPiece(const TextInput& piece, const std::u16string& prefixed, Out* out) {
+  impl::ExactTextDecoder reader(prefixed.data(), prefixed.data() + prefixed.size());
+  Value value;
+  for (uint64_t i = 0; i < piece.depth; ++i) ReadValue(&reader, &value);  // the prefix
+  return CopyValues(&reader, out);
+}
 
 // Prints the findings of the pieces of a text, each with its place, as errors
 // or as warnings: 20 of them, then how many more there were. They are held

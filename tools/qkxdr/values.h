@@ -175,7 +175,8 @@ struct CopyResult {
   bool zeroUnit = false;  // stopped at a string holding U+0000 (value number `values`)
 };
 
-// Copies the values of `in` to `out` until `in` has no current value.
+// Copies the values of `in` to `out` (only reads them, when `out` is null)
+// until `in` has no current value.
 template <typename Reader, typename Out>
 CopyResult CopyValues(Reader* in, Out* out) {
   CopyResult result;
@@ -185,7 +186,7 @@ CopyResult CopyValues(Reader* in, Out* out) {
       result.zeroUnit = true;
       break;
     }
-    WriteValue(value, out);
+    if (out != nullptr) WriteValue(value, out);
     ++result.values;
   }
   return result;
