@@ -2,7 +2,7 @@
 # Builds QkXDR and runs one job (see README.md, "Quick start" and "Checks"):
 #   ./build.sh demo      build everything, run the demo (the default job)
 #   ./build.sh test      every stage below, in this order, as continuous integration runs them
-#   ./build.sh lint      clang-format, clang-tidy and cppcheck, each with zero findings
+#   ./build.sh lint      clang-format, clang-tidy, cppcheck and the headers' names, each with zero findings
 #   ./build.sh unit      Linux build with warnings as errors, all tests
 #   ./build.sh m32       every test as 32-bit x86 Linux, with the 32-bit DLL's flags
 #   ./build.sh asan      all tests under AddressSanitizer and UndefinedBehaviorSanitizer
@@ -52,9 +52,13 @@ build() {
 stage_lint() {
   require_base
   require clang-format:/usr/bin/clang-format clang-tidy:/usr/bin/run-clang-tidy \
-    cppcheck:/usr/bin/cppcheck
+    cppcheck:/usr/bin/cppcheck python3-clang-14:/usr/lib/python3/dist-packages/clang/cindex.py
   mapfile -t sources < <(git ls-files '*.cpp' '*.h' '*.hpp')
   clang-format --dry-run -Werror "${sources[@]}"
+  # The headers under include/ declare nothing outside namespace qkxdr but the
+  # exported QkXDR... names, and define only QKXDR_ macros (read through
+  # libclang; Debian's python3 has its bindings).
+  /usr/bin/python3 tools/check_public_names.py
   # clang-tidy reads the compile commands of the ci build (.clang-tidy says
   # what it checks); cppcheck reads the sources itself.
   cmake --preset ci >/dev/null
