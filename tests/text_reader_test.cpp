@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -10,10 +11,11 @@
 #include <vector>
 
 #include "QkXDR.h"
+#include "qkxdr/detail/text/text_decoder.h"
+#include "qkxdr/detail/text/tokenizer.h"
 #include "read_script.h"
 #include "test_util.h"
 #include "test_values.h"
-#include "qkxdr/detail/text/tokenizer.h"
 
 namespace qkxdr::impl {
 namespace {
@@ -188,6 +190,103 @@ TEST(TextTokenizer, StringStopsAtEveryPosition) {
       EXPECT_EQ(Tokenize(text).front(), "s:" + Printable(body.substr(0, at))) << at;
     }
   }
+}
+
+// Each token as the nearest double, as the first value of a text, after a
+// string with no separator, in an array and as an object's member, where the
+// number is found back from the end of the step that read it. Then the value
+// after it is current.
+TEST(TextDecoder, ReadDoubleExactGivesTheNearestDouble) {
+  const std::u16string kMillionZeros(1000000, u'0');
+  const struct {
+    std::u16string token;
+    double nearest;
+  } cases[] = {
+      {u"0.3", 0.3},  // the tokenizer's rule gives 0.30000000000000004
+      {u"1e33", 1e33},
+      {u"123.456e-5", 123.456e-5},
+      {u"9007199254740993", 0x1p53},  // a tie, to even
+      {u"9007199254740993.5", 0x1p53 + 2},
+      {u"+1.5", 1.5},
+      {u".5", 0.5},
+      {u"-.5e1", -5.0},
+      {u"1.", 1.0},
+      {u"2e", 2.0},
+      {u"2E+", 2.0},
+      {u"0000.000125", 0.000125},
+      {u"-0", -0.0},
+      {u"-0.", -0.0},
+      {u"-0.e-999", -0.0},
+      {u"0e5", 0.0},
+      {u"-", 0.0},  // no digit: as the tokenizer reads it
+      {u"-e5", 0.0},
+      {u"18446744073709551617", 18446744073709551617.0},  // the tokenizer's integer wraps
+      {u"-12345678901234567890123", -12345678901234567890123.0},
+      {u"1e4294967297", INFINITY},  // the tokenizer keeps 32 bits of the exponent
+      {u"1e-400", 0.0},
+      {u"-1e-400", -0.0},
+      {u"2.4703282292062327e-324", 0.0},  // just below half the smallest double
+      {u"2.4703282292062328e-324", DBL_TRUE_MIN},
+      {u"1.7976931348623158e308", DBL_MAX},  // just below the overflow threshold
+      {u"-1.7976931348623159e308", -INFINITY},
+      {u"1e999999999999999999999", INFINITY},
+      {u"1.e+999", INFINITY},
+      {u"-1.e+999", -INFINITY},
+      {u"0.e+999", NAN},  // zero times a power of ten that overflows
+      {u"0e99999999999", NAN},
+      // A million digits: the 800 first and whether any other is not zero.
+      {u"9007199254740993." + kMillionZeros + u"1", 0x1p53 + 2},
+      {u"9007199254740993." + kMillionZeros, 0x1p53},
+      {u"1" + kMillionZeros + u"e-1000000", 1.0},
+      {u"0." + kMillionZeros + u"15e1000001", 1.5},
+      {u"-1" + kMillionZeros, -INFINITY},
+  };
+  const struct {
+    std::u16string before, after;
+    int skipped;  // values before the number
+  } contexts[] = {
+      {u"", u"", 0},      {u"'s'", u"'t'", 1},         {u" [\t", u" ]7", 1},
+      {u"{a: ", u"}", 1}, {u"{\"k:1\":", u",b:7}", 1},
+  };
+  for (const auto& c : cases) {
+    for (const auto& context : contexts) {
+      const std::u16string text = context.before + c.token + context.after;
+      const auto copy = ExactCopy(text);
+      TextDecoder decoder(copy.get(), copy.get() + text.size());
+      for (int i = 0; i < context.skipped; ++i) decoder.ReadType();
+      const size_t after = context.before.size() + c.token.size();
+      double read = 42;
+      ASSERT_TRUE(decoder.ReadDoubleExact(&read)) << Printable(text.substr(0, 80));
+      if (std::isnan(c.nearest)) {
+        EXPECT_TRUE(std::isnan(read)) << Printable(text.substr(0, 80));
+      } else {
+        EXPECT_EQ(BitsOf(read), BitsOf(c.nearest))
+            << Printable(text.substr(0, 80)) << " read as " << DoubleText(read);
+      }
+      EXPECT_EQ(decoder.Position(), after + (context.after[0] == u' ' || context.after[0] == u','));
+    }
+  }
+}
+
+// What ReadDoubleExact refuses, ReadDouble refuses, and neither changes
+// anything: the output, the position, the current value.
+TEST(TextDecoder, ReadDoubleExactFailsAsReadDoubleDoes) {
+  for (const std::u16string text :
+       {u"", u"'1.5'", u"'0X12'", u"[1]", u"]", u"true", u"null", u"abc", u"{a:1}", u",,1"}) {
+    TextDecoder decoder(text.data(), text.data() + text.size());
+    const size_t position = decoder.Position();
+    const QkXDRType2 type = decoder.PeekType();
+    double read = 42;
+    EXPECT_FALSE(decoder.ReadDoubleExact(&read)) << Printable(text);
+    EXPECT_FALSE(decoder.ReadDouble(&read)) << Printable(text);
+    EXPECT_EQ(read, 42);
+    EXPECT_EQ(decoder.Position(), position);
+    EXPECT_EQ(decoder.PeekType(), type);
+  }
+  const std::u16string number = u"1.5";
+  TextDecoder decoder(number.data(), number.data() + number.size());
+  EXPECT_FALSE(decoder.ReadDoubleExact(nullptr));
+  EXPECT_EQ(decoder.PeekType(), QkXDRType2::Double);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "QkXDR.h"
+#include "qkxdr/detail/text/char_class.h"
+#include "qkxdr/detail/text/exact_number.h"
 #include "qkxdr/detail/text/reader_values.h"
 #include "qkxdr/detail/text/tokenizer.h"
 
@@ -61,6 +63,18 @@ class TextDecoder {
   bool ReadInt(int32_t* out) { return ReadNumber(ToInt32, out); }
   bool ReadInt64(int64_t* out) { return ReadNumber(ToInt64, out); }
   bool ReadDouble(double* out) { return ReadNumber(ToDouble, out); }
+  // What ReadDouble accepts, as the nearest double instead (NearestDouble):
+  // every text FormatDoubleExact writes reads back as exactly its double,
+  // NaN as a NaN.
+  bool ReadDoubleExact(double* out) {
+    return ReadNumber(
+        [this](const TextValue& value, double* v) {
+          if (!ToDouble(value, v)) return false;
+          *v = NearestDouble(NumberBegin(), next_, *v);
+          return true;
+        },
+        out);
+  }
 
   // Any string, blob text included, as DeliverUnits and DeliverLowBytes
   // say; it is consumed also when the allocator gives no buffer.
@@ -137,8 +151,20 @@ class TextDecoder {
     return true;
   }
 
-  template <typename T>
-  bool ReadNumber(bool (*convert)(const TextValue&, T*), T* out) {
+  // Where the current number starts; it ends at next_. The step that read it
+  // started with the separator and, inside an object, the member's name,
+  // ":" and whitespace; a number holds neither ":" nor whitespace.
+  const char16_t* NumberBegin() const {
+    const char16_t* const first = TextTokenizer::SkipSeparator(start_, end_);
+    const char16_t* p = next_;
+    while (p > first && p[-1] != u':' && !IsWhitespace(p[-1])) --p;
+    return p;
+  }
+
+  // convert(value, out) converts the current value, or returns false and
+  // leaves *out alone.
+  template <typename T, typename Convert>
+  bool ReadNumber(Convert convert, T* out) {
     if (out == nullptr || tokenizer_.GetToken() != TextToken::Value ||
         !convert(tokenizer_.GetValue(), out)) {
       return false;

@@ -54,6 +54,9 @@ class TextEncoderInto : public EncoderWrites<TextEncoderInto<Buffer>> {
   void WriteInt(int32_t v) { AppendNumber(FormatInt32, v, kIntTextRoom); }
   void WriteInt64(int64_t v) { AppendNumber(FormatInt64, v, kIntTextRoom); }
   void WriteDouble(double v) { AppendNumber(FormatDouble, v, kMaxDoubleText); }
+  // The fewest digits that read back as exactly v, as FormatDoubleExact
+  // writes them; TextDecoder::ReadDoubleExact reads them back.
+  void WriteDoubleExact(double v) { AppendNumber(FormatDoubleExact, v, kMaxExactDoubleText); }
 
   void BeginArray() {
     *StartValue(1) = u'[';
@@ -95,7 +98,8 @@ class TextEncoderInto : public EncoderWrites<TextEncoderInto<Buffer>> {
   // Numbers are formatted into a scratch area of this many units, where they
   // do not go straight into the buffer.
   static constexpr uint32_t kNumberScratch = 32;
-  static_assert(kNumberScratch >= kIntTextRoom && kNumberScratch >= kMaxDoubleText,
+  static_assert(kNumberScratch >= kIntTextRoom && kNumberScratch >= kMaxDoubleText &&
+                    kNumberScratch >= kMaxExactDoubleText,
                 "room for every formatter");
 
   uint32_t CommaUnits() const { return need_comma_ ? 1 : 0; }
