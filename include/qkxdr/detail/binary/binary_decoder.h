@@ -10,16 +10,16 @@
 #include <type_traits>
 
 #include "QkXDR.h"
+#include "qkxdr/detail/base/assert.h"
+#include "qkxdr/detail/base/blob_buffer.h"
+#include "qkxdr/detail/base/compiler.h"
+#include "qkxdr/detail/base/int_range.h"
+#include "qkxdr/detail/base/truncate.h"
 #include "qkxdr/detail/binary/coding.h"
 #include "qkxdr/detail/binary/run_state.h"
 #include "qkxdr/detail/binary/skip.h"
 #include "qkxdr/detail/binary/unit_varints.h"
 #include "qkxdr/detail/binary/varint_word.h"
-#include "qkxdr/detail/base/assert.h"
-#include "qkxdr/detail/base/compiler.h"
-#include "qkxdr/detail/base/int_range.h"
-#include "qkxdr/detail/base/truncate.h"
-#include "qkxdr/detail/base/blob_buffer.h"
 
 namespace qkxdr::impl {
 
