@@ -199,8 +199,8 @@ stage_windows() {
 # (qkxdr, qkxdr-json) under g++ and clang++, and runs them. Every one of those
 # builds has warnings as errors, a hostile folder first on the include path
 # and min/max macros defined before the first line (package_user_setup).
-# Last, a package built without RapidJSON must refuse COMPONENTS json with
-# the reason.
+# Before those, a package built without RapidJSON must refuse COMPONENTS json
+# with the reason.
 stage_package() {
   require_base
   require pkgconf:/usr/bin/pkg-config clang:/usr/bin/clang++
@@ -219,6 +219,7 @@ stage_package() {
   local libdir
   libdir=$(pkg-config --variable=libdir qkxdr)
   export LD_LIBRARY_PATH=$libdir
+  package_without_json "$out"
 
   package_user_setup "$out"
   local flags=(-Wall -Wextra -Wpedantic -Werror -I"$out/hostile" -include "$out/minmax.h")
@@ -243,8 +244,6 @@ stage_package() {
     done
     echo "package: $example built with CMake, and with pkg-config $module under g++ and clang++"
   done
-
-  package_without_json "$out"
 }
 
 # What a user's build may put in the library's way: a folder first on the
