@@ -55,6 +55,7 @@ echo "$("$CXX" --version | head -n 1), -std=c++17 -O0 -fsyntax-only, medians of 
 echo
 echo '| translation unit includes | preprocessed lines | wall ms | cpu ms | cpu × baseline |'
 echo '|---|---:|---:|---:|---:|'
+# shellcheck disable=SC2016  # backquotes for markdown
 row '`<vector>`, `<string>` (baseline)' "$work/baseline.cpp" "$base_cost"
 for header in include/*.h include/*.hpp include/qkxdr/*.hpp; do
   name=${header#include/}
