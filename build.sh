@@ -2,7 +2,7 @@
 # Builds QkXDR and runs one job (see README.md, "Quick start" and "Checks"):
 #   ./build.sh demo      build everything, run the demo (the default job)
 #   ./build.sh test      every stage below, in this order, as continuous integration runs them
-#   ./build.sh lint      clang-format, clang-tidy and cppcheck, each with zero findings
+#   ./build.sh lint      clang-format, clang-tidy, cppcheck and the headers' names, each with zero findings
 #   ./build.sh unit      Linux build with warnings as errors, all tests
 #   ./build.sh m32       every test as 32-bit x86 Linux, with the 32-bit DLL's flags
 #   ./build.sh asan      all tests under AddressSanitizer and UndefinedBehaviorSanitizer
@@ -52,9 +52,13 @@ build() {
 stage_lint() {
   require_base
   require clang-format:/usr/bin/clang-format clang-tidy:/usr/bin/run-clang-tidy \
-    cppcheck:/usr/bin/cppcheck
+    cppcheck:/usr/bin/cppcheck python3-clang-14:/usr/lib/python3/dist-packages/clang/cindex.py
   mapfile -t sources < <(git ls-files '*.cpp' '*.h' '*.hpp')
   clang-format --dry-run -Werror "${sources[@]}"
+  # The headers under include/ declare nothing outside namespace qkxdr but the
+  # exported QkXDR... names, and define only QKXDR_ macros (read through
+  # libclang; Debian's python3 has its bindings).
+  /usr/bin/python3 tools/check_public_names.py
   # clang-tidy reads the compile commands of the ci build (.clang-tidy says
   # what it checks); cppcheck reads the sources itself.
   cmake --preset ci >/dev/null
@@ -189,44 +193,120 @@ stage_windows() {
   done
 }
 
-# Installs the ci build into build/package/prefix, then builds the examples
-# against it and runs them: all through find_package, the two that use only
-# QkXDR.hpp also by hand with pkg-config under g++ and clang++, warnings as
-# errors.
+# Installs the ci build into build/package/prefix and checks the installed
+# tree; then builds every example of examples/ against it as a user would,
+# with CMake (find_package, component json) and by hand with pkg-config
+# (qkxdr, qkxdr-json) under g++ and clang++, and runs them. Every one of those
+# builds has warnings as errors, a hostile folder first on the include path
+# and min/max macros defined before the first line (package_user_setup).
+# Before those, a package built without RapidJSON must refuse COMPONENTS json
+# with the reason.
 stage_package() {
   require_base
   require pkgconf:/usr/bin/pkg-config clang:/usr/bin/clang++
   build ci
   local out=$PWD/build/package
+  local prefix=$out/prefix
   rm -rf "$out"
-  cmake --install build/ci --prefix "$out/prefix" >/dev/null
+  cmake --install build/ci --prefix "$prefix" >/dev/null
+  # include/ is installed as it is: the public headers, and the internals
+  # under qkxdr/detail/ that they include by full path (no qkxdr/impl).
+  diff -r include "$prefix/include"
   local pc
-  pc=$(find "$out/prefix" -name qkxdr.pc)
+  pc=$(find "$prefix" -name qkxdr.pc)
   export PKG_CONFIG_PATH=${pc%/*}
+  [[ -f $PKG_CONFIG_PATH/qkxdr-json.pc ]] || { echo "package: no qkxdr-json.pc" >&2; return 1; }
   local libdir
   libdir=$(pkg-config --variable=libdir qkxdr)
+  export LD_LIBRARY_PATH=$libdir
+  package_without_json "$out"
 
-  cmake -S examples -B "$out/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$out/prefix" \
-    -DCMAKE_CXX_FLAGS="-Wall -Wextra -Wpedantic -Werror" >/dev/null
+  package_user_setup "$out"
+  local flags=(-Wall -Wextra -Wpedantic -Werror -I"$out/hostile" -include "$out/minmax.h")
+
+  cmake -S examples -B "$out/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_CXX_FLAGS="${flags[*]}" >/dev/null
   cmake --build "$out/cmake"
-  if [[ -x $out/prefix/bin/qkxdr ]]; then
-    "$out/prefix/bin/qkxdr" --version  # finds the installed library by itself
+  if [[ -x $prefix/bin/qkxdr ]]; then
+    "$prefix/bin/qkxdr" --version  # finds the installed library by itself
   fi
-  local example compiler
-  for example in record_round_trip text_events; do
-    LD_LIBRARY_PATH=$libdir "$out/cmake/$example"
+  local source example module compiler
+  for source in examples/*.cpp; do
+    example=$(basename "$source" .cpp)
+    package_run_example "$out/cmake/$example"
+    module=qkxdr
+    grep -q '#include <qkxdr/json.hpp>' "$source" && module=qkxdr-json
     for compiler in g++ clang++; do
       # shellcheck disable=SC2046  # the flags are meant to split
-      $compiler -std=c++17 -Wall -Wextra -Wpedantic -Werror "examples/$example.cpp" \
-        $(pkg-config --cflags --libs qkxdr) -o "$out/$example-$compiler"
-      LD_LIBRARY_PATH=$libdir "$out/$example-$compiler" >/dev/null
+      $compiler -std=c++17 "${flags[@]}" "$source" $(pkg-config --cflags --libs $module) \
+        -o "$out/$example-$compiler"
+      package_run_example "$out/$example-$compiler"
     done
+    echo "package: $example built with CMake, and with pkg-config $module under g++ and clang++"
   done
-  # The typed layer's example, and records written into a pipe and read
-  # from it as they arrive.
-  LD_LIBRARY_PATH=$libdir "$out/cmake/typed_records" >/dev/null
-  LD_LIBRARY_PATH=$libdir "$out/cmake/stream_pipe" write |
-    LD_LIBRARY_PATH=$libdir "$out/cmake/stream_pipe" >/dev/null
+}
+
+# What a user's build may put in the library's way: a folder first on the
+# include path (out/hostile) that holds headers named like common internal
+# ones, each stopping the compiler when reached; and out/minmax.h, given with
+# -include, that defines min and max as function-like macros, as <windows.h>
+# does without NOMINMAX. libstdc++ drops such macros when its first header is
+# read, so minmax.h reads the standard headers that include/ and examples/
+# use first, as a program has by then, and only the library's own code meets
+# the macros.
+package_user_setup() {
+  local out=$1 name file
+  local names=(library/compiler.h binary/coding.h text/tokenizer.h base/bits.h sbuf/binary.h)
+  # ... and every internal header by its name under qkxdr/detail/.
+  for file in include/qkxdr/detail/*/*; do
+    names+=("${file#include/qkxdr/detail/}")
+  done
+  for name in "${names[@]}"; do
+    mkdir -p "$out/hostile/${name%/*}"
+    echo '#error hostile header reached' >"$out/hostile/$name"
+  done
+  {
+    grep -rhoE '^\s*#\s*include\s*<[^>]+>' include examples | sed -E 's/^\s*#\s*include\s*/#include /' |
+      grep -vE '<(QkXDR|qkxdr/)' | sort -u
+    echo '#define min(a, b) ((a) < (b) ? (a) : (b))'
+    echo '#define max(a, b) ((a) > (b) ? (a) : (b))'
+  } >"$out/minmax.h"
+}
+
+# Runs an example program; stream_pipe writes into a pipe and reads from it.
+package_run_example() {
+  if [[ ${1##*/} == stream_pipe* ]]; then
+    "$1" write | "$1" >/dev/null
+  else
+    "$1" >/dev/null
+  fi
+}
+
+# The library alone (no tool, no tests), built where RapidJSON's headers are
+# out of sight and installed: no qkxdr-json.pc, and find_package(QkXDR
+# COMPONENTS json), here the examples' own, fails with the reason.
+package_without_json() {
+  local out=$1 rapidjson
+  rapidjson=$(sed -n 's/^QKXDR_RAPIDJSON_DIR:PATH=//p' build/ci/CMakeCache.txt)
+  cmake -S . -B "$out/nojson" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQKXDR_BUILD_TESTS=OFF \
+    -DQKXDR_BUILD_TOOL=OFF -DCMAKE_IGNORE_PATH="$rapidjson" >/dev/null
+  cmake --build "$out/nojson" >/dev/null
+  cmake --install "$out/nojson" --prefix "$out/nojson/prefix" >/dev/null
+  if [[ -n $(find "$out/nojson/prefix" -name 'qkxdr-json.pc' -o -name 'libqkxdr_json*') ]]; then
+    echo "package: the build without RapidJSON installed the JSON converter" >&2
+    return 1
+  fi
+  local log=$out/nojson/examples.log config
+  config=$(find "$out/nojson/prefix" -name QkXDRConfig.cmake)
+  if cmake -S examples -B "$out/nojson/examples" -DQkXDR_DIR="${config%/*}" >"$log" 2>&1; then
+    echo "package: COMPONENTS json found in a package without the JSON converter" >&2
+    return 1
+  fi
+  if ! tr -s ' \n' ' ' <"$log" | grep -q 'QkXDR was built without its JSON converter'; then
+    cat "$log" >&2
+    return 1
+  fi
+  echo "package: without RapidJSON, find_package(QkXDR COMPONENTS json) fails with the reason"
 }
 
 # Runs the stages in order; on exit, also after a failure, reports how long

@@ -1,7 +1,8 @@
 # What `cmake --install` puts under the prefix: the shared library (on
 # Windows the DLL and both import libraries), the headers, a CMake package
-# (target QkXDR::QkXDR), a pkg-config file, the qkxdr tool when it is part of
-# the build, and the documentation.
+# (target QkXDR::QkXDR, component json), the pkg-config files qkxdr and
+# qkxdr-json, the qkxdr tool when it is part of the build, and the
+# documentation.
 include(CMakePackageConfigHelpers)
 
 set(QKXDR_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QkXDR)
@@ -48,6 +49,13 @@ file(RELATIVE_PATH QKXDR_PC_TO_PREFIX /prefix/${QKXDR_PC_DIR} /prefix)
 string(REGEX REPLACE "/$" "" QKXDR_PC_TO_PREFIX ${QKXDR_PC_TO_PREFIX})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/qkxdr.pc.in ${PROJECT_BINARY_DIR}/qkxdr.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/qkxdr.pc DESTINATION ${QKXDR_PC_DIR})
+# The JSON converter has one name in each place: component json, CMake target
+# QkXDR::json (qkxdr_json in this build), pkg-config module qkxdr-json,
+# library libqkxdr_json.a. Its .pc file is there only where the library is.
+if(TARGET qkxdr_json)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/qkxdr-json.pc.in ${PROJECT_BINARY_DIR}/qkxdr-json.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/qkxdr-json.pc DESTINATION ${QKXDR_PC_DIR})
+endif()
 
 if(TARGET qkxdr)
   # The installed tool finds the library in the prefix it was installed to.

@@ -103,8 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint32_t sharing = 0;
         for (const Model& other : s.models) sharing += other.owner && other.data == m.data;
         FUZZ_CHECK(!m.owner ||
-                   static_cast<const qkxdr::impl::deep_binary*>(qkxdr::impl::Held(&s.slots[i]))->references() ==
-                       sharing);
+                   static_cast<const qkxdr::impl::deep_binary*>(qkxdr::impl::Held(&s.slots[i]))
+                           ->references() == sharing);
       }
     }
   }

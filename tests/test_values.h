@@ -29,9 +29,9 @@
 
 #include "QkXDR.h"
 #include "exports/binary_streams.h"
+#include "qkxdr/detail/text/double_format.h"
 #include "test_allocator.h"
 #include "test_util.h"
-#include "qkxdr/detail/text/double_format.h"
 
 namespace test_values {
 

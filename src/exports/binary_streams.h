@@ -7,9 +7,9 @@
 #include <type_traits>
 
 #include "QkXDR.h"
+#include "exports/stream_imp.h"
 #include "qkxdr/detail/binary/binary_decoder.h"
 #include "qkxdr/detail/binary/binary_encoder.h"
-#include "exports/stream_imp.h"
 
 // I is QkXDROStream or QkXDROStream2.
 template <typename I>

@@ -4,8 +4,8 @@
 
 #include "QkXDR.h"
 #include "exports/binary_streams.h"
-#include "qkxdr/detail/base/assert.h"
 #include "exports/text_streams.h"
+#include "qkxdr/detail/base/assert.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <type_traits>
 
 #include "QkXDR.h"
-#include "qkxdr/detail/base/int_range.h"
 #include "qkxdr/detail/base/blob_buffer.h"
+#include "qkxdr/detail/base/int_range.h"
 
 namespace qkxdr::impl {
 

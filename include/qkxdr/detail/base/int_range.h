@@ -18,9 +18,9 @@ constexpr bool HoldsInt(int64_t v) {
   if constexpr (sizeof(T) == 8) {
     return true;
   } else if constexpr (std::is_signed_v<T>) {
-    return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
+    return v >= (std::numeric_limits<T>::min)() && v <= (std::numeric_limits<T>::max)();
   } else {
-    return v >= 0 && static_cast<uint64_t>(v) <= std::numeric_limits<T>::max();
+    return v >= 0 && static_cast<uint64_t>(v) <= (std::numeric_limits<T>::max)();
   }
 }
 

@@ -16,7 +16,7 @@ namespace qkxdr::impl {
 // truncated double (false for NaN), so the cast never leaves its defined range.
 template <typename Int>
 inline Int TruncateToInteger(double d) {
-  constexpr Int kMin = std::numeric_limits<Int>::min();
+  constexpr Int kMin = (std::numeric_limits<Int>::min)();
   constexpr double kLow = static_cast<double>(kMin);
   const double t = std::trunc(d);
   return t >= kLow && t < -kLow ? static_cast<Int>(t) : kMin;

@@ -9,14 +9,14 @@
 #include <cstring>
 #include <type_traits>
 
-#include "qkxdr/detail/binary/coding.h"
-#include "qkxdr/detail/binary/run_state.h"
-#include "qkxdr/detail/binary/unit_varints.h"
-#include "qkxdr/detail/binary/varint_word.h"
 #include "qkxdr/detail/base/compiler.h"
 #include "qkxdr/detail/base/encoder_writes.h"
 #include "qkxdr/detail/base/inline_buffer.h"
 #include "qkxdr/detail/base/int_range.h"
+#include "qkxdr/detail/binary/coding.h"
+#include "qkxdr/detail/binary/run_state.h"
+#include "qkxdr/detail/binary/unit_varints.h"
+#include "qkxdr/detail/binary/varint_word.h"
 
 namespace qkxdr::impl {
 

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "qkxdr/detail/binary/coding.h"
 #include "qkxdr/detail/base/bits.h"
 #include "qkxdr/detail/base/compiler.h"
+#include "qkxdr/detail/binary/coding.h"
 
 namespace qkxdr::impl {
 

@@ -11,8 +11,8 @@
 #include <type_traits>
 
 #include "QkXDR.h"
-#include "qkxdr/detail/base/truncate.h"
 #include "qkxdr/detail/base/blob_buffer.h"
+#include "qkxdr/detail/base/truncate.h"
 #include "qkxdr/detail/text/hex_digits.h"
 #include "qkxdr/detail/text/text_value.h"
 
