@@ -137,7 +137,7 @@ class BinaryScanner : public ScanBatch {
   // The first k bytes are gone from the buffer.
   void Shift(std::size_t k) {
     pos_ -= k;
-    value_begin_ -= std::min(value_begin_, k);
+    value_begin_ -= (std::min)(value_begin_, k);
     run_tag_ = Dropped(run_tag_, k);
     cut_tag_ = Dropped(cut_tag_, k);
   }
@@ -508,7 +508,7 @@ class TextScanner : public ScanBatch {
 
   void Shift(std::size_t k) {
     pos_ -= k;
-    value_begin_ -= std::min(value_begin_, k);
+    value_begin_ -= (std::min)(value_begin_, k);
   }
 
   void Open(const char16_t* data, const Scanned& found, std::optional<Decoder>* out) const {
