@@ -20,8 +20,11 @@ struct Reading {
 int Write() {
   qkxdr::BinaryStreamWriter out(
       [](const std::uint8_t* data, std::size_t n) { return std::fwrite(data, 1, n, stdout) == n; });
-  for (std::int32_t i = 0; i < 1000000; ++i) out.write(Reading{i % 16, i * 0.25, "kPa"});
-  return out.flush() ? 0 : 1;
+  for (std::int32_t i = 0; i < 1000000 && out.ok(); ++i)
+    out.write(Reading{i % 16, i * 0.25, "kPa"});
+  const qkxdr::Result<void> flushed = out.flush();
+  if (!flushed) std::fprintf(stderr, "%s\n", flushed.error().message().c_str());
+  return flushed ? 0 : 1;
 }
 
 int Read() {
@@ -37,8 +40,8 @@ int Read() {
     } else {
       in.finish();  // the end of the input completes nothing, but checks it
     }
-    while (in.next() != nullptr) {
-      const qkxdr::Result<Reading> reading = in.read<Reading>();
+    while (qkxdr::BinaryValues* value = in.next()) {
+      const qkxdr::Result<Reading> reading = value->read<Reading>();
       if (!reading) {
         std::fprintf(stderr, "%s\n", reading.error().message().c_str());
         return 1;

@@ -29,7 +29,7 @@ struct OrderV2 {
 int main() {
   const std::vector<Order> orders = {{1, "tea", 3.5}, {2, "cake", 4.25}};
 
-  const std::vector<std::uint8_t> bytes = qkxdr::to_binary(orders);
+  const std::vector<std::uint8_t> bytes = qkxdr::to_binary(orders).value();
   const qkxdr::Result<std::vector<Order>> back = qkxdr::from_binary<std::vector<Order>>(bytes);
   if (!back || back->size() != 2 || (*back)[1].item != "cake") return 1;
 
@@ -39,7 +39,7 @@ int main() {
 
   // The text form of a map of orders: [[key,value],...].
   const std::map<std::string, Order> by_name = {{"first", orders[0]}};
-  const std::u16string text = qkxdr::to_text(by_name);
+  const std::u16string text = qkxdr::to_text(by_name).value();
   std::printf("%zu bytes of binary, %zu units of text\n", bytes.size(), text.size());
 
   // A price written as a string is reported with its place.

@@ -12,8 +12,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view json(reinterpret_cast<const char*>(data), size);
   for (const qkxdr::json::Layout layout :
-       {qkxdr::json::Layout::Lines, qkxdr::json::Layout::Array}) {
-    const qkxdr::json::Options options{layout, qkxdr::json::Others::Convert};
+       {qkxdr::json::Layout::lines, qkxdr::json::Layout::array}) {
+    const qkxdr::json::Options options{layout, qkxdr::json::Others::convert};
     qkxdr::BinaryWriter first;
     const qkxdr::Result<void> converted = qkxdr::json::from_json(json, first, options);
     if (!converted) {

@@ -21,8 +21,8 @@ using qkxdr::json::Layout;
 using qkxdr::json::Options;
 using qkxdr::json::Others;
 
-const Options kArray{Layout::Array};
-const Options kConvert{Layout::Lines, Others::Convert};
+const Options kArray{Layout::array};
+const Options kConvert{Layout::lines, Others::convert};
 
 std::vector<uint8_t> Hex(const std::string& text) {
   std::vector<uint8_t> bytes;

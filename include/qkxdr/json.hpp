@@ -31,21 +31,21 @@ namespace qkxdr::json {
 
 // How the values of a stream sit in the JSON text.
 enum class Layout {
-  Lines,  // each top-level value on a line of its own (JSON Lines)
-  Array,  // the whole stream as the elements of one JSON array
+  lines,  // each top-level value on a line of its own (JSON Lines)
+  array,  // the whole stream as the elements of one JSON array
 };
 
 // What becomes of the JSON values that no QkXDR type holds: objects other
 // than the two tagged forms above, true, false and null.
 enum class Others {
-  Refuse,   // an error that names the place
-  Convert,  // an object: an array of [key, value] arrays, in order;
+  refuse,   // an error that names the place
+  convert,  // an object: an array of [key, value] arrays, in order;
             // true and false: the integers 1 and 0; null: an empty array
 };
 
 struct Options {
-  Layout layout = Layout::Lines;
-  Others others = Others::Refuse;  // JSON to QkXDR only
+  Layout layout = Layout::lines;
+  Others others = Others::refuse;  // JSON to QkXDR only
 };
 
 // The values of `in`, from its current value to its end, as JSON: UTF-8

@@ -223,7 +223,7 @@ class DocumentWriter {
     if (v.IsString()) return String(v);
     if (v.IsDouble()) return Wrote(out_.write(v.GetDouble()));
     if (v.IsNumber()) return Wrote(out_.write(v.GetInt64()));
-    if (others_ == Others::Refuse) {
+    if (others_ == Others::refuse) {
       return Refuse(ErrorCode::unsupported, std::string(v.IsNull()   ? "null"
                                                         : v.IsTrue() ? "true"
                                                                      : "false") +
@@ -247,7 +247,7 @@ class DocumentWriter {
       if (key == detail::kBlobKey) return Blob(text);
       if (key == detail::kDoubleKey) return Double(text);
     }
-    if (others_ == Others::Refuse) {
+    if (others_ == Others::refuse) {
       return Refuse(ErrorCode::unsupported, "an object, which QkXDR has no type for");
     }
     return Open(v, PathStep::Object);
@@ -306,7 +306,7 @@ class Converter {
         layout_(options.layout) {}
 
   Result<void> Run() {
-    if (layout_ == Layout::Array) return Array();
+    if (layout_ == Layout::array) return Array();
     for (SkipWhitespace(); stream_.Tell() < text_.size(); SkipWhitespace()) {
       const std::size_t start = stream_.Tell();
       Result<void> value = Parse<rapidjson::kParseStopWhenDoneFlag>();

@@ -50,7 +50,7 @@ class JsonWriter {
   // Writes every value; the Error of the first that JSON cannot take, with
   // its path.
   Result<std::string> Run() {
-    if (layout_ == Layout::Array) out_ += '[';
+    if (layout_ == Layout::array) out_ += '[';
     while (in_.valid()) {
       Result<void> value = Value();
       if (!value) return Placed(value.error());
@@ -66,7 +66,7 @@ class JsonWriter {
                                 "the stream ends with " + std::to_string(open) +
                                     (open == 1 ? " array" : " arrays") + " still open"));
     }
-    if (layout_ == Layout::Array) out_ += "]\n";
+    if (layout_ == Layout::array) out_ += "]\n";
     return std::move(out_);
   }
 
@@ -75,7 +75,7 @@ class JsonWriter {
   Result<void> Value() {
     const Type type = in_.peek_type();
     if (type == Type::ArrayEnd) return EndArray();
-    if (next_.back() != 0 && (next_.size() > 1 || layout_ == Layout::Array)) out_ += ',';
+    if (next_.back() != 0 && (next_.size() > 1 || layout_ == Layout::array)) out_ += ',';
     if (type == Type::ArrayBegin) return BeginArray();
     Result<void> scalar = Scalar(type);
     if (scalar) Ended();
@@ -127,7 +127,7 @@ class JsonWriter {
   // JSON Lines ends its line.
   void Ended() {
     ++next_.back();
-    if (next_.size() == 1 && layout_ == Layout::Lines) out_ += '\n';
+    if (next_.size() == 1 && layout_ == Layout::lines) out_ += '\n';
   }
 
   // `error` with the path of the current value: "[2][0]".

@@ -40,8 +40,8 @@ std::string DescribeByte(std::string_view text, size_t offset) {
 
 json::Options JsonOptions(const Options& options) {
   json::Options converter;
-  converter.layout = options.array ? json::Layout::Array : json::Layout::Lines;
-  converter.others = options.convert ? json::Others::Convert : json::Others::Refuse;
+  converter.layout = options.array ? json::Layout::array : json::Layout::lines;
+  converter.others = options.convert ? json::Others::convert : json::Others::refuse;
   return converter;
 }
 
