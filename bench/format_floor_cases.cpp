@@ -168,7 +168,8 @@ class EncodeFloor final : public Runner {
   explicit EncodeFloor(const Workload& w)
       : values_(TypedValues<Values<Floor>>(w)), out_(Floor::Room(values_)) {
     bytes_ = Run();
-    if (qkxdr::to_binary(values_) != std::vector<uint8_t>(out_.begin(), out_.begin() + bytes_)) {
+    if (qkxdr::to_binary(values_).value() !=
+        std::vector<uint8_t>(out_.begin(), out_.begin() + bytes_)) {
       throw std::runtime_error("the format floor does not write what to_binary writes");
     }
   }

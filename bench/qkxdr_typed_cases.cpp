@@ -18,7 +18,7 @@ struct BinaryCodec {
 
   template <typename T>
   static void Encode(const T& value, Encoded& out) {
-    qkxdr::to_binary(value, out);
+    qkxdr::to_binary(value, out).value();  // throws for a value with no form
   }
   template <typename T>
   static bool Decode(Encoded& in, T& out) {
@@ -30,12 +30,12 @@ struct BinaryCodec {
 struct TextCodec {
   using String = std::u16string;
   static constexpr bool kBlobs = false;
-  static constexpr bool kRounded = true;  // ten significant digits
+  static constexpr bool kRounded = false;  // doubles in their shortest exact form
   using Encoded = std::u16string;
 
   template <typename T>
   static void Encode(const T& value, Encoded& out) {
-    qkxdr::to_text(value, out);
+    qkxdr::to_text(value, out).value();
   }
   template <typename T>
   static bool Decode(Encoded& in, T& out) {

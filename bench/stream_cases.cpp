@@ -1,10 +1,9 @@
 // Streaming reads. QkXDR's stream readers (qkxdr/stream.hpp) are fed the
 // encoded workload in chunks of 4 KiB and 64 KiB, and after each chunk the
-// values it completed are read through the decoder next_all() hands out
-// ("stream-*-read-4k", "-64k"); the same reads run
-// over the whole buffer with the same inline decoders ("decoder-*-read"),
-// which is what streaming costs on top. msgpack-c's msgpack::unpacker is fed
-// its own encoding of the values, one top-level object each, in the same
+// values it completed are read, value by value, through the view next_all()
+// hands out ("stream-*-read-4k", "-64k"); the same reads run over the whole
+// buffer fed at once ("decoder-*-read"), which is what chunks cost on top. msgpack-c's
+// msgpack::unpacker is fed its own encoding of the values, one top-level object each, in the same
 // chunks ("msgpack/stream-read-*").
 
 #include <msgpack.hpp>
@@ -21,99 +20,77 @@
 namespace bench {
 namespace {
 
-// Fills one reused buffer with each string, as a caller keeping it would.
-class Scratch final : public QkXDRAllocator {
+// Reads Consume's calls, value by value, from the views that next_all()
+// hands out, asking for the next one whenever the one in hand has no value
+// left.
+template <typename View, typename Next>
+class ViewSource {
  public:
-  void* Alloc(uint32_t count) override {
-    if (count > units_.size()) units_.resize(count);
-    count_ = count;
-    return units_.data();
-  }
-  const char16_t* data() const { return units_.data(); }
-  uint32_t count() const { return count_; }
-
- private:
-  std::u16string units_;
-  uint32_t count_ = 0;
-};
-
-// Reads Consume's calls from the decoder that next() gives, asking for the
-// next one whenever the one in hand has no value left.
-template <typename Decoder, typename Next>
-class DecoderSource {
- public:
-  explicit DecoderSource(Next next) : next_(next) {}
+  explicit ViewSource(Next next) : next_(next) {}
 
   void BeginTop() {}
   void EndTop() {}
-  void Int(Tally& t) {
-    int32_t v = 0;
-    ok_ &= Current().ReadInt(&v);
-    t.Int(v);
-  }
-  void Int64(Tally& t) {
-    int64_t v = 0;
-    ok_ &= Current().ReadInt64(&v);
-    t.Int(v);
-  }
-  void Double(Tally& t) {
-    double v = 0;
-    ok_ &= Current().ReadDouble(&v);
-    t.Double(v);
-  }
+  void Int(Tally& t) { t.Int(Take<int32_t>()); }
+  void Int64(Tally& t) { t.Int(Take<int64_t>()); }
+  void Double(Tally& t) { t.Double(Take<double>()); }
   // Strings as bytes from binary (as msgpack's), as UTF-16 from text.
   void String(Tally& t) {
-    if constexpr (std::is_same_v<Decoder, qkxdr::impl::BinaryDecoder>) {
-      ok_ &= Current().ReadStringA(&scratch_);
-      t.Units(reinterpret_cast<const uint8_t*>(scratch_.data()), scratch_.count());
+    if constexpr (std::is_same_v<View, qkxdr::BinaryValues>) {
+      const std::string bytes = Take<qkxdr::Latin1>().bytes;
+      t.Units(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
     } else {
-      ok_ &= Current().ReadString(&scratch_);
-      t.Units(scratch_.data(), scratch_.count());
+      const std::u16string units = Take<std::u16string>();
+      t.Units(units.data(), static_cast<uint32_t>(units.size()));
     }
   }
   void Binary(Tally& t) {
-    const uint8_t* data = nullptr;
-    uint32_t size = 0;
-    if constexpr (std::is_same_v<Decoder, qkxdr::impl::BinaryDecoder>) {
-      ok_ &= Current().ReadBytes(&data, &size);
+    if constexpr (std::is_same_v<View, qkxdr::BinaryValues>) {
+      const std::vector<uint8_t> bytes = Take<std::vector<uint8_t>>();
+      t.Units(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    } else {
+      t.Units(static_cast<const uint8_t*>(nullptr), 0);
     }
-    t.Units(data, size);
   }
   void BeginArray(Tally& t) {
-    ok_ &= Current().ReadBeginArray();
+    ok_ &= Current().begin_array().ok();
     t.Marker();
   }
   void EndArray(Tally& t) {
-    ok_ &= Current().ReadEndArray();
+    ok_ &= Current().end_array().ok();
     t.Marker();
   }
   bool ok() const { return ok_; }
 
  private:
-  Decoder& Current() {
-    if (in_ == nullptr || !in_->IsValid()) in_ = next_();
+  template <typename T>
+  T Take() {
+    qkxdr::Result<T> v = Current().template read<T>();
+    ok_ &= v.ok();
+    return v ? std::move(*v) : T{};
+  }
+  View& Current() {
+    if (in_ == nullptr || !in_->valid()) in_ = next_();
     return *in_;
   }
 
   Next next_;
-  Decoder* in_ = nullptr;
-  Scratch scratch_;
+  View* in_ = nullptr;
   bool ok_ = true;
 };
 
-template <typename Decoder, typename Next>
+template <typename View, typename Next>
 Tally ReadWith(const Workload& w, Next next, bool* ok) {
-  DecoderSource<Decoder, Next> source(next);
+  ViewSource<View, Next> source(next);
   Tally tally;
   Consume(w, source, tally);
   *ok = source.ok();
   return tally;
 }
 
-// An input: QkXDR's binary or text encoding, with its decoder and reader.
+// An input: QkXDR's binary or text encoding, with its reader and view.
 struct BinaryEncoding {
   using Unit = uint8_t;
-  using Decoder = qkxdr::impl::BinaryDecoder;
+  using View = qkxdr::BinaryValues;
   using Reader = qkxdr::BinaryStreamReader;
   static std::basic_string<Unit> Encode(const Workload& w) {
     const std::vector<uint8_t> bytes = QkxdrBinary(w);
@@ -122,16 +99,16 @@ struct BinaryEncoding {
 };
 struct TextEncoding {
   using Unit = char16_t;
-  using Decoder = qkxdr::impl::TextDecoder;
+  using View = qkxdr::TextValues;
   using Reader = qkxdr::TextStreamReader;
   static std::basic_string<Unit> Encode(const Workload& w) { return QkxdrText(w); }
 };
 
-// Reads the whole buffer (kChunk 0) or feeds it in chunks of kChunk bytes.
+// Feeds the whole buffer at once (kChunk 0) or in chunks of kChunk bytes.
 template <typename Encoding, size_t kChunk>
 class StreamReadRunner final : public Runner {
   using Unit = typename Encoding::Unit;
-  using Decoder = typename Encoding::Decoder;
+  using View = typename Encoding::View;
 
  public:
   explicit StreamReadRunner(const Workload& w) : w_(w), input_(Encoding::Encode(w)) {
@@ -147,23 +124,17 @@ class StreamReadRunner final : public Runner {
 
  private:
   Tally Read(bool* ok) {
-    if constexpr (kChunk == 0) {
-      Decoder whole(input_.data(), input_.data() + input_.size());
-      return ReadWith<Decoder>(
-          w_, [&whole] { return &whole; }, ok);
-    } else {
-      typename Encoding::Reader reader;
-      size_t fed = 0;
-      return ReadWith<Decoder>(
-          w_, [this, &reader, &fed] { return Next(reader, fed); }, ok);
-    }
+    typename Encoding::Reader reader;
+    size_t fed = 0;
+    return ReadWith<View>(
+        w_, [this, &reader, &fed] { return Next(reader, fed); }, ok);
   }
 
   // The next values, feeding chunks until one is complete.
-  Decoder* Next(typename Encoding::Reader& reader, size_t& fed) {
-    constexpr size_t kUnits = kChunk / sizeof(Unit);
+  View* Next(typename Encoding::Reader& reader, size_t& fed) {
+    constexpr size_t kUnits = kChunk == 0 ? SIZE_MAX : kChunk / sizeof(Unit);
     while (true) {
-      if (Decoder* values = reader.next_all()) return values;
+      if (View* values = reader.next_all()) return values;
       if (fed == input_.size()) throw std::runtime_error("QkXDR stream reader: no value left");
       const size_t n = std::min(kUnits, input_.size() - fed);
       reader.feed(input_.data() + fed, n);

@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "QkXDR.h"
+#include "qkxdr/detail/base/vector_buffer.h"
 #include "qkxdr/detail/binary/binary_decoder.h"
 #include "qkxdr/detail/binary/binary_encoder.h"
-#include "qkxdr/detail/base/vector_buffer.h"
-#include "test_allocator.h"
-#include "test_values.h"
 #include "qkxdr/detail/text/text_decoder.h"
 #include "qkxdr/detail/text/text_encoder.h"
+#include "test_allocator.h"
+#include "test_values.h"
 
 namespace test_values {
 namespace {

@@ -517,7 +517,10 @@ struct Codec<std::basic_string<char, Traits, Alloc>> {
   }
   template <typename D>
   static bool Read(Reading<D>& r, std::basic_string<char, Traits, Alloc>& out) {
-    if (!r.ReadUnits()) return (out.clear(), false);
+    if (!r.ReadUnits()) {
+      out.clear();
+      return false;
+    }
     std::string utf8;
     impl::Utf16ToUtf8(r.units, &utf8);
     out.assign(utf8.data(), utf8.size());
@@ -532,7 +535,10 @@ struct Codec<std::basic_string<char16_t, Traits, Alloc>> {
   }
   template <typename D>
   static bool Read(Reading<D>& r, std::basic_string<char16_t, Traits, Alloc>& out) {
-    if (!r.ReadUnits()) return (out.clear(), false);
+    if (!r.ReadUnits()) {
+      out.clear();
+      return false;
+    }
     out.assign(r.units.data(), r.units.size());
     return true;
   }

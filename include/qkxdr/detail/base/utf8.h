@@ -242,7 +242,7 @@ inline const char16_t* AppendAsciiRun(const char16_t* r, const char16_t* end, st
   while (run_end != end && *run_end < 0x80) ++run_end;
   const size_t at = out->size();
   out->resize(at + static_cast<size_t>(run_end - r));
-  char* dst = &(*out)[0] + at;
+  char* dst = out->data() + at;
   while (r != run_end) *dst++ = static_cast<char>(*r++);
   return r;
 }
@@ -254,7 +254,7 @@ inline void Utf8ToUtf16(std::string_view in, std::u16string* out) {
   out->resize(in.size());  // no byte gives more than one unit
   const auto* p = reinterpret_cast<const utf8::Byte*>(in.data());
   const auto* const end = p + in.size();
-  char16_t* const first = &(*out)[0];
+  char16_t* const first = out->data();
   char16_t* dst = first;
   while (p != end) {
     while (p != end && *p < 0x80) *dst++ = *p++;
