@@ -12,6 +12,7 @@
 
 #include "QkXDR.hpp"
 #include "qkxdr/json.hpp"
+#include "qkxdr/typed.hpp"
 #include "utf8.h"
 
 namespace {
@@ -64,6 +65,7 @@ TEST(Json, AcceptedTextsAndTheirBytes) {
        nullptr, "[1e+22,0,0.0,0.0015,-0.0,5e-324,0.0,0.0]\n"},
       {"[0e400, -0e400, 0.0e99999, -0.000E+999999999999, \"0e400\"]", nullptr,
        "[0.0,-0.0,0.0,-0.0,\"0e400\"]\n"},
+      {"[0e019999, -0E+00001]", nullptr, "[0.0,-0.0]\n"},
       {"[9223372036854775807,-9223372036854775808,4294967296]\n", nullptr},
       {"[\"\\u00e9\\b\\f\\r\\t\\u000e\xC2\x80\", \"\\ud834\\udd1e\",\"\\uDC00\\uD800x\"]", nullptr,
        "[\"\xC3\xA9\\b\\f\\r\\t\\u000E\xC2\x80\",\"\xF0\x9D\x84\x9E\",\"\\uDC00\\uD800x\"]\n"},
@@ -80,6 +82,13 @@ TEST(Json, AcceptedTextsAndTheirBytes) {
     EXPECT_EQ(*bytes, c.hex ? Hex(c.hex) : *bytes);
     EXPECT_EQ(ToJson(*bytes, c.options), c.back ? c.back : c.json);
   }
+}
+
+// A typed std::string is UTF-8, as a JSON string is: each is the other's.
+TEST(Json, TypedStringsAreJsonStrings) {
+  const std::string text = "Z\xC3\xBCrich \xE2\x98\x83 \xF0\x9F\x98\x80";
+  EXPECT_EQ(ToJson(qkxdr::to_binary(text).value()), "\"" + text + "\"\n");
+  EXPECT_EQ(qkxdr::from_binary<std::string>(ToBinary("\"" + text + "\"").value()).value(), text);
 }
 
 // Refused with a code, at the problem's byte; a value no type holds at the

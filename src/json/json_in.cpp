@@ -78,7 +78,8 @@ JsonNumber ReadNumber(std::string_view text) {
 // "what: 1e400", the number cut after 40 characters.
 std::string Beyond(const JsonNumber& number, std::string_view text) {
   constexpr std::size_t kShown = 40;
-  return std::string(number.beyond) + ": " + std::string(text.substr(0, kShown)) +
+  const char* what = number.beyond != nullptr ? number.beyond : "a number the parser refuses";
+  return std::string(what) + ": " + std::string(text.substr(0, kShown)) +
          (text.size() > kShown ? "..." : "");
 }
 
@@ -156,8 +157,7 @@ const char* ParseProblem(rapidjson::ParseErrorCode code) {
 
 // The text of the number that starts at `at`.
 std::string_view NumberAt(std::string_view text, std::size_t at) {
-  const std::size_t end = text.find_first_not_of("+-.0123456789eE", at);
-  return text.substr(at, end == std::string_view::npos ? end : end - at);
+  return text.substr(at, detail::JsonNumberLength(text.substr(at)));
 }
 
 // A JSON Pointer (RFC 6901) to the value being written, for messages.

@@ -174,10 +174,32 @@ std::size_t PreparedText::Escape(std::size_t i) {
   return 6;
 }
 
+std::size_t JsonNumberLength(std::string_view text) {
+  std::size_t at = 0;
+  const auto take = [&](std::string_view set) {
+    const bool taken = at < text.size() && set.find(text[at]) != std::string_view::npos;
+    at += taken ? 1 : 0;
+    return taken;
+  };
+  const auto digits = [&] {
+    const std::size_t from = at;
+    while (take("0123456789")) {
+    }
+    return at - from;
+  };
+  take("-");
+  if (!take("0") && digits() == 0) return 0;
+  if (take(".")) digits();
+  if (take("eE")) {
+    take("+-");
+    digits();
+  }
+  return at;
+}
+
 std::size_t PreparedText::Number(std::size_t i) {
-  const std::size_t end =
-      std::min(original_.find_first_not_of("+-.0123456789eE", i), original_.size());
-  const std::string_view number = original_.substr(i, end - i);
+  const std::string_view number = original_.substr(i, JsonNumberLength(original_.substr(i)));
+  if (number.empty()) return 1;  // a '-' that starts no number: the parser refuses it
   if (IsZeroWithExponent(number)) Rewrite(i, number.size(), number[0] == '-' ? "-0.0" : "0.0");
   return number.size();
 }

@@ -19,6 +19,10 @@ namespace qkxdr::json::detail {
 void AppendJsonString(std::u16string_view s, std::string* out);
 
 // JSON input made ready for the parser.
+// Bytes of the JSON number (RFC 8259) at the start of `text`: 0 when none
+// starts there; a number cut short ("1.", "1e+") counts to where it stops.
+std::size_t JsonNumberLength(std::string_view text);
+
 class PreparedText {
  public:
   // Checks that `json` is UTF-8 (RFC 3629) and rewrites two forms the
