@@ -16,20 +16,20 @@ int main() {
     std::fprintf(stderr, "this library build has no binary writer\n");
     return 1;
   }
-  qkxdr::json::Error error;
-  if (!qkxdr::json::from_json(lines, binary, {}, &error)) {
-    std::fprintf(stderr, "from_json, at byte %zu: %s\n", error.offset, error.message.c_str());
+  if (const qkxdr::Result<void> written = qkxdr::json::from_json(lines, binary); !written) {
+    std::fprintf(stderr, "from_json: %s\n", written.error().message().c_str());
     return 1;
   }
 
   // The reader points into the bytes: keep them alive.
   const std::vector<std::uint8_t> bytes = binary.bytes();
   qkxdr::BinaryReader reader(bytes);
-  std::string back;
-  if (!qkxdr::json::to_json(reader, &back, {}, &error)) {
-    std::fprintf(stderr, "to_json, at value %zu: %s\n", error.offset, error.message.c_str());
+  const qkxdr::Result<std::string> json = qkxdr::json::to_json(reader);
+  if (!json) {
+    std::fprintf(stderr, "to_json: %s\n", json.error().message().c_str());
     return 1;
   }
+  const std::string& back = *json;
   const bool ok = back == lines;
   std::printf("%zu bytes of JSON, %zu bytes binary, round trip %s\n", lines.size(), bytes.size(),
               ok ? "ok" : "FAILED");
