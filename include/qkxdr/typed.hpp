@@ -274,8 +274,10 @@ class Writing {
     if (impl::HoldsZeroUnit(units)) return Refuse(impl::kZeroUnitDetail);
     out_.WriteString(units.data(), units.size());
   }
-  // UTF-8, through the lossless mapping to UTF-16.
+  // UTF-8, through the lossless mapping to UTF-16; ASCII, its own UTF-16,
+  // is written as 8-bit units.
   void WriteUtf8(std::string_view text) {
+    if (impl::IsAsciiWithoutZero(text)) return out_.WriteStringA(text.data(), text.size());
     impl::Utf8ToUtf16(text, &units_);
     WriteUnits(units_);
   }
@@ -511,19 +513,31 @@ struct Codec<T, std::enable_if_t<std::is_floating_point_v<T>>> {
 // 8-bit units; their views are written only.
 template <typename Traits, typename Alloc>
 struct Codec<std::basic_string<char, Traits, Alloc>> {
+  using String = std::basic_string<char, Traits, Alloc>;
   template <typename E>
   static void Write(Writing<E>& out, std::string_view s) {
     out.WriteUtf8(s);
   }
   template <typename D>
-  static bool Read(Reading<D>& r, std::basic_string<char, Traits, Alloc>& out) {
+  static bool Read(Reading<D>& r, String& out) {
+    if constexpr (std::is_same_v<D, BinaryDecoder> && std::is_same_v<String, std::string>) {
+      if (r.Peek() == QkXDRType2::String && r.in.ReadAsciiString(&out)) {
+        if (!impl::HoldsZeroUnit<char>(out)) return true;
+        out.clear();
+        return r.Fail(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
+      }
+    }
     if (!r.ReadUnits()) {
       out.clear();
       return false;
     }
-    std::string utf8;
-    impl::Utf16ToUtf8(r.units, &utf8);
-    out.assign(utf8.data(), utf8.size());
+    if constexpr (std::is_same_v<String, std::string>) {
+      impl::Utf16ToUtf8(r.units, &out);
+    } else {
+      std::string utf8;
+      impl::Utf16ToUtf8(r.units, &utf8);
+      out.assign(utf8.data(), utf8.size());
+    }
     return true;
   }
 };

@@ -34,6 +34,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -248,6 +249,29 @@ inline const char16_t* AppendAsciiRun(const char16_t* r, const char16_t* end, st
 }
 
 }  // namespace utf8
+
+// Whether every byte of `s` is ASCII other than 0 (U+0001 to U+007F): text
+// whose UTF-16 form has the same units. Eight bytes a step, the last step
+// over the last eight bytes (or, for a shorter text, over them and bytes 01
+// after them): a word is refused for a byte from 0x80 (its bit 7), or for a
+// zero byte (which the subtraction turns into one with bit 7 set).
+inline bool IsAsciiWithoutZero(std::string_view s) {
+  constexpr uint64_t kOnes = 0x0101010101010101;
+  constexpr uint64_t kHigh = 0x8080808080808080;
+  const auto bad = [](uint64_t word) { return (word | ((word - kOnes) & ~word)) & kHigh; };
+  uint64_t word = kOnes;
+  if (s.size() < sizeof word) {
+    std::memcpy(&word, s.data(), s.size());
+    return bad(word) == 0;
+  }
+  uint64_t found = 0;
+  for (size_t i = 0; s.size() - i > sizeof word; i += sizeof word) {
+    std::memcpy(&word, s.data() + i, sizeof word);
+    found |= bad(word);
+  }
+  std::memcpy(&word, s.data() + s.size() - sizeof word, sizeof word);
+  return (found | bad(word)) == 0;
+}
 
 // Replaces *out with the UTF-16 form of `in`, as described at the top.
 inline void Utf8ToUtf16(std::string_view in, std::u16string* out) {

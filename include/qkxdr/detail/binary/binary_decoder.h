@@ -98,6 +98,24 @@ class BinaryDecoder {
   bool ReadString(QkXDRAllocator* allocator) { return ReadUnits<char16_t>(allocator); }
   bool ReadStringA(QkXDRAllocator* allocator) { return ReadUnits<uint8_t>(allocator); }
 
+  // String: *out becomes its units as bytes when every one is below 0x80
+  // and in the input: the common case of ASCII text, one byte a unit. False,
+  // with nothing consumed, for any other string (*out is then left with an
+  // unspecified part of it).
+  bool ReadAsciiString(std::string* out) {
+    if (run.count == 0 || run.type != WireType::String) return false;
+    uint32_t n;
+    const uint8_t* const f = GetVarint32(dc.p, dc.l, &n);
+    if (!VarintComplete(dc.p, f) || n > static_cast<size_t>(dc.l - f)) return false;
+    out->resize(n);
+    const uint8_t* const next = GetUnitVarints(f, dc.l, reinterpret_cast<uint8_t*>(out->data()), n);
+    // n units in n bytes: one byte each. Where the input ends there, they
+    // may also be fewer units, cut: then not every byte ends a varint.
+    if (next != f + n || (next == dc.l && !EveryByteEnds(f, next))) return false;
+    Advance(next);
+    return true;
+  }
+
   // String: *out becomes its units, when all of them are in the input. A
   // string cut off by the end of the input is not read (*out is then left
   // with an unspecified part of it).
@@ -273,6 +291,12 @@ class BinaryDecoder {
     run.count = static_cast<uint8_t>(run.count - i);
     if (run.count == 0) LoadRun();
     return i;
+  }
+
+  static bool EveryByteEnds(const uint8_t* p, const uint8_t* e) {
+    uint8_t ends = 0x80;
+    for (; p < e; ++p) ends &= *p;
+    return ends != 0;
   }
 
   // Whether [p, e) is exactly n varints: only a string that ends with the
