@@ -33,20 +33,21 @@ class ViewSource {
   void Int(Tally& t) { t.Int(Take<int32_t>()); }
   void Int64(Tally& t) { t.Int(Take<int64_t>()); }
   void Double(Tally& t) { t.Double(Take<double>()); }
-  // Strings as bytes from binary (as msgpack's), as UTF-16 from text.
+  // Strings as bytes from binary (as msgpack's), as UTF-16 from text, each
+  // into one kept string, as a caller keeping it would.
   void String(Tally& t) {
     if constexpr (std::is_same_v<View, qkxdr::BinaryValues>) {
-      const std::string bytes = Take<qkxdr::Latin1>().bytes;
-      t.Units(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
+      ok_ &= Current().read(narrow_).ok();  // ASCII: a byte a unit
+      t.Units(reinterpret_cast<const uint8_t*>(narrow_.data()), narrow_.size());
     } else {
-      const std::u16string units = Take<std::u16string>();
-      t.Units(units.data(), static_cast<uint32_t>(units.size()));
+      ok_ &= Current().read(wide_).ok();
+      t.Units(wide_.data(), wide_.size());
     }
   }
   void Binary(Tally& t) {
     if constexpr (std::is_same_v<View, qkxdr::BinaryValues>) {
-      const std::vector<uint8_t> bytes = Take<std::vector<uint8_t>>();
-      t.Units(bytes.data(), static_cast<uint32_t>(bytes.size()));
+      ok_ &= Current().read(bytes_).ok();
+      t.Units(bytes_.data(), bytes_.size());
     } else {
       t.Units(static_cast<const uint8_t*>(nullptr), 0);
     }
@@ -75,6 +76,9 @@ class ViewSource {
 
   Next next_;
   View* in_ = nullptr;
+  std::string narrow_;
+  std::u16string wide_;
+  std::vector<uint8_t> bytes_;
   bool ok_ = true;
 };
 

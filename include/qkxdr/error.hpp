@@ -16,6 +16,7 @@
 #define QKXDR_ERROR_HPP_
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -44,6 +45,9 @@ class Error {
 
   Error(ErrorCode code, std::uint64_t offset, std::string detail, std::string path = {})
       : code_(code), offset_(offset), detail_(std::move(detail)), path_(std::move(path)) {}
+  // What a successful Result answers when asked for its error: no_value,
+  // nothing else known.
+  Error() = default;
 
   ErrorCode code() const noexcept { return code_; }
   // Where the failing value starts: bytes into binary input, UTF-16 units
@@ -73,8 +77,8 @@ class Error {
   }
 
  private:
-  ErrorCode code_;
-  std::uint64_t offset_;
+  ErrorCode code_ = ErrorCode::no_value;
+  std::uint64_t offset_ = kNoOffset;
   std::string detail_;
   std::string path_;
 };
@@ -95,12 +99,13 @@ template <typename T>
 class [[nodiscard]] Result {
  public:
   Result(T value) : value_(std::move(value)) {}                     // NOLINT: implicit
-  Result(Error error) : error_(std::move(error)), failed_(true) {}  // NOLINT: implicit
+  Result(Error error) : error_(std::in_place, std::move(error)) {}  // NOLINT: implicit
 
-  bool ok() const noexcept { return !failed_; }
+  bool ok() const noexcept { return !error_; }
   explicit operator bool() const noexcept { return ok(); }
-  // Why there is no value; asked of a success, the error no_value.
-  const Error& error() const noexcept { return error_; }
+  // Why there is no value; asked of a success, an Error of code no_value
+  // and nothing else.
+  Error error() const { return error_ ? *error_ : Error(); }
 
   // The value; throws BadResultAccess for a failure.
   T& value() & { return Checked(), value_; }
@@ -119,12 +124,11 @@ class [[nodiscard]] Result {
 
  private:
   void Checked() const {
-    if (failed_) throw BadResultAccess(error_);
+    if (error_) throw BadResultAccess(*error_);
   }
 
   T value_{};
-  Error error_{ErrorCode::no_value, Error::kNoOffset, "no error"};
-  bool failed_ = false;
+  std::optional<Error> error_;  // empty for a success: nothing to build or move
 };
 
 // The outcome of a call that fills an object of the caller's, or does
@@ -133,19 +137,18 @@ template <>
 class [[nodiscard]] Result<void> {
  public:
   Result() = default;
-  Result(Error error) : error_(std::move(error)), failed_(true) {}  // NOLINT: implicit
+  Result(Error error) : error_(std::in_place, std::move(error)) {}  // NOLINT: implicit
 
-  bool ok() const noexcept { return !failed_; }
+  bool ok() const noexcept { return !error_; }
   explicit operator bool() const noexcept { return ok(); }
-  const Error& error() const noexcept { return error_; }
+  Error error() const { return error_ ? *error_ : Error(); }
   // Throws BadResultAccess for a failure.
   void value() const {
-    if (failed_) throw BadResultAccess(error_);
+    if (error_) throw BadResultAccess(*error_);
   }
 
  private:
-  Error error_{ErrorCode::no_value, Error::kNoOffset, "no error"};
-  bool failed_ = false;
+  std::optional<Error> error_;
 };
 
 }  // namespace qkxdr

@@ -356,22 +356,23 @@ class Reading {
     }
   }
 
-  // The current string's units into `units`, all of them: a binary string
-  // cut off by the end of the input is refused. False after recording why.
-  bool ReadUnits() {
+  // The current string's units into `into` (`units`, or a std::u16string
+  // read into), all of them: a binary string cut off by the end of the
+  // input is refused. False after recording why.
+  bool ReadUnits(std::u16string& into) {
     // Text that starts "0x" is announced as a blob, but reads as a string.
     const QkXDRType2 type = Peek();
     if (type != QkXDRType2::String && type != QkXDRType2::Binary) return Mismatch("String");
     if constexpr (std::is_same_v<Decoder, BinaryDecoder>) {
-      if (!in.ReadWholeString(&units)) return Fail(ErrorCode::truncated, "a cut String");
+      if (!in.ReadWholeString(&into)) return Fail(ErrorCode::truncated, "a cut String");
     } else {
-      units.clear();  // an empty string asks for no buffer
-      UnitFiller filler(units, limit);
+      into.clear();  // an empty string asks for no buffer
+      UnitFiller filler(into, limit);
       if (!in.ReadString(&filler) || filler.refused) {
         return Fail(ErrorCode::truncated, "a cut String");
       }
     }
-    if (impl::HoldsZeroUnit<char16_t>(units)) {
+    if (impl::HoldsZeroUnit<char16_t>(into)) {
       return Fail(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
     }
     return true;
@@ -381,7 +382,7 @@ class Reading {
   std::size_t limit;  // no string or blob is longer than the input
   int depth = 0;
   std::optional<Error> error;
-  std::u16string units;  // the string ReadUnits read last
+  std::u16string units;  // room for strings read as other types
 
  private:
   // Hands the text decoder a buffer inside `units`; refuses lengths past
@@ -527,7 +528,7 @@ struct Codec<std::basic_string<char, Traits, Alloc>> {
         return r.Fail(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
       }
     }
-    if (!r.ReadUnits()) {
+    if (!r.ReadUnits(r.units)) {
       out.clear();
       return false;
     }
@@ -549,12 +550,14 @@ struct Codec<std::basic_string<char16_t, Traits, Alloc>> {
   }
   template <typename D>
   static bool Read(Reading<D>& r, std::basic_string<char16_t, Traits, Alloc>& out) {
-    if (!r.ReadUnits()) {
-      out.clear();
-      return false;
+    bool read = false;
+    if constexpr (std::is_same_v<std::remove_reference_t<decltype(out)>, std::u16string>) {
+      read = r.ReadUnits(out);  // straight into the string's storage
+    } else if ((read = r.ReadUnits(r.units))) {
+      out.assign(r.units.data(), r.units.size());
     }
-    out.assign(r.units.data(), r.units.size());
-    return true;
+    if (!read) out.clear();
+    return read;
   }
 };
 template <>
@@ -580,7 +583,7 @@ struct Codec<Latin1> {
   template <typename D>
   static bool Read(Reading<D>& r, Latin1& out) {
     out.bytes.clear();
-    if (!r.ReadUnits()) return false;
+    if (!r.ReadUnits(r.units)) return false;
     for (const char16_t unit : r.units) {
       if (unit > 0xFF) {
         return r.Fail(ErrorCode::out_of_range,
