@@ -20,7 +20,8 @@ All the sampled mutants are compiled into one build of the mutate preset
 so the tests run once a mutant with nothing rebuilt: QKXDR_MUTANT=<n>
 selects mutant n, 0 none. A mutant is killed when a test fails, timed out
 when the tests did not finish, survived when they all passed. The tests are
-the mutate test preset: every test but the "large" ones.
+the mutate test preset: every test but the "large" ones and the header checks
+(they compile the headers without the switch).
 
 Operators are recognised by the spaces clang-format puts around binary
 operators, so template brackets, shifts and arrows are left alone; comments,
