@@ -281,6 +281,11 @@ TEST(Typed, FailuresSayWhereAndWhy) {
       {BinaryFailure<std::string>("A8 83 E1"), {Code::truncated, "at offset 1: a cut String"}},
       {BinaryFailure<std::u16string>("A8 86 E1 E2 E3 E4"),
        {Code::truncated, "at offset 1: a cut String"}},
+      // Three units declared in three bytes, the last unit cut: two units.
+      {BinaryFailure<std::string>("A8 83 E1 01 82"),
+       {Code::truncated, "at offset 1: a cut String"}},
+      {BinaryFailure<std::u16string>("A8 83 E1 01 82"),
+       {Code::truncated, "at offset 1: a cut String"}},
       {BinaryFailure<std::vector<uint8_t>>("D2 83 01"),
        {Code::truncated, "at offset 1: a cut Binary"}},
       {BinaryFailure<Ints>("00 54 7F"), {Code::truncated, "at [0] (offset 2): a cut Int"}},
