@@ -103,10 +103,9 @@ class BinaryDecoder {
   // with nothing consumed, for any other string (*out is then left with an
   // unspecified part of it).
   bool ReadAsciiString(std::string* out) {
-    if (run.count == 0 || run.type != WireType::String) return false;
     uint32_t n;
-    const uint8_t* const f = GetVarint32(dc.p, dc.l, &n);
-    if (!VarintComplete(dc.p, f) || n > static_cast<size_t>(dc.l - f)) return false;
+    const uint8_t* const f = StringUnits(&n);
+    if (f == nullptr) return false;
     out->resize(n);
     const uint8_t* const next = GetUnitVarints(f, dc.l, reinterpret_cast<uint8_t*>(out->data()), n);
     // n units in n bytes: one byte each. Where the input ends there, they
@@ -120,11 +119,9 @@ class BinaryDecoder {
   // string cut off by the end of the input is not read (*out is then left
   // with an unspecified part of it).
   bool ReadWholeString(std::u16string* out) {
-    if (run.count == 0 || run.type != WireType::String) return false;
     uint32_t n;
-    const uint8_t* const f = GetVarint32(dc.p, dc.l, &n);
-    // Every unit takes at least one byte.
-    if (!VarintComplete(dc.p, f) || n > static_cast<size_t>(dc.l - f)) return false;
+    const uint8_t* const f = StringUnits(&n);
+    if (f == nullptr) return false;
     out->resize(n);
     const uint8_t* const next = GetUnitVarints(f, dc.l, out->data(), n);
     if (next == dc.l && !HoldsVarints(f, next, n)) return false;
@@ -291,6 +288,15 @@ class BinaryDecoder {
     run.count = static_cast<uint8_t>(run.count - i);
     if (run.count == 0) LoadRun();
     return i;
+  }
+
+  // Where the current String's units start, with their count in *n, when
+  // the input can hold them (every unit takes at least one byte); else null.
+  const uint8_t* StringUnits(uint32_t* n) const {
+    if (run.count == 0 || run.type != WireType::String) return nullptr;
+    const uint8_t* const f = GetVarint32(dc.p, dc.l, n);
+    if (!VarintComplete(dc.p, f) || *n > static_cast<size_t>(dc.l - f)) return nullptr;
+    return f;
   }
 
   static bool EveryByteEnds(const uint8_t* p, const uint8_t* e) {
