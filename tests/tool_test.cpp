@@ -1,10 +1,12 @@
 // Parts of the qkxdr tool: its own walk over the binary encoding, its check
 // of texts, and its conversions between UTF-8 and UTF-16.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -12,14 +14,15 @@
 #include <vector>
 
 #include "test_values.h"
-#include "text_check.h"
+#include "text_walk.h"
 #include "utf8.h"
 #include "wire_walker.h"
 
 namespace test_values {
 namespace {
 
-using namespace qkxdr::tool;  // test_values' Value and Blob come first
+using namespace qkxdr::tool;
+using testing::HasSubstr;  // test_values' Value and Blob come first
 
 // The items of a walk over a block of exactly the bytes' size, so that
 // AddressSanitizer sees any read beyond them.
@@ -109,14 +112,44 @@ TEST(WireWalkerTest, RandomBytesStayWithinBoundsAndWalkAlikeInPieces) {
   }
 }
 
-// A writer's text checks clean, with its values counted; a word put where a
-// value starts is unreadable there; a text cut inside a string leaves the
+// Walks a text from a file, in UTF-16LE; whether it is well formed, the
+// values counted and the messages.
+struct Walked {
+  bool ok = false;
+  uint64_t values = 0;
+  std::string messages;
+};
+
+Walked WalkText(const std::u16string& text) {
+  const std::string path = testing::TempDir() + "walked.txt";
+  std::string bytes;
+  Utf16ToUtf16Le(text.data(), text.data() + text.size(), &bytes);
+  std::ofstream(path, std::ios::binary) << bytes;
+  Options options;
+  options.input = path;
+  options.utf16 = true;
+  TextWalk walk(options);
+  int status;
+  testing::internal::CaptureStderr();
+  Walked walked;
+  walked.ok = walk.Run([](const TextItem&) { return true; }, false, &status);
+  walked.values = walk.values();
+  walked.messages = testing::internal::GetCapturedStderr();
+  return walked;
+}
+
+std::string AtByte(size_t unit, const char* what) {
+  return "(byte " + std::to_string(2 * unit) + "): " + what;
+}
+
+// A writer's text walks clean, with its values counted; a word put where a
+// value starts is refused there; a text cut inside a string leaves the
 // string open where it starts.
-TEST(TextCheckTest, FindsAWordBetweenValuesAndATextCutInAString) {
+TEST(TextWalkTest, FindsAWordBetweenValuesAndATextCutInAString) {
   Generator random(3);
-  for (int round = 0; round < 200; ++round) {
+  for (int round = 0; round < 100; ++round) {
     const Values values = random.Sequence(30);
-    std::u16string text = TextOf(Encode(QkXDRCreateTextOStream2(), values));
+    const std::u16string text = TextOf(Encode(QkXDRCreateTextOStream2(), values));
     std::vector<size_t> starts;  // after "[" and ","
     std::vector<std::pair<size_t, size_t>> strings;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -126,24 +159,21 @@ TEST(TextCheckTest, FindsAWordBetweenValuesAndATextCutInAString) {
       for (++i; text[i] != u'"'; ++i) i += text[i] == u'\\';
       strings.emplace_back(open, i);
     }
-    const TextCheck clean = CheckText(&text);
-    EXPECT_EQ(std::make_tuple(clean.fault, clean.values),
-              std::make_tuple(TextFault::None, values.size()));
+    const Walked clean = WalkText(text);
+    EXPECT_EQ(std::make_tuple(clean.ok, clean.values, clean.messages),
+              std::make_tuple(true, uint64_t{values.size()}, std::string()));
 
     const size_t at = starts[random.Below(static_cast<uint32_t>(starts.size()))];
-    std::u16string worded = text.substr(0, at) + u"oops, " + text.substr(at);
-    const std::u16string before = worded;
-    const TextCheck word = CheckText(&worded);
-    EXPECT_EQ(std::make_tuple(word.fault, word.unit), std::make_tuple(TextFault::Unreadable, at))
+    const Walked word = WalkText(text.substr(0, at) + u"oops, " + text.substr(at));
+    EXPECT_FALSE(word.ok);
+    EXPECT_THAT(word.messages, HasSubstr(AtByte(at, "not a value the reader accepts: \"oops,")))
         << round;
-    EXPECT_EQ(worded, before);  // the scratch space is given back
     if (strings.empty()) continue;
     const auto [open, close] = strings[random.Below(static_cast<uint32_t>(strings.size()))];
-    std::u16string cut =
-        text.substr(0, open + 1 + random.Below(static_cast<uint32_t>(close - open)));
-    const TextCheck string = CheckText(&cut);
-    EXPECT_EQ(std::make_tuple(string.fault, string.unit),
-              std::make_tuple(TextFault::OpenString, open))
+    const Walked cut =
+        WalkText(text.substr(0, open + 1 + random.Below(static_cast<uint32_t>(close - open))));
+    EXPECT_THAT(cut.messages,
+                HasSubstr(AtByte(open, "the string that starts here has no closing quote")))
         << round;
   }
 }

@@ -38,7 +38,7 @@ const Flag kFlags[] = {
 };
 
 const char kEncodeHelp[] =
-    R"(Usage: qkxdr encode [--utf16] [--lenient] [-o FILE] [FILE]
+    R"(Usage: qkxdr encode [--utf16] [--strict | --lenient] [-o FILE] [FILE]
        qkxdr encode --json [--array] [--convert] [--text [--utf16]] [-o FILE] [FILE]
 
 Reads values in the text form and writes them in the binary encoding; with
@@ -59,7 +59,8 @@ A value whose text does not read back as written is an error, with its line
 and column, and nothing more is written: an integer beyond 64 bits (the reader
 wraps it) and a "0x" string that is not pairs of hex digits (the reader makes
 other bytes of it). With --lenient each is a warning and the values are
-written as the reader reads them.
+written as the reader reads them. With --strict every form that "validate
+--text --strict" reports is an error too, and so is invalid UTF-8.
 
 JSON input is UTF-8 (RFC 8259), by default one top-level value per line
 (JSON Lines), each a value of the stream. Integers become integers, numbers
@@ -74,6 +75,7 @@ Binary output is not written to a terminal: use -o FILE, or a redirection.
 
 Options:
   --utf16            the text is UTF-16LE, not UTF-8
+  --strict           also refuse each lenient form, as validate --strict
   --lenient          values that do not read back as written are warnings
   --json             the input is JSON
   --array            with --json: the input is one JSON array whose elements
@@ -182,7 +184,8 @@ and \u with four hex digits, a comma where a value should start, before "]"
 or at the end, and two values without a comma between them (but for a blob,
 which the writer writes without one). Values whose text does not read back
 as written are reported too: an integer beyond 64 bits, and a "0x" string
-that is not pairs of hex digits.
+that is not pairs of hex digits; and the first invalid UTF-8 sequence (with
+--utf16, an odd last byte).
 
 Options:
   --text             the input is text, not a binary stream
@@ -210,7 +213,8 @@ Options:
 )";
 
 const CommandInfo kCommands[] = {
-    {"encode", kEncodeHelp, kFile | kUtf16 | kJson | kText | kLenient | kConvert, RunEncode},
+    {"encode", kEncodeHelp, kFile | kUtf16 | kJson | kText | kStrict | kLenient | kConvert,
+     RunEncode},
     {"decode", kDecodeHelp, kFile | kUtf16 | kFromHex | kJson | kText, RunDecode},
     {"dump", kDumpHelp, kFile | kHex | kFromHex, RunDump},
     {"validate", kValidateHelp,
@@ -281,8 +285,10 @@ bool CheckCombination(const CommandInfo& command, const Options& options, std::s
     return Fail(error, "--json names the input: not with --text or --from-hex");
   if ((options.array || options.convert) && !options.json)
     return Fail(error, "--array and --convert are for JSON: add --json");
-  if (options.strict && !options.text) return Fail(error, "--strict is for text input: add --text");
+  if (options.strict && (options.json || (textInput && !options.text)))
+    return Fail(error, "--strict is for text input: add --text");
   if (options.lenient && options.json) return Fail(error, "--lenient is for text input, not JSON");
+  if (options.lenient && options.strict) return Fail(error, "--strict and --lenient: choose one");
   if (!textInput && options.text && !options.json)
     return Fail(error, "--text names the other side of a JSON conversion: add --json");
   if (options.utf16 && !options.text && (textInput || options.json)) {

@@ -11,21 +11,10 @@
 #include "hex.h"
 #include "item_writer.h"
 #include "qkxdr/detail/base/string_rules.h"
-#include "text_check.h"
 #include "utf8.h"
 
 namespace qkxdr::tool {
 namespace {
-
-constexpr size_t kExcerptChars = 16;
-
-// Where the unit at `unit` starts in the input's bytes.
-uint64_t ByteOffset(const TextInput& text, size_t unit) {
-  if (text.utf16) return text.byte + text.skipped + 2 * uint64_t{unit};
-  const uint8_t* data = text.bytes.data() + text.skipped;
-  return text.byte + text.skipped +
-         Utf8BytesForUnits(data, text.bytes.data() + text.bytes.size(), unit);
-}
 
 // The binary input of the options, raw or as hex digits, read chunk by
 // chunk.
@@ -223,37 +212,6 @@ int Finish(Output* out, int status) {
   if (out->Close(&error)) return status;
   PrintError(error);
   return kExitTrouble;
-}
-
-std::string DescribePlace(const TextInput& text, size_t unit) {
-  const char16_t* const at = text.units.data() + unit;
-  const char16_t* line = text.units.data();
-  uint64_t lines = text.line;
-  uint64_t column = text.column;
-  for (const char16_t* p = line; p < at; ++p) {
-    if (*p == u'\n') {
-      ++lines;
-      line = p + 1;
-      column = 1;
-    }
-  }
-  for (uint32_t cp; line < at; ++column) line = NextCodePoint(line, at, &cp);
-  return "line " + std::to_string(lines) + ", column " + std::to_string(column) + " (byte " +
-         std::to_string(ByteOffset(text, unit)) + ")";
-}
-
-std::string Excerpt(const TextInput& text, size_t unit) {
-  const std::u16string units = text.units.substr(unit, 2 * kExcerptChars) + text.ahead;
-  const char16_t* p = units.data();
-  const char16_t* const end = units.data() + units.size();
-  std::string shown;
-  for (size_t n = 0; p < end && *p != u'\n' && *p != u'\r'; ++n) {
-    if (n == kExcerptChars) return shown + "...";
-    uint32_t cp;
-    p = NextCodePoint(p, end, &cp);
-    AppendUtf8(cp < 0x20 || IsSurrogate(cp) ? kReplacementChar : cp, &shown);
-  }
-  return shown;
 }
 
 }  // namespace qkxdr::tool

@@ -66,30 +66,6 @@ bool OpenOutput(const Options& options, bool binary, Output* out, int* status);
 // Closes `out` and returns `status`, or kExitTrouble when writing failed.
 int Finish(Output* out, int status);
 
-// A text input, or a piece of it, converted to the library's UTF-16.
-struct TextInput {
-  std::vector<uint8_t> bytes;  // as read
-  size_t skipped = 0;          // bytes of a byte-order mark before the text
-  bool utf16 = false;          // the bytes are UTF-16LE, not UTF-8
-  std::u16string units;
-  // Where a piece starts in the whole input: the byte of its first unit
-  // (after `skipped`), the line and the column there; and the arrays open
-  // before it.
-  uint64_t byte = 0;
-  uint64_t line = 1;
-  uint64_t column = 1;
-  uint64_t depth = 0;
-  std::u16string ahead;  // after a piece, the units that follow it, for Excerpt
-};
-
-// "line L, column C (byte B)" in the whole input for the unit at `unit` of
-// the text; columns count characters, a surrogate pair as one.
-std::string DescribePlace(const TextInput& text, size_t unit);
-
-// The text at `unit`, up to the line's end and at most a few characters, for
-// showing where a problem is.
-std::string Excerpt(const TextInput& text, size_t unit);
-
 }  // namespace qkxdr::tool
 
 #endif  // QKXDR_TOOLS_QKXDR_COMMAND_IO_H_

@@ -1,6 +1,7 @@
 // The commands encode, decode, dump and validate.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,7 @@
 #include "encode.h"
 #include "file_io.h"
 #include "json_commands.h"
-#include "text_check.h"
-#include "text_forms.h"
+#include "qkxdr/detail/base/string_rules.h"
 #include "text_walk.h"
 #include "utf8.h"
 #include "values.h"
@@ -59,27 +59,6 @@ int EncodeJson(const Options& options) {
   return Finish(&out, kExitOk);
 }
 
-// decode --json --text: the text form to JSON. The converter reads the
-// whole text: it is checked piece by piece, then held whole.
-int DecodeTextToJson(const Options& options) {
-  std::u16string text;
-  const auto take = [&text](const TextInput& piece, const std::u16string&, uint64_t, bool) {
-    text += piece.units;
-    return text.size() <= kMaxTextUnits;
-  };
-  uint64_t values;
-  uint64_t size;
-  int status;
-  if (!WalkText(options, take, true, &values, &size, &status)) return status;
-  if (text.size() > kMaxTextUnits) {
-    PrintError(DisplayName(options.input) +
-               ": the text is too long for the library's reader (4 Gi units at most)");
-    return kExitTrouble;
-  }
-  TextReader reader{std::u16string_view(text)};
-  return WriteJson(options, reader);
-}
-
 }  // namespace
 
 int RunEncode(const Options& options) {
@@ -113,20 +92,25 @@ int RunValidate(const Options& options) {
   int status;
   uint64_t size;
   if (options.text) {
-    FindingPrinter findings(options, false, false);
-    CopyResult zero_unit;  // up to the first string holding U+0000
-    const auto take = [&](const TextInput& piece, const std::u16string& prefixed, uint64_t before,
-                          bool last) {
-      if (options.strict) findings.Print(piece, last);
-      if (!zero_unit.zeroUnit) {
-        zero_unit = CopyPiece<QkXDROStream2>(piece, prefixed, nullptr);
-        zero_unit.values += before;
+    TextWalk walk(options);
+    FindingPrinter findings(options, true, false);
+    std::optional<uint64_t> zero_unit;  // the first string holding U+0000
+    const auto take = [&](const TextItem& item) {
+      if (options.strict) findings.Check(walk, item);
+      if (!zero_unit && item.type == QkXDRType2::String &&
+          impl::HoldsZeroUnit(std::u16string_view(item.value->text))) {
+        zero_unit = item.index;
       }
       return true;
     };
-    if (!WalkText(options, take, true, &values, &size, &status)) return status;
-    if (findings.Finish() != 0) return kExitBadData;
-    if (zero_unit.zeroUnit) return RefuseZeroUnit(options, zero_unit.values, nullptr);
+    if (!walk.Run(take, true, &status)) return status;
+    if (options.strict && findings.Close(walk) != 0) {
+      findings.Print();
+      return kExitBadData;
+    }
+    if (zero_unit) return RefuseZeroUnit(options, *zero_unit, nullptr);
+    values = walk.values();
+    size = walk.bytes();
   } else if (!CheckBinaryInput(options, &values, &size, &status)) {
     return status;
   }

@@ -6,6 +6,8 @@
 #include "QkXDR.h"
 #include "command_io.h"
 #include "file_io.h"
+#include "json_values.h"
+#include "qkxdr/detail/base/string_rules.h"
 #include "qkxdr/stream.hpp"
 #include "text_walk.h"
 #include "values.h"
@@ -13,14 +15,15 @@
 namespace qkxdr::tool {
 namespace {
 
-// Reads the pieces of a text and writes their values with the binary
-// writer to `out`, or only checks them without `out`.
+// Reads a text and writes its values with the binary writer to `out`, or
+// only checks them without `out`.
 class Encoding {
  public:
   Encoding(const Options& options, Output* out)
       : options_(options),
         out_(out),
-        findings_(options, true, options.lenient),
+        walk_(options),
+        findings_(options, options.strict, options.lenient),
         writer_([out](const uint8_t* data, size_t n) {
           if (out != nullptr) out->Write(data, n);
           return true;
@@ -28,16 +31,12 @@ class Encoding {
 
   // Returns the exit status.
   int Run() {
-    const auto take = [this](const TextInput& piece, const std::u16string& prefixed,
-                             uint64_t values,
-                             bool last) { return Take(piece, prefixed, values, last); };
-    uint64_t values;
-    uint64_t size;
     int status;
-    if (!WalkText(options_, take, out_ != nullptr, &values, &size, &status)) return status;
-    const bool lost = findings_.count() != 0 && !options_.lenient;
+    const auto take = [this](const TextItem& item) { return Take(item); };
+    if (!walk_.Run(take, out_ != nullptr, &status)) return status;
+    const bool lost = findings_.Close(walk_) != 0 && !options_.lenient;
     // A check before writing leaves the warnings to the writing.
-    if (out_ != nullptr || lost || refused_) findings_.Finish();
+    if (out_ != nullptr || lost || refused_) findings_.Print();
     if (lost) return kExitBadData;
     if (refused_) return RefuseZeroUnit(options_, zeroUnit_, "by the binary writer");
     static_cast<void>(writer_.flush());  // the sink reports its own failures
@@ -45,26 +44,104 @@ class Encoding {
   }
 
  private:
-  // After a value that does not read back as written, or a string that
-  // cannot be written, only checks.
-  bool Take(const TextInput& piece, const std::u16string& prefixed, uint64_t values, bool last) {
-    if ((findings_.Print(piece, last) != 0 && !options_.lenient) || refused_) return true;
+  // After a finding that is an error, or a string that cannot be written,
+  // only checks.
+  bool Take(const TextItem& item) {
+    if ((findings_.Check(walk_, item) != 0 && !options_.lenient) || refused_) return true;
+    if (item.type == QkXDRType2::String &&
+        impl::HoldsZeroUnit(std::u16string_view(item.value->text))) {
+      refused_ = true;
+      zeroUnit_ = item.index;
+      return true;
+    }
     StreamCalls calls(&writer_);
-    const CopyResult copy = CopyPiece(piece, prefixed, &calls);
-    refused_ = copy.zeroUnit;
-    zeroUnit_ = values + copy.values;
+    WriteTextItem(item, &calls);
     return true;
   }
 
   const Options& options_;
   Output* out_;
+  TextWalk walk_;
   FindingPrinter findings_;
   BinaryStreamWriter writer_;
   bool refused_ = false;   // stopped at a string holding U+0000
   uint64_t zeroUnit_ = 0;  // its index
 };
 
+// Writes the values of a text as JSON, each top-level value converted
+// alone once it is complete.
+class TextToJson {
+ public:
+  TextToJson(const Options& options, Output* out)
+      : options_(options), out_(out), writer_([this](const uint8_t* data, size_t n) {
+          value_.insert(value_.end(), data, data + n);
+          return true;
+        }) {}
+
+  // Returns the exit status.
+  int Run() {
+    TextWalk walk(options_);
+    int status;
+    const auto take = [this](const TextItem& item) { return Take(item); };
+    if (!walk.Run(take, true, &status)) return status;
+    if (refused_) return RefuseZeroUnit(options_, failed_at_, "as JSON");
+    if (failed_) return kExitBadData;
+    if (options_.array && out_ != nullptr) out_->Write(values_ == 0 ? "[]\n" : "]\n");
+    return kExitOk;
+  }
+
+ private:
+  // After a value JSON cannot hold, only checks.
+  bool Take(const TextItem& item) {
+    if (refused_ || failed_) return true;
+    if (item.type == QkXDRType2::String &&
+        impl::HoldsZeroUnit(std::u16string_view(item.value->text))) {
+      refused_ = true;
+      failed_at_ = item.index;
+      return true;
+    }
+    StreamCalls calls(&writer_);
+    WriteTextItem(item, &calls);
+    if (item.depth == 0 && item.type != QkXDRType2::ArrayBegin) Convert(item.index);
+    return true;
+  }
+
+  // The top-level value that ends with item number `last`.
+  void Convert(uint64_t last) {
+    static_cast<void>(writer_.flush());  // the sink reports its own failures
+    line_.assign(!options_.array ? "" : values_ == 0 ? "[" : ",");
+    failed_ = !AppendJsonScalar(options_, value_, last, &line_);
+    value_.clear();
+    ++values_;
+    if (failed_ || out_ == nullptr) return;
+    if (!options_.array) line_ += '\n';
+    out_->Write(line_);
+  }
+
+  const Options& options_;
+  Output* out_;
+  BinaryStreamWriter writer_;
+  std::vector<uint8_t> value_;  // the top-level value at hand, encoded
+  std::string line_;
+  uint64_t values_ = 0;  // top-level values
+  bool refused_ = false;
+  bool failed_ = false;
+  uint64_t failed_at_ = 0;
+};
+
 }  // namespace
+
+int DecodeTextToJson(const Options& options) {
+  if (!HasJson()) return kExitTrouble;
+  if (options.input != "-") {
+    const int status = TextToJson(options, nullptr).Run();
+    if (status != kExitOk) return status;
+  }
+  Output out;
+  int status;
+  if (!OpenOutput(options, false, &out, &status)) return status;
+  return Finish(&out, TextToJson(options, &out).Run());
+}
 
 int EncodeText(const Options& options) {
   if (options.input != "-") {

@@ -1,8 +1,7 @@
 #include "text_forms.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cstdint>
+#include <string_view>
 
 #include "utf8.h"
 
@@ -13,10 +12,6 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 bool IsHexDigit(char16_t c) {
   return IsDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
-// The reader's whitespace: space, TAB, LF, CR, and also BS and FF.
-bool IsSpace(char16_t c) {
-  return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\b' || c == u'\f';
-}
 
 // Escapes the text writer writes, and those of JSON.
 bool IsPlainEscape(char16_t c) {
@@ -24,197 +19,115 @@ bool IsPlainEscape(char16_t c) {
          c == u'f' || c == u't' || c == u'/';
 }
 
-// The unit of the escape of `e` (not "u"): a control for five letters, else
-// `e` itself.
-char16_t EscapedUnit(char16_t e) {
-  static constexpr char16_t kLetters[] = u"bfnrt";
-  static constexpr char16_t kUnits[] = u"\b\f\n\r\t";
-  for (size_t i = 0; i < 5; ++i) {
-    if (e == kLetters[i]) return kUnits[i];
-  }
-  return e;
-}
-
-// Walks the tokens of a well-formed text, as the reader splits them.
-class FormScanner {
+// Looks at how one token is written.
+class FormCheck {
  public:
-  FormScanner(std::u16string_view text, bool afterValue) : text_(text), after_value_(afterValue) {}
+  FormCheck(const TextItem& item, std::vector<TextFinding>* findings)
+      : item_(item), text_(item.units), findings_(*findings) {}
 
-  std::vector<TextFinding> Run(bool last) {
-    while (true) {
-      while (at_ < text_.size() && IsSpace(text_[at_])) ++at_;
-      if (at_ == text_.size()) break;
-      Token();
+  void String() {
+    if (text_[0] == u'\'') Note(0, false, "a string in apostrophes: " + Shown(0, text_.size()));
+    for (size_t at = 1; at + 1 < text_.size(); ++at) {
+      if (text_[at] == u'\\') Escape(at++);
     }
-    if (last && comma_ != kNone) Note(comma_, false, "a comma at the end of the text");
-    std::stable_sort(findings_.begin(), findings_.end(),
-                     [](const TextFinding& a, const TextFinding& b) { return a.unit < b.unit; });
-    return std::move(findings_);
+    if (item_.type == QkXDRType2::Binary) Blob();
   }
 
-  bool afterValue() const { return after_value_; }
+  void Number() {
+    size_t at = text_[0] == u'+' || text_[0] == u'-';
+    const size_t digits = at;
+    while (at < text_.size() && IsDigit(text_[at])) ++at;
+    const size_t whole = at - digits;
+    const std::string number = Shown(0, text_.size());
+    if (text_[0] == u'+') Note(0, false, "a \"+\" sign: " + number);
+    if (whole == 0 && text_.size() == digits) Note(0, false, "a sign without digits: " + number);
+    if (whole == 0 && text_.size() > digits) Note(0, false, "no digit before the point: " + number);
+    if (whole > 1 && text_[digits] == u'0') Note(0, false, "a leading zero: " + number);
+    const size_t e = text_.find_first_of(u"eE");
+    if (e != std::u16string_view::npos) {
+      const size_t sign = e + 1 < text_.size() && (text_[e + 1] == u'+' || text_[e + 1] == u'-');
+      if (e + 1 + sign == text_.size()) Note(0, false, "an exponent without digits: " + number);
+    }
+    if (item_.type == QkXDRType2::Int) Integer(number);
+  }
 
  private:
-  void Token() {
-    const char16_t c = text_[at_];
-    if (c == u',') {
-      if (!after_value_) Note(at_, false, "a comma where a value should start");
-      comma_ = at_++;
-      after_value_ = false;
-    } else if (c == u']') {
-      if (comma_ != kNone) Note(comma_, false, "a comma before \"]\"");
-      ++at_;
-      Ended();
-    } else {
-      Value(c);
-    }
-  }
-
-  void Value(char16_t c) {
-    const size_t start = at_;
-    const bool blob = (c == u'"' || c == u'\'') && String(c);
-    if (after_value_ && !blob) Note(start, false, "two values without a comma between them");
-    if (c == u'[') {
-      ++at_;
-      after_value_ = false;
-      comma_ = kNone;
+  void Escape(size_t at) {
+    const char16_t e = text_[at + 1];
+    if (e != u'u') {
+      if (!IsPlainEscape(e)) Note(at, false, "an escape no writer uses: " + Shown(at, 2));
       return;
     }
-    if (c != u'"' && c != u'\'') Number();
-    Ended();
+    bool hex = at + 6 <= text_.size();
+    for (size_t i = at + 2; hex && i < at + 6; ++i) hex = IsHexDigit(text_[i]);
+    if (!hex) Note(at, false, "a \\u escape without four hex digits: " + Shown(at, 6));
   }
 
-  void Ended() {
-    after_value_ = true;
-    comma_ = kNone;
-  }
-
-  // Scans the string at at_; whether it reads as a blob.
-  bool String(char16_t quote) {
-    const size_t start = at_++;
-    std::u16string content;
-    while (at_ < text_.size() && text_[at_] != quote) {
-      if (text_[at_] == u'\\' && at_ + 1 < text_.size()) {
-        content += Escape();
-      } else {
-        content += text_[at_++];
-      }
-    }
-    ++at_;  // the closing quote: the check found every string closed
-    if (quote == u'\'') Note(start, false, "a string in apostrophes: " + Shown(start, at_ - start));
-    return Blob(start, content);
-  }
-
-  // Scans the escape at at_ and returns its unit.
-  char16_t Escape() {
-    const size_t start = at_;
-    const char16_t e = text_[at_ + 1];
-    at_ += 2;
-    if (e != u'u') {
-      if (!IsPlainEscape(e)) Note(start, false, "an escape no writer uses: " + Shown(start, 2));
-      return EscapedUnit(e);
-    }
-    char16_t unit = 0;
-    bool hex = at_ + 4 <= text_.size();
-    for (size_t i = 0; hex && i < 4; ++i) hex = IsHexDigit(text_[at_ + i]);
-    if (!hex) Note(start, false, "a \\u escape without four hex digits: " + Shown(start, 6));
-    for (size_t i = 0; i < 4 && at_ < text_.size(); ++i, ++at_) {
-      const char16_t d = text_[at_];
-      const int digit = IsDigit(d) ? d - u'0' : IsHexDigit(d) ? (d | 0x20) - u'a' + 10 : 0;
-      unit = static_cast<char16_t>(unit << 4 | digit);
-    }
-    return unit;
-  }
-
-  // Whether `content` reads as a blob; notes one that is not the bytes it says.
-  bool Blob(size_t start, const std::u16string& content) {
-    if (content.size() < 2 || content[0] != u'0' || (content[1] | 0x20) != u'x') return false;
+  // A blob that is not the bytes its text says.
+  void Blob() {
+    const std::u16string& content = item_.value->text;
     bool hex = content.size() % 2 == 0;
     for (size_t i = 2; hex && i < content.size(); ++i) hex = IsHexDigit(content[i]);
-    if (!hex) {
-      Note(start, true,
-           Shown(start, at_ - start) +
-               " reads as a blob of other bytes: \"0x\" is not followed by pairs of hex digits");
-    }
-    return true;
+    if (hex) return;
+    Note(0, true,
+         Shown(0, text_.size()) +
+             " reads as a blob of other bytes: \"0x\" is not followed by pairs of hex digits");
   }
 
-  // Scans the number at at_, as the reader splits numbers.
-  void Number() {
-    const size_t start = at_;
-    const bool plus = text_[at_] == u'+';
-    at_ += text_[at_] == u'+' || text_[at_] == u'-';
-    const size_t digits = at_;
-    while (at_ < text_.size() && IsDigit(text_[at_])) ++at_;
-    const size_t whole = at_ - digits;
-    bool real = false;
-    if (at_ < text_.size() && text_[at_] == u'.') {
-      real = true;
-      for (++at_; at_ < text_.size() && IsDigit(text_[at_]);) ++at_;
+  // An integer beyond 64 bits, with the value the reader wraps it to.
+  void Integer(const std::string& number) {
+    const size_t digits = text_[0] == u'+' || text_[0] == u'-';
+    const size_t first = text_.find_first_not_of(u'0', digits);
+    const size_t length = first == std::u16string_view::npos ? 0 : text_.size() - first;
+    constexpr std::u16string_view kLimit = u"9223372036854775808";  // 2^63
+    const bool negative = text_[0] == u'-';
+    const std::u16string_view magnitude = text_.substr(std::min(first, text_.size()));
+    if (length < kLimit.size()) return;
+    if (length == kLimit.size() && (magnitude < kLimit || (negative && magnitude == kLimit))) {
+      return;
     }
-    bool exponent_digits = true;
-    if (at_ < text_.size() && (text_[at_] == u'e' || text_[at_] == u'E')) {
-      real = true;
-      at_ += at_ + 1 < text_.size() && (text_[at_ + 1] == u'+' || text_[at_ + 1] == u'-');
-      const size_t first = ++at_;
-      while (at_ < text_.size() && IsDigit(text_[at_])) ++at_;
-      exponent_digits = at_ > first;
-    }
-    if (at_ == start) ++at_;  // not a number: the check refused the text already
-    const std::string number = Shown(start, at_ - start);
-    if (plus) Note(start, false, "a \"+\" sign: " + number);
-    if (whole == 0 && at_ == digits) Note(start, false, "a sign without digits: " + number);
-    if (whole == 0 && at_ > digits) Note(start, false, "no digit before the point: " + number);
-    if (whole > 1 && text_[digits] == u'0') Note(start, false, "a leading zero: " + number);
-    if (!exponent_digits) Note(start, false, "an exponent without digits: " + number);
-    if (!real && whole > 0) Integer(start, digits);
+    int64_t read = 0;
+    impl::ToInt64(*item_.value, &read);
+    Note(0, true, number + " is beyond 64 bits: it reads as " + std::to_string(read));
   }
 
-  // Notes an integer beyond 64 bits, with the value the reader wraps it to.
-  void Integer(size_t start, size_t digits) {
-    std::string ascii;
-    for (size_t i = start; i < at_; ++i) ascii += static_cast<char>(text_[i]);
-    const char* begin = ascii.data() + (text_[start] == u'+');
-    int64_t exact;
-    if (std::from_chars(begin, ascii.data() + ascii.size(), exact).ec == std::errc()) return;
-    uint64_t wrapped = 0;
-    for (size_t i = digits; i < at_; ++i) wrapped = wrapped * 10 + (text_[i] - u'0');
-    if (text_[start] == u'-') wrapped = 0 - wrapped;
-    Note(
-        start, true,
-        ascii + " is beyond 64 bits: it reads as " + std::to_string(static_cast<int64_t>(wrapped)));
-  }
-
-  // The `length` units at `start`, cut with "..." after 40 or at a line end.
-  std::string Shown(size_t start, size_t length) const {
-    size_t end = std::min(text_.size(), start + std::min<size_t>(length, 40));
-    end = std::min(end, text_.find_first_of(u"\r\n", start));
+  // The `length` units at `at`, cut with "..." after 40 or at a line end.
+  std::string Shown(size_t at, size_t length) const {
+    size_t end = std::min(text_.size(), at + std::min<size_t>(length, 40));
+    end = std::min(end, text_.find_first_of(u"\r\n", at));
     std::string shown;
-    Utf16ToUtf8(text_.data() + start, text_.data() + end, &shown);
-    return shown + (end < start + length ? "..." : "");
+    Utf16ToUtf8(text_.data() + at, text_.data() + end, &shown);
+    return shown + (end < at + length ? "..." : "");
   }
 
-  void Note(size_t unit, bool loss, std::string what) {
-    findings_.push_back({unit, loss, std::move(what)});
+  void Note(size_t at, bool loss, std::string what) {
+    findings_.push_back({item_.unit + at, loss, std::move(what)});
   }
 
-  static constexpr size_t kNone = static_cast<size_t>(-1);
-
+  const TextItem& item_;
   std::u16string_view text_;
-  size_t at_ = 0;
-  bool after_value_ = false;  // the last token was a value or "]"
-  size_t comma_ = kNone;      // a comma since the last value
-  std::vector<TextFinding> findings_;
+  std::vector<TextFinding>& findings_;
 };
 
 }  // namespace
 
-std::vector<TextFinding> FindTextForms(std::u16string_view text, FormContext* context) {
-  FormContext whole;
-  FormContext* const at = context == nullptr ? &whole : context;
-  FormScanner scanner(text, at->afterValue);
-  std::vector<TextFinding> findings = scanner.Run(at->last);
-  at->afterValue = scanner.afterValue();
+std::vector<TextFinding> FindTextForms(const TextItem& item, bool* after_value) {
+  std::vector<TextFinding> findings;
+  const bool end = item.type == QkXDRType2::ArrayEnd;
+  if (item.comma && !*after_value) {
+    findings.push_back({*item.comma, false, "a comma where a value should start"});
+  }
+  if (item.comma && end) {
+    findings.push_back({*item.comma, false, "a comma before \"]\""});
+  }
+  // The writer writes a blob after a value without a comma.
+  if (!end && *after_value && !item.comma && item.type != QkXDRType2::Binary) {
+    findings.push_back({item.unit, false, "two values without a comma between them"});
+  }
+  *after_value = item.type != QkXDRType2::ArrayBegin;
+  FormCheck check(item, &findings);
+  if (item.type == QkXDRType2::String || item.type == QkXDRType2::Binary) check.String();
+  if (item.type == QkXDRType2::Int || item.type == QkXDRType2::Double) check.Number();
   return findings;
 }
 

@@ -1,99 +1,337 @@
 #include "text_walk.h"
 
-#include <vector>
+#include <algorithm>
 
-#include "QkXDR.h"
-#include "text_check.h"
-#include "text_source.h"
-#include "values.h"
+#include "command_io.h"
+#include "text_forms.h"
+#include "utf8.h"
 
 namespace qkxdr::tool {
 namespace {
 
-// Findings of a well-formed text shown one a line; the rest only counted.
+constexpr uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+constexpr uint8_t kUtf16Mark[] = {0xFF, 0xFE};
+constexpr size_t kExcerptChars = 16;
 constexpr size_t kShownFindings = 20;
+
+template <size_t N>
+size_t MarkLength(const std::vector<uint8_t>& bytes, const uint8_t (&mark)[N]) {
+  return bytes.size() >= N && std::equal(mark, mark + N, bytes.begin()) ? N : 0;
+}
 
 bool HasTextReader() {
   const char16_t empty[] = u"";
   return StreamPtr<QkXDRIStream2>(QkXDRCreateTextIStream2(empty, 0)) != nullptr;
 }
 
-std::string TextFaultText(const TextCheck& check, const TextInput& text) {
-  switch (check.fault) {
-    case TextFault::Unreadable:
-      return "not a value the reader accepts: \"" + Excerpt(text, check.unit) + "\"";
-    case TextFault::UnbalancedEnd:
-      return "\"]\" without an open array";
-    case TextFault::OpenString:
-      return "the string that starts here has no closing quote";
+QkXDRType2 ValueType(const impl::TextValue& value) {
+  switch (value.kind) {
+    case impl::TextValueKind::Integer:
+      return QkXDRType2::Int;
+    case impl::TextValueKind::Real:
+      return QkXDRType2::Double;
+    case impl::TextValueKind::String:
+      return impl::HasHexPrefix(value.text) ? QkXDRType2::Binary : QkXDRType2::String;
     default:
-      return "the text ends with " + Counted(check.depth, "array", "arrays") + " still open";
+      return QkXDRType2::None;
   }
-}
-
-// Checks the piece, read after its prefix; its first problem, with its
-// place, or "".
-std::string CheckPiece(const Options& options, const TextInput& piece, bool last,
-                       std::u16string* prefixed, uint64_t* values) {
-  TextCheck check = CheckText(prefixed);
-  if (check.fault == TextFault::UnclosedArrays && !last) check.fault = TextFault::None;
-  *values += check.values - piece.depth;
-  if (check.fault == TextFault::None) return "";
-  check.unit -= static_cast<size_t>(piece.depth);
-  return DisplayName(options.input) + ": " + DescribePlace(piece, check.unit) + ": " +
-         TextFaultText(check, piece);
 }
 
 }  // namespace
 
-bool WalkText(const Options& options, const TakePiece& take, bool warn, uint64_t* values,
-              uint64_t* size, int* status) {
-  *values = 0;
-  if (!HasTextReader()) {
-    PrintError("this build of the library has no text reader");
-    *status = kExitTrouble;
-    return false;
-  }
-  TextSource source(options);
-  if (!source.Open(status)) return false;
-  TextInput piece;
-  std::u16string prefixed;
-  for (bool last = false; !last;) {
-    if (!source.Next(&piece, &last, status)) return false;
-    prefixed.assign(static_cast<size_t>(piece.depth), u'[');
-    prefixed += piece.units;
-    const uint64_t before = *values;
-    const std::string problem = CheckPiece(options, piece, last, &prefixed, values);
-    if (!problem.empty()) {
-      source.WarnReplaced();
-      PrintError(problem);
-      *status = kExitBadData;
-      return false;
+bool TextWalk::Run(const std::function<bool(const TextItem&)>& take, bool warn, int* status) {
+  if (!Open(status)) return false;
+  while (true) {
+    if (!end_ && units_.size() - pos_ <= 2 * waited_) {
+      if (units_.size() - pos_ > kMaxTokenUnits) {
+        Trouble("a string or word longer than 64 Mi units, which is more than qkxdr holds", status);
+        return false;
+      }
+      Drop();
+      if (!Fill(status)) return false;
+      continue;
     }
-    if (!take(piece, prefixed, before, last)) break;
+    bool done = false;
+    if (!Step(take, status, &done)) return false;
+    if (done) break;
   }
-  if (warn) source.WarnReplaced();
-  *size = source.size();
+  if (warn) WarnReplaced();
   return true;
 }
 
-size_t FindingPrinter::Print(const TextInput& piece, bool last) {
-  context_.last = last;
-  for (const TextFinding& finding : FindTextForms(piece.units, &context_)) {
-    if (lossesOnly_ && !finding.loss) continue;
-    if (++count_ > kShownFindings) continue;
-    shown_.push_back(DisplayName(options_.input) + ": " + DescribePlace(piece, finding.unit) +
-                     ": " + finding.what);
+bool TextWalk::Open(int* status) {
+  *status = kExitTrouble;
+  if (!HasTextReader()) {
+    PrintError("this build of the library has no text reader");
+    return false;
+  }
+  if (!InputGiven(options_, status)) return false;
+  std::string error;
+  if (!input_.Open(options_.input, &error)) {
+    PrintError(DisplayName(options_.input) + ": " + error);
+    return false;
+  }
+  progress_.emplace("reading", input_.size());
+  return true;
+}
+
+bool TextWalk::Fill(int* status) {
+  std::string error;
+  const size_t got = input_.Read(&bytes_, &error);
+  if (!error.empty()) {
+    Trouble(error, status);
+    return false;
+  }
+  read_ += got;
+  progress_->Update(read_);
+  end_ = got == 0;
+  Convert();
+  return true;
+}
+
+void TextWalk::Convert() {
+  if (!marked_) {
+    if (bytes_.size() < sizeof kUtf8Mark && !end_) return;
+    marked_ = true;
+    skipped_ = options_.utf16 ? MarkLength(bytes_, kUtf16Mark) : MarkLength(bytes_, kUtf8Mark);
+    bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(skipped_));
+    cursor_.byte = skipped_;
+  }
+  const size_t until = bytes_.size() - (end_ ? 0 : HeldBack());
+  const size_t from = units_.size();
+  const uint8_t* const b = bytes_.data();
+  const size_t first = converted_;
+  const size_t replaced = options_.utf16 ? Utf16LeToUtf16(b + first, b + until, &units_)
+                                         : Utf8ToUtf16(b + first, b + until, &units_);
+  converted_ = until;
+  if (replaced != 0 && replaced_ == 0) NoteInvalid(from, first);
+  replaced_ += replaced;
+  // A space of our own ends the last token: a string that takes it in has
+  // no closing quote.
+  if (end_) units_.push_back(u' ');
+}
+
+// Bytes at the end that may start a sequence the next bytes complete.
+size_t TextWalk::HeldBack() const {
+  const size_t n = bytes_.size() - converted_;
+  if (options_.utf16) return n % 2;
+  for (size_t k = 1; k <= 3 && k <= n; ++k) {
+    const uint8_t byte = bytes_[bytes_.size() - k];
+    if (byte < 0x80) return 0;
+    if (byte >= 0xC0) {
+      const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+      return length > k ? k : 0;
+    }
+  }
+  return 0;
+}
+
+// Notes the place of the first U+FFFD among the units from `from` on, made
+// from the bytes from `byte` on, that stands for no U+FFFD of the input.
+void TextWalk::NoteInvalid(size_t from, size_t byte) {
+  size_t invalid = units_.size() - 1;  // UTF-16: an odd last byte
+  const uint8_t* p = bytes_.data() + byte;
+  const uint8_t* const e = bytes_.data() + converted_;
+  for (size_t unit = from; !options_.utf16 && unit < units_.size(); ++unit) {
+    if (units_[unit] != kReplacementChar) continue;
+    p += Utf8BytesForUnits(p, e, unit - from);
+    from = unit;
+    if (e - p < 3 || p[0] != 0xEF || p[1] != 0xBF || p[2] != 0xBD) {
+      invalid = unit;
+      break;
+    }
+  }
+  first_invalid_ = {base_ + invalid, Place(base_ + invalid)};
+}
+
+// Lets go of the units before the last item's end, once they are many.
+void TextWalk::Drop() {
+  if (pos_ < units_.size() / 2) return;
+  Cursor at = cursor_;
+  Advance(&at, base_ + pos_);
+  const auto bytes = static_cast<size_t>(at.byte - cursor_.byte);
+  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(bytes));
+  converted_ -= bytes;
+  units_.erase(0, pos_);
+  base_ += pos_;
+  pos_ = 0;
+  cursor_ = at;
+}
+
+void TextWalk::Advance(Cursor* at, uint64_t unit) const {
+  const char16_t* p = units_.data() + Local(at->unit);
+  const char16_t* const end = units_.data() + Local(unit);
+  const char16_t* const first = p;
+  for (uint32_t cp; p < end; ++at->column) {
+    p = NextCodePoint(p, end, &cp);
+    if (cp != u'\n') continue;
+    ++at->line;
+    at->column = 0;
+  }
+  const auto units = static_cast<size_t>(end - first);
+  if (options_.utf16) {
+    at->byte += 2 * uint64_t{units};
+  } else {
+    const uint8_t* const from = bytes_.data() + (at->byte - cursor_.byte);
+    at->byte += Utf8BytesForUnits(from, bytes_.data() + converted_, units);
+  }
+  at->unit = unit;
+}
+
+bool TextWalk::Step(const std::function<bool(const TextItem&)>& take, int* status, bool* done) {
+  const char16_t* const data = units_.data();
+  const char16_t* const end = data + units_.size();
+  const char16_t* const cur = data + pos_;
+  const char16_t* const start = impl::TextTokenizer::SkipSeparator(cur, end);
+  const char16_t* const comma = std::find(cur, start, u',');
+  comma_.reset();
+  if (comma != start) comma_ = base_ + static_cast<uint64_t>(comma - data);
+  if (start == end) {
+    if (!end_) {
+      waited_ = units_.size() - pos_;
+      return true;
+    }
+    *done = true;
+    trailing_comma_ = comma_;
+    const uint32_t open = tokenizer_.containers().depth() - 1;
+    if (open == 0) return true;
+    return Fail(units_.size() - 1,
+                "the text ends with " + Counted(open, "array", "arrays") + " still open", status);
+  }
+  tokenizer_.ClearToken();
+  const char16_t* const after = tokenizer_.Step(cur, end);
+  const impl::TextToken token = tokenizer_.GetToken();
+  if (token == impl::TextToken::Value && !end_ && end - after < 2) {
+    waited_ = units_.size() - pos_;
+    return true;
+  }
+  waited_ = 0;
+  pos_ = static_cast<size_t>(after - data);
+  const auto at = static_cast<size_t>(start - data);
+  if (!Take(token, at, pos_, take, status)) {
+    *done = *status == kExitOk;
+    return *done;
+  }
+  return true;
+}
+
+// False at a fault (*status set) or when take() says so (*status kExitOk).
+bool TextWalk::Take(impl::TextToken token, size_t at, size_t after,
+                    const std::function<bool(const TextItem&)>& take, int* status) {
+  const uint32_t depth = tokenizer_.containers().depth();
+  TextItem item;
+  switch (token) {
+    case impl::TextToken::Value:
+      item.type = ValueType(tokenizer_.GetValue());
+      if (item.type == QkXDRType2::None) break;
+      if (end_ && after == units_.size()) {
+        return Fail(at, "the string that starts here has no closing quote", status);
+      }
+      item.value = &tokenizer_.GetValue();
+      break;
+    case impl::TextToken::BeginArray:
+      item.type = QkXDRType2::ArrayBegin;
+      break;
+    case impl::TextToken::EndArray:
+      if (depth == 0) return Fail(at, "\"]\" without an open array", status);
+      item.type = QkXDRType2::ArrayEnd;
+      break;
+    default:
+      break;
+  }
+  if (item.type == QkXDRType2::None) {
+    return Fail(at, "not a value the reader accepts: ", status, true);
+  }
+  item.units = std::u16string_view(units_.data() + at, after - at);
+  item.unit = base_ + at;
+  item.index = values_++;
+  item.depth = depth - 1;
+  item.comma = comma_;
+  *status = kExitOk;
+  return take(item);
+}
+
+bool TextWalk::Fail(size_t at, const std::string& what, int* status, bool excerpt) {
+  // What follows the place is shown too.
+  while (!end_ && units_.size() - at < 2 * kExcerptChars) {
+    if (!Fill(status)) return false;
+  }
+  WarnReplaced();
+  PrintError(DisplayName(options_.input) + ": " + Place(base_ + at) + ": " + what +
+             (excerpt ? "\"" + Excerpt(base_ + at) + "\"" : ""));
+  *status = kExitBadData;
+  return false;
+}
+
+void TextWalk::Trouble(const std::string& why, int* status) {
+  if (progress_) progress_->Clear();
+  PrintError(DisplayName(options_.input) + ": " + why);
+  *status = kExitTrouble;
+}
+
+void TextWalk::WarnReplaced() {
+  if (replaced_ == 0) return;
+  if (progress_) progress_->Clear();
+  PrintWarning(DisplayName(options_.input) + ": " +
+               (options_.utf16
+                    ? std::string("an odd last byte")
+                    : Counted(replaced_, "invalid UTF-8 sequence", "invalid UTF-8 sequences")) +
+               " replaced by U+FFFD");
+}
+
+std::string TextWalk::Place(uint64_t unit) const {
+  Cursor at = cursor_;
+  Advance(&at, unit);
+  return "line " + std::to_string(at.line) + ", column " + std::to_string(at.column) + " (byte " +
+         std::to_string(at.byte) + ")";
+}
+
+std::string TextWalk::Excerpt(uint64_t unit) const {
+  const char16_t* p = units_.data() + Local(unit);
+  const char16_t* const end = units_.data() + units_.size() - (end_ ? 1 : 0);
+  std::string shown;
+  for (size_t n = 0; p < end && *p != u'\n' && *p != u'\r'; ++n) {
+    if (n == kExcerptChars) return shown + "...";
+    uint32_t cp;
+    p = NextCodePoint(p, end, &cp);
+    AppendUtf8(cp < 0x20 || IsSurrogate(cp) ? kReplacementChar : cp, &shown);
+  }
+  return shown;
+}
+
+size_t FindingPrinter::Check(const TextWalk& walk, const TextItem& item) {
+  for (const TextFinding& finding : FindTextForms(item, &after_value_)) {
+    if (strict_ || finding.loss) Add(finding.unit, walk.Place(finding.unit), finding.what);
   }
   return count_;
 }
 
-size_t FindingPrinter::Finish() {
-  if (count_ > kShownFindings)
-    shown_.push_back("and " + std::to_string(count_ - kShownFindings) + " more");
-  for (const std::string& message : shown_) warn_ ? PrintWarning(message) : PrintError(message);
-  shown_.clear();
+size_t FindingPrinter::Close(const TextWalk& walk) {
+  if (strict_ && walk.trailing_comma()) {
+    Add(*walk.trailing_comma(), walk.Place(*walk.trailing_comma()),
+        "a comma at the end of the text");
+  }
+  if (strict_ && walk.first_invalid()) {
+    const auto& [unit, place] = *walk.first_invalid();
+    Add(unit, place,
+        options_.utf16 ? "an odd last byte, read as U+FFFD"
+                       : "an invalid UTF-8 sequence, read as U+FFFD");
+  }
   return count_;
+}
+
+void FindingPrinter::Print() {
+  std::stable_sort(shown_.begin(), shown_.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  if (count_ > kShownFindings)
+    shown_.emplace_back(UINT64_MAX, "and " + std::to_string(count_ - kShownFindings) + " more");
+  for (const auto& shown : shown_) warn_ ? PrintWarning(shown.second) : PrintError(shown.second);
+  shown_.clear();
+}
+
+void FindingPrinter::Add(uint64_t unit, const std::string& place, const std::string& what) {
+  if (++count_ > kShownFindings) return;
+  shown_.emplace_back(unit, DisplayName(options_.input) + ": " + place + ": " + what);
 }
 
 }  // namespace qkxdr::tool

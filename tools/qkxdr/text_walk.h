@@ -1,6 +1,8 @@
-// The text input of encode, validate --text and decode --json --text, checked
-// piece by piece as it is read (see text_source.h), with the problems and
-// the findings of each piece reported at their places in the whole input.
+// The text input of encode, validate --text and decode --json --text, read as
+// it comes and split into tokens by the library's tokenizer: in time linear
+// in the input, in memory bounded by its longest token. Every fault the
+// library's text reader stops at is found at its place, and every value
+// read here is what the reader reads from the whole text.
 
 #ifndef QKXDR_TOOLS_QKXDR_TEXT_WALK_H_
 #define QKXDR_TOOLS_QKXDR_TEXT_WALK_H_
@@ -8,66 +10,176 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "QkXDR.h"
 #include "command.h"
-#include "command_io.h"
-#include "qkxdr/detail/text/text_decoder.h"
-#include "text_forms.h"
+#include "file_io.h"
+#include "qkxdr/detail/text/exact_number.h"
+#include "qkxdr/detail/text/reader_values.h"
+#include "qkxdr/detail/text/tokenizer.h"
 #include "values.h"
 
 namespace qkxdr::tool {
 
-// A well-formed piece: `prefixed` holds "[" for each array open before it,
-// then its units, as the library's reader reads it; `values` counts the
-// values before it. False ends the walk there.
-using TakePiece = std::function<bool(const TextInput& piece, const std::u16string& prefixed,
-                                     uint64_t values, bool last)>;
+// A token (a string or a word) may be this long at most, in units.
+constexpr size_t kMaxTokenUnits = size_t{64} << 20;
 
-// Reads and checks the text input of `options` piece by piece, as validate
-// --text checks a text, and hands each piece to take(). On the first
-// problem, or a failure to read, prints it and returns false with the exit
-// status in *status. *values counts the values of the pieces handed out;
-// *size the bytes read. Says how many invalid sequences were replaced before
-// a problem, and with `warn` also at the end.
-bool WalkText(const Options& options, const TakePiece& take, bool warn, uint64_t* values,
-              uint64_t* size, int* status);
+// One token of a well-formed text: an array's "[" or "]", or a value.
+struct TextItem {
+  QkXDRType2 type = QkXDRType2::None;      // ArrayBegin, ArrayEnd, Int, Double, String, Binary
+  const impl::TextValue* value = nullptr;  // a value, as the tokenizer read it
+  std::u16string_view units;               // the token's own text
+  uint64_t unit = 0;                       // where it starts in the whole text
+  uint64_t index = 0;                      // values before it
+  uint64_t depth = 0;                      // arrays open after it
+  std::optional<uint64_t> comma;           // the comma between it and the token before
+};
 
-// Reads the values of a piece handed out by WalkText with the library's
-// text decoder, doubles as the nearest ones to their text, and copies them
-// to `out` (see CopyValues).
-template <typename Out>
-CopyResult CopyPiece(const TextInput& piece, const std::u16string& prefixed, Out* out) {
-  impl::ExactTextDecoder reader(prefixed.data(), prefixed.data() + prefixed.size());
-  Value value;
-  for (uint64_t i = 0; i < piece.depth; ++i) ReadValue(&reader, &value);  // the prefix
-  return CopyValues(&reader, out);
+// Writes what the item reads as with the calls of the library's encoders
+// (see WriteValue in values.h): doubles as the nearest to their text.
+template <typename Encoder>
+void WriteTextItem(const TextItem& item, Encoder* out) {
+  const impl::TextValue& value = *item.value;
+  switch (item.type) {
+    case QkXDRType2::ArrayBegin:
+      out->BeginArray();
+      break;
+    case QkXDRType2::ArrayEnd:
+      out->EndArray();
+      break;
+    case QkXDRType2::Int: {
+      int64_t v = 0;
+      impl::ToInt64(value, &v);
+      WriteInteger(v, out);
+      break;
+    }
+    case QkXDRType2::Double: {
+      double v = 0;
+      impl::ToDouble(value, &v);
+      out->WriteDouble(
+          impl::NearestDouble(item.units.data(), item.units.data() + item.units.size(), v));
+      break;
+    }
+    case QkXDRType2::String:
+      out->WriteString(value.text.data(), value.text.size());
+      break;
+    default: {
+      std::vector<uint8_t> bytes(impl::HexBlobSize(value.text));
+      impl::DecodeHexBlob(value.text, bytes.data());
+      out->WriteBytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
+      break;
+    }
+  }
 }
 
-// Prints the findings of the pieces of a text, each with its place, as errors
-// or as warnings: 20 of them, then how many more there were. They are held
-// until the end, so that a problem found later is the only message.
+class TextWalk {
+ public:
+  explicit TextWalk(const Options& options) : options_(options) {}
+
+  // Reads the text input to its end and hands every item to take() until it
+  // returns false. At the first problem, or a failure to read, prints it and
+  // returns false with the exit status in *status. Says how many invalid
+  // sequences were replaced before a problem, and with `warn` also at the
+  // end.
+  bool Run(const std::function<bool(const TextItem&)>& take, bool warn, int* status);
+
+  // "line L, column C (byte B)" for a unit at or after the start of the
+  // last item handed out, or of the comma before it.
+  std::string Place(uint64_t unit) const;
+  // The text at `unit` (as Place), to the line's end and 16 characters at
+  // most, for showing where a problem is.
+  std::string Excerpt(uint64_t unit) const;
+
+  uint64_t values() const { return values_; }
+  uint64_t bytes() const { return read_; }
+  // After Run: the comma after the last item, if any.
+  std::optional<uint64_t> trailing_comma() const { return trailing_comma_; }
+  // The first invalid UTF-8 sequence (UTF-16: an odd last byte): its unit
+  // in the text and Place there.
+  const std::optional<std::pair<uint64_t, std::string>>& first_invalid() const {
+    return first_invalid_;
+  }
+
+ private:
+  // Where a unit of the text is in the input.
+  struct Cursor {
+    uint64_t unit = 0;
+    uint64_t byte = 0;
+    uint64_t line = 1;
+    uint64_t column = 1;
+  };
+
+  bool Open(int* status);
+  bool Fill(int* status);
+  void Convert();
+  size_t HeldBack() const;
+  void NoteInvalid(size_t from, size_t byte);
+  void Drop();
+  void Advance(Cursor* at, uint64_t unit) const;
+  // Steps the tokenizer once; false when the units there do not decide the
+  // token yet.
+  bool Step(const std::function<bool(const TextItem&)>& take, int* status, bool* done);
+  bool Take(impl::TextToken token, size_t at, size_t after,
+            const std::function<bool(const TextItem&)>& take, int* status);
+  // Prints the problem at `at`, with the text there when `excerpt`.
+  bool Fail(size_t at, const std::string& what, int* status, bool excerpt = false);
+  void Trouble(const std::string& why, int* status);
+  void WarnReplaced();
+  size_t Local(uint64_t unit) const { return static_cast<size_t>(unit - base_); }
+
+  const Options& options_;
+  Input input_;
+  std::optional<Progress> progress_;
+  impl::TextTokenizer tokenizer_{impl::ContainerKind::Array};
+  std::vector<uint8_t> bytes_;  // read, from cursor_.byte on
+  size_t converted_ = 0;        // of bytes_, in units_
+  std::u16string units_;        // the text from unit base_ on
+  uint64_t base_ = 0;           // the text's unit at units_[0]
+  size_t pos_ = 0;              // in units_, after the last item
+  size_t waited_ = 0;           // units after pos_ when the last step had to wait
+  Cursor cursor_;               // at base_
+  size_t skipped_ = 0;          // bytes of a byte-order mark
+  bool marked_ = false;         // the byte-order mark was looked for
+  bool end_ = false;            // the input has ended: units_ ends with a space of our own
+  uint64_t read_ = 0;
+  size_t replaced_ = 0;
+  uint64_t values_ = 0;
+  std::optional<uint64_t> comma_;
+  std::optional<uint64_t> trailing_comma_;
+  std::optional<std::pair<uint64_t, std::string>> first_invalid_;
+};
+
+// Prints the findings of a text, each with its place, as errors or as
+// warnings: 20 of them, then how many more there were. They are held until
+// the end, so that a problem found later is the only message.
 class FindingPrinter {
  public:
-  // Only the losses when `lossesOnly`.
-  FindingPrinter(const Options& options, bool lossesOnly, bool warn)
-      : options_(options), lossesOnly_(lossesOnly), warn_(warn) {}
+  // All forms with `strict`, else only the values that do not read back.
+  FindingPrinter(const Options& options, bool strict, bool warn)
+      : options_(options), strict_(strict), warn_(warn) {}
 
-  // The findings of the next piece; returns how many there were so far.
-  size_t Print(const TextInput& piece, bool last);
-  // Prints them, and how many were not shown; returns how many there were.
-  size_t Finish();
+  // The findings of the item; returns how many there were so far.
+  size_t Check(const TextWalk& walk, const TextItem& item);
+  // Adds the findings of the end of the text; returns how many there were.
+  size_t Close(const TextWalk& walk);
+  // Prints them, in text order, and how many were not shown.
+  void Print();
   size_t count() const { return count_; }
 
  private:
+  void Add(uint64_t unit, const std::string& place, const std::string& what);
+
   const Options& options_;
-  bool lossesOnly_;
+  bool strict_;
   bool warn_;
-  FormContext context_;
+  bool after_value_ = false;
   size_t count_ = 0;
-  std::vector<std::string> shown_;
+  std::vector<std::pair<uint64_t, std::string>> shown_;
 };
 
 }  // namespace qkxdr::tool
