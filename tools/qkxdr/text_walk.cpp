@@ -201,7 +201,10 @@ bool TextWalk::Step(const std::function<bool(const TextItem&)>& take, int* statu
   tokenizer_.ClearToken();
   const char16_t* const after = tokenizer_.Step(cur, end);
   const impl::TextToken token = tokenizer_.GetToken();
-  if (token == impl::TextToken::Value && !end_ && end - after < 2) {
+  // A word is refused however it goes on; a value waits for the units that
+  // end it.
+  if (token == impl::TextToken::Value && !end_ && end - after < 2 &&
+      ValueType(tokenizer_.GetValue()) != QkXDRType2::None) {
     waited_ = units_.size() - pos_;
     return true;
   }
