@@ -3,6 +3,7 @@
 #ifndef QKXDR_TOOLS_QKXDR_COMMAND_H_
 #define QKXDR_TOOLS_QKXDR_COMMAND_H_
 
+#include <cstddef>
 #include <string>
 
 namespace qkxdr::tool {
@@ -23,6 +24,7 @@ struct Options {
   bool convert = false;      // with json: objects, true, false and null are converted
   bool strict = false;       // validate --text: report every lenient form
   bool lenient = false;      // encode: values that do not read back are warnings, not errors
+  size_t piece = 0;          // input read this many bytes at a time; 0: 1 MiB (fuzzing cuts less)
 };
 
 int RunEncode(const Options& options);

@@ -115,8 +115,9 @@ bool Input::Open(const std::string& path, std::string* error) {
 
 size_t Input::Read(std::vector<uint8_t>* bytes, std::string* error) {
   const size_t used = bytes->size();
-  bytes->resize(used + kChunk);
-  const size_t got = std::fread(bytes->data() + used, 1, kChunk, file_);
+  const size_t piece = piece_ != 0 ? piece_ : kChunk;
+  bytes->resize(used + piece);
+  const size_t got = std::fread(bytes->data() + used, 1, piece, file_);
   bytes->resize(used + got);
   if (got == 0 && std::ferror(file_)) *error = "cannot read: " + SystemReason();
   return got;

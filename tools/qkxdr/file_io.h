@@ -37,9 +37,11 @@ class Input {
   ~Input();
 
   bool Open(const std::string& path, std::string* error);
-  // Appends up to 1 MiB to *bytes and returns how much; 0 at the end, and
-  // on failure with the reason in *error.
+  // Appends up to 1 MiB (or the piece set) to *bytes and returns how much;
+  // 0 at the end, and on failure with the reason in *error.
   size_t Read(std::vector<uint8_t>* bytes, std::string* error);
+  // Reads at most `bytes` at a time; 0: 1 MiB.
+  void set_piece(size_t bytes) { piece_ = bytes; }
   // The size of a regular file; 0 when not known in advance.
   uint64_t size() const { return size_; }
   std::FILE* file() const { return file_; }
@@ -48,6 +50,7 @@ class Input {
   std::FILE* file_ = nullptr;
   bool owned_ = false;
   uint64_t size_ = 0;
+  size_t piece_ = 0;
 };
 
 // Standard output (path "-") or a file, written in binary mode.

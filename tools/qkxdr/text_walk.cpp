@@ -71,6 +71,7 @@ bool TextWalk::Open(int* status) {
     PrintError(DisplayName(options_.input) + ": " + error);
     return false;
   }
+  input_.set_piece(options_.piece);
   progress_.emplace("reading", input_.size());
   return true;
 }
