@@ -33,16 +33,4 @@ bool SameValue(const Value& a, const Value& b) {
   }
 }
 
-Comparison Compare(QkXDRIStream2* a, QkXDRIStream2* b) {
-  Comparison result;
-  Value va, vb;
-  for (;; ++result.values) {
-    const bool readA = ReadValue(a, &va);
-    const bool readB = ReadValue(b, &vb);
-    if (!readA && !readB) return result;
-    if (readA && readB && SameValue(va, vb)) continue;
-    if (result.differences++ == 0) result.first = result.values;
-  }
-}
-
 }  // namespace qkxdr::tool

@@ -143,7 +143,7 @@ class StreamCalls {
 
 // Writes the value to a writer of the library, or to StreamCalls: integers that fit 32 bits with
 // WriteInt, the others with WriteInt64. A string stops at its first U+0000 unit, since the writers
-// take zero-terminated strings: CopyValues refuses such strings instead.
+// take zero-terminated strings: the commands refuse such strings first.
 template <typename Out>
 void WriteValue(const Value& value, Out* out) {
   switch (value.type) {
@@ -169,37 +169,6 @@ void WriteValue(const Value& value, Out* out) {
       break;
   }
 }
-
-struct CopyResult {
-  uint64_t values = 0;    // values copied
-  bool zeroUnit = false;  // stopped at a string holding U+0000 (value number `values`)
-};
-
-// Copies the values of `in` to `out` (only reads them, when `out` is null)
-// until `in` has no current value.
-template <typename Reader, typename Out>
-CopyResult CopyValues(Reader* in, Out* out) {
-  CopyResult result;
-  Value value;
-  while (ReadValue(in, &value)) {
-    if (value.type == QkXDRType2::String && value.text.find(u'\0') != std::u16string::npos) {
-      result.zeroUnit = true;
-      break;
-    }
-    if (out != nullptr) WriteValue(value, out);
-    ++result.values;
-  }
-  return result;
-}
-
-struct Comparison {
-  uint64_t values = 0;       // values compared
-  uint64_t differences = 0;  // values that differ, one stream's end included
-  uint64_t first = 0;        // 0-based index of the first difference
-};
-
-// Reads `a` and `b` side by side to their ends and compares their values.
-Comparison Compare(QkXDRIStream2* a, QkXDRIStream2* b);
 
 }  // namespace qkxdr::tool
 
