@@ -7,9 +7,7 @@
 // Byte 0 picks the command, byte 1 the size of the small pieces (1 to 64);
 // the rest is the input.
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -84,16 +82,15 @@ struct Outcome {
 Outcome Run(const Command& command, Options options) {
   options.output = Scratch() + "/out";
   std::remove(options.output.c_str());
+  // The tool's messages go to a file through the C stream; the sanitizers
+  // write to the descriptor, so their reports still show.
   const std::string messages = Scratch() + "/messages";
-  std::fflush(stderr);
-  const int saved = dup(2);
-  const int file = open(messages.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-  dup2(file, 2);
-  close(file);
+  std::FILE* const terminal = stderr;
+  stderr = std::fopen(messages.c_str(), "w");
+  FUZZ_CHECK(stderr != nullptr);
   Outcome outcome{command.run(options), "", ""};
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
+  std::fclose(stderr);
+  stderr = terminal;
   outcome.output = ReadFile(options.output);
   outcome.errors = Errors(ReadFile(messages));
   return outcome;

@@ -44,7 +44,6 @@ struct TextItem {
 // (see WriteValue in values.h): doubles as the nearest to their text.
 template <typename Encoder>
 void WriteTextItem(const TextItem& item, Encoder* out) {
-  const impl::TextValue& value = *item.value;
   switch (item.type) {
     case QkXDRType2::ArrayBegin:
       out->BeginArray();
@@ -54,23 +53,23 @@ void WriteTextItem(const TextItem& item, Encoder* out) {
       break;
     case QkXDRType2::Int: {
       int64_t v = 0;
-      impl::ToInt64(value, &v);
+      impl::ToInt64(*item.value, &v);
       WriteInteger(v, out);
       break;
     }
     case QkXDRType2::Double: {
       double v = 0;
-      impl::ToDouble(value, &v);
+      impl::ToDouble(*item.value, &v);
       out->WriteDouble(
           impl::NearestDouble(item.units.data(), item.units.data() + item.units.size(), v));
       break;
     }
     case QkXDRType2::String:
-      out->WriteString(value.text.data(), value.text.size());
+      out->WriteString(item.value->text.data(), item.value->text.size());
       break;
     default: {
-      std::vector<uint8_t> bytes(impl::HexBlobSize(value.text));
-      impl::DecodeHexBlob(value.text, bytes.data());
+      std::vector<uint8_t> bytes(impl::HexBlobSize(item.value->text));
+      impl::DecodeHexBlob(item.value->text, bytes.data());
       out->WriteBytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
       break;
     }
