@@ -1,43 +1,23 @@
 #include "utf8.h"
 
+#include "qkxdr/detail/base/utf8.h"
+
 namespace qkxdr::tool {
 namespace {
 
 constexpr uint32_t kInvalid = 0xFFFFFFFF;
 
 // Decodes the UTF-8 sequence at p (p < e) into *cp, or kInvalid for its
-// maximal invalid piece; returns the position after what it consumed.
+// maximal invalid piece; returns the position after what it consumed. The
+// lead bytes and the ranges after them are the library's.
 const uint8_t* DecodeUtf8(const uint8_t* p, const uint8_t* e, uint32_t* cp) {
   const uint8_t lead = *p++;
-  if (lead < 0x80) {
-    *cp = lead;
-    return p;
-  }
-  int more;
-  uint32_t value;
-  uint8_t low = 0x80, high = 0xBF;  // range of the next byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    more = 1;
-    value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    more = 2;
-    value = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;   // overlong
-    if (lead == 0xED) high = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    more = 3;
-    value = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;   // overlong
-    if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
-  } else {
-    *cp = kInvalid;
-    return p;
-  }
-  for (; more > 0; --more) {
-    if (p == e || *p < low || *p > high) {
-      *cp = kInvalid;
-      return p;
-    }
+  const impl::utf8::LeadRule rule = impl::utf8::RuleOfLead(lead);
+  *cp = lead < 0x80 ? lead : kInvalid;
+  if (rule.length == 0) return p;
+  uint32_t value = lead & (0x7F >> rule.length);
+  for (int more = rule.length - 1, low = rule.low, high = rule.high; more > 0; --more) {
+    if (p == e || *p < low || *p > high) return p;
     value = (value << 6) | (*p++ & 0x3F);
     low = 0x80;
     high = 0xBF;
