@@ -312,6 +312,8 @@ TEST(Json, StreamConverterRefusesAsTheTextComes) {
       {{"1\n[2,\n", "3]\n[x", "never fed"}, ErrorCode::malformed, 10, "not a JSON value"},
       {{"1\n", "\0\0\0"sv, "never fed"}, ErrorCode::malformed, 2, "a zero byte"},
       {{"[1, \"a", "\x01", "never fed"}, ErrorCode::malformed, 6, "a control character"},
+      {{"[\"\xC3\xA9\", \xC3", "\xA9", "never fed"}, ErrorCode::malformed, 7, "not a JSON value"},
+      {{"7\n\xFF", "never fed"}, ErrorCode::malformed, 2, "not UTF-8"},
       {{"1\n2 ", "]", "never fed"}, ErrorCode::malformed, 4, "a second value on the line"},
       {{"[1]\n[2] 3\n"}, ErrorCode::malformed, 8, "a second value on the line"},
       {{"[1,\n", "2"}, ErrorCode::truncated, 5, "the text ends inside a value"},

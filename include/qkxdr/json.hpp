@@ -65,10 +65,10 @@ Result<std::string> to_json(Reader& in, const Options& options = {});
 
 // Writes the values of the JSON text to `out`. Errors, with the byte offset
 // in `json`:
-//   malformed     text that is not UTF-8 or not JSON; with the JSON Lines
-//                 layout, top-level values that do not each stand on a line
-//                 of their own; a "$blob" or "$double" object whose string
-//                 names no value
+//   malformed     text that is not UTF-8 or not JSON (a zero byte
+//                 included); with the JSON Lines layout, two top-level
+//                 values on one line (one value may span lines); a "$blob"
+//                 or "$double" object whose string names no value
 //   truncated     text that ends inside a value
 //   out_of_range  an integer beyond 64 bits; a number beyond the range of a
 //                 double
@@ -88,9 +88,10 @@ inline constexpr std::size_t kDefaultMaxHeld = std::size_t{64} << 20;
 // written to `out` once the line has come whole (a value may span lines:
 // then once it ends); with Layout::array the text is held and converted by
 // finish(). A byte that cannot stand where it is in JSON (a zero byte, a
-// control character, a letter outside strings that no literal has, a
-// closing bracket or separator outside any value) fails at once, with the
-// text held so far, before more is fed. A value held beyond `max_held`
+// control character in a string; outside strings a letter that no literal
+// has, or any character beyond ASCII; a closing bracket or separator
+// outside any value) fails at once, with the text held so far, before more
+// is fed. A value held beyond `max_held`
 // bytes fails with too_large at its start.
 //
 // Errors are those of from_json, with offsets in the whole text fed, found
@@ -123,9 +124,9 @@ class StreamConverter {
   Result<void> Write(std::size_t length);
   // Writes the first `length` bytes held and drops them.
   Result<void> Convert(std::size_t length);
-  // Fails the text held up to the misplaced byte at held_[misplaced]:
-  // from_json's error, at that byte or before.
-  Result<void> Refuse(std::size_t misplaced);
+  // Fails the text held up to `end`, the end of the misplaced byte (or
+  // UTF-8 sequence) at held_[scanned_]: from_json's error, there or before.
+  Result<void> Refuse(std::size_t end);
   // Fails when more than max_held_ bytes are held.
   Result<void> CheckSize();
   // Keeps `error` as the one to return from now on.

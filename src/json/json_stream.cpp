@@ -3,6 +3,8 @@
 // is handed to from_json. Offsets of what from_json reports are moved by
 // the text dropped before.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,6 +19,15 @@ namespace {
 // brackets, separators and quotes, all that JSON has outside strings.
 bool IsValueCharacter(char c) {
   return std::string_view("0123456789+-.eEtrufalsn").find(c) != std::string_view::npos;
+}
+
+// The bytes of the UTF-8 sequence that `lead` starts: 1 for ASCII and for
+// bytes that start none.
+std::size_t SequenceLength(char lead) {
+  const auto byte = static_cast<unsigned char>(lead);
+  if (byte >= 0xC2 && byte <= 0xDF) return 2;
+  if (byte >= 0xE0 && byte <= 0xEF) return 3;
+  return byte >= 0xF0 && byte <= 0xF4 ? 4 : 1;
 }
 
 // "64 MiB", or the bytes of a limit that is not whole MiB.
@@ -34,7 +45,11 @@ Result<void> StreamConverter::feed(std::string_view piece) {
   std::size_t lines_end = 0;  // held_ up to here is whole lines
   for (; scanned_ < held_.size(); ++scanned_) {
     const Seen seen = See(held_[scanned_]);
-    if (seen == Seen::misplaced) return Refuse(scanned_);
+    if (seen == Seen::misplaced) {
+      const std::size_t end = scanned_ + SequenceLength(held_[scanned_]);
+      if (end > held_.size()) break;  // the rest of its UTF-8 sequence is still to come
+      return Refuse(end);
+    }
     if (seen == Seen::line_end && options_.layout == Layout::lines) lines_end = scanned_ + 1;
   }
   if (lines_end != 0) {
@@ -84,8 +99,7 @@ StreamConverter::Seen StreamConverter::See(char c) {
     case ':':
       return depth_ == 0 ? Seen::misplaced : Seen::part;
     default:
-      // Bytes of UTF-8 sequences are left to from_json, whole.
-      return byte >= 0x80 || IsValueCharacter(c) ? Seen::part : Seen::misplaced;
+      return IsValueCharacter(c) ? Seen::part : Seen::misplaced;
   }
 }
 
@@ -106,10 +120,10 @@ Result<void> StreamConverter::Convert(std::size_t length) {
   return {};
 }
 
-Result<void> StreamConverter::Refuse(std::size_t misplaced) {
-  const Result<void> written = Write(misplaced + 1);
+Result<void> StreamConverter::Refuse(std::size_t end) {
+  const Result<void> written = Write(end);
   if (!written) return Stop(written.error());
-  return Stop(Error(ErrorCode::malformed, held_offset_ + misplaced, "not a JSON value"));
+  return Stop(Error(ErrorCode::malformed, held_offset_ + scanned_, "not a JSON value"));
 }
 
 Result<void> StreamConverter::CheckSize() {
