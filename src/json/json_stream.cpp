@@ -53,7 +53,7 @@ Result<void> StreamConverter::feed(std::string_view piece) {
     if (seen == Seen::line_end && options_.layout == Layout::lines) lines_end = scanned_ + 1;
   }
   if (lines_end != 0) {
-    const Result<void> converted = Convert(lines_end);
+    Result<void> converted = Convert(lines_end);
     if (!converted) return converted;
   }
   return CheckSize();
