@@ -5,9 +5,12 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "QkXDR.hpp"
@@ -21,6 +24,7 @@ using qkxdr::ErrorCode;
 using qkxdr::json::Layout;
 using qkxdr::json::Options;
 using qkxdr::json::Others;
+using namespace std::string_view_literals;
 
 const Options kArray{Layout::array};
 const Options kConvert{Layout::lines, Others::convert};
@@ -95,7 +99,7 @@ TEST(Json, TypedStringsAreJsonStrings) {
 // start of its top-level value, with its JSON Pointer.
 TEST(Json, RefusedTextsNameTheirPlace) {
   const struct {
-    const char* json;
+    std::string_view json;
     ErrorCode code;
     size_t offset;
     const char* detail;
@@ -106,11 +110,23 @@ TEST(Json, RefusedTextsNameTheirPlace) {
       {"[1,]", ErrorCode::malformed, 3, "not a JSON value"},
       {"[NaN]", ErrorCode::malformed, 1, "not a JSON value"},
       {"[\"abc\\q\"]", ErrorCode::malformed, 5, "an escape that JSON does not have"},
+      {"[\"a\x01\"]", ErrorCode::malformed, 3,
+       "a control character in a string, which JSON writes as an escape"},
       {"[\"\\u12G4\"]", ErrorCode::malformed, 2, "a \\u escape without four hex digits"},
       {"[1 2]", ErrorCode::malformed, 3, "no comma or \"]\" after an array element"},
-      {"{\"a\" 1}", ErrorCode::malformed, 5, "no colon"},
+      {"{\"a\" 1}", ErrorCode::malformed, 5, "no colon after an object member's name"},
+      {"{\"a\": 1 2}", ErrorCode::malformed, 8, "no comma or \"}\" after an object member"},
+      {"{1: 2}", ErrorCode::malformed, 1, "an object member without a name in quotes"},
       {"[1.]", ErrorCode::malformed, 3, "no digit after the decimal point"},
-      {"]", ErrorCode::malformed, 0, "not a JSON value"},
+      {"[1e+]", ErrorCode::malformed, 4, "no digit in the exponent"},
+      {"]", ErrorCode::malformed, 0, "a separator or closing bracket where a value should start"},
+      {"1\n,", ErrorCode::malformed, 2, "a separator or closing bracket"},
+      {"\0\0"sv, ErrorCode::malformed, 0, "a zero byte, which JSON text never holds"},
+      {"[1,\0]"sv, ErrorCode::malformed, 3, "a zero byte"},
+      {"[\"a\0\"]"sv, ErrorCode::malformed, 3, "a zero byte"},
+      {"1 \0"sv, ErrorCode::malformed, 2, "a zero byte"},
+      {"[1]\0x"sv, ErrorCode::malformed, 3, "a zero byte", "", kArray},
+      {"\"ab", ErrorCode::truncated, 3, "the text ends inside a value"},
       {"/* c */ 1", ErrorCode::malformed, 0, "not a JSON value"},
       {"[1,", ErrorCode::truncated, 3, "the text ends inside a value"},
       {"7\n{\"a\": [\"b", ErrorCode::truncated, 11, "the text ends inside a value"},
@@ -140,7 +156,7 @@ TEST(Json, RefusedTextsNameTheirPlace) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.json);
-    const qkxdr::Error e = ToBinary(c.json, c.options).error();
+    const qkxdr::Error e = ToBinary(std::string(c.json), c.options).error();
     EXPECT_EQ(e.code(), c.code) << e.message();
     EXPECT_EQ(e.offset(), c.offset) << e.message();
     EXPECT_EQ(e.path(), c.path) << e.message();
@@ -205,6 +221,136 @@ TEST(Json, FormatDocExamples) {
     EXPECT_EQ(out.text(), text);
   }
   EXPECT_GE(rows, 10);
+}
+
+// Random top-level values of every kind, some spanning lines: runs of small
+// integers and of strings go on from value to value.
+std::vector<std::string> RandomValues(std::mt19937& random, int count) {
+  const auto pick = [&random](unsigned n) { return random() % n; };
+  std::string text;
+  const std::function<void(int)> value = [&](int depth) {
+    switch (pick(depth < 3 ? 7 : 6)) {
+      case 0:
+        text += std::to_string(pick(3));
+        break;
+      case 1:
+        text += "-1099511627776";
+        break;
+      case 2:
+        text += "2.5e-3";
+        break;
+      case 3:
+        text += "\"caf\xC3\xA9 \\u00e9\\n\"";
+        break;
+      case 4:
+        text += "{\"$blob\": \"3q2+7w==\"}";
+        break;
+      case 5:
+        text += "\"\\uD800\"";
+        break;
+      default:
+        text += '[';
+        for (unsigned i = 0, n = pick(4); i < n; ++i) {
+          text += i == 0 ? "" : pick(4) == 0 ? ",\n " : ", ";
+          value(depth + 1);
+        }
+        text += ']';
+    }
+  };
+  std::vector<std::string> values;
+  for (int i = 0; i < count; ++i) {
+    text.clear();
+    value(0);
+    values.push_back(text);
+  }
+  return values;
+}
+
+// The values as JSON Lines, with blank lines, or as one array.
+std::string Join(const std::vector<std::string>& values, const Options& options) {
+  const bool lines = options.layout == Layout::lines;
+  std::string text = lines ? "" : "[";
+  for (const std::string& value : values) {
+    text += (lines || text.size() == 1 ? "" : ",\n") + value + (lines ? "\n\n" : "");
+  }
+  return lines ? text : text + "]";
+}
+
+// Fed in pieces of any size, a text converts to the bytes of the whole
+// conversion, in both layouts.
+TEST(Json, StreamConverterWritesTheWholeConversion) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 40; ++round) {
+    const std::vector<std::string> values = RandomValues(random, 30);
+    for (const Options& options : {Options{}, kArray}) {
+      const std::string json = Join(values, options);
+      const size_t piece = 1 + random() % (round < 20 ? 8 : json.size());
+      SCOPED_TRACE(json + " in pieces of " + std::to_string(piece));
+      qkxdr::BinaryWriter out;
+      qkxdr::json::StreamConverter converter(out, options);
+      for (size_t at = 0; at < json.size(); at += piece) {
+        ASSERT_TRUE(converter.feed(std::string_view(json).substr(at, piece)));
+      }
+      ASSERT_TRUE(converter.finish());
+      EXPECT_EQ(out.bytes(), ToBinary(json, options).value());
+    }
+  }
+}
+
+// Fed in pieces, a problem is reported at its place in the whole text,
+// which the converter still holds: a misplaced byte as soon as it comes, a
+// value held beyond the limit (here 16 bytes) at its start. The first
+// problem sticks.
+TEST(Json, StreamConverterRefusesAsTheTextComes) {
+  const struct {
+    std::vector<std::string_view> pieces;
+    ErrorCode code;
+    size_t offset;
+    const char* detail;
+    Options options = {};
+  } kCases[] = {
+      {{"1\n[2,\n", "3]\n[x", "never fed"}, ErrorCode::malformed, 10, "not a JSON value"},
+      {{"1\n", "\0\0\0"sv, "never fed"}, ErrorCode::malformed, 2, "a zero byte"},
+      {{"[1, \"a", "\x01", "never fed"}, ErrorCode::malformed, 6, "a control character"},
+      {{"[\"\xC3\xA9\", \xC3", "\xA9", "never fed"}, ErrorCode::malformed, 7, "not a JSON value"},
+      {{"7\n\xFF", "never fed"}, ErrorCode::malformed, 2, "not UTF-8"},
+      {{"1\n2 ", "]", "never fed"}, ErrorCode::malformed, 4, "a second value on the line"},
+      {{"[1]\n[2] 3\n"}, ErrorCode::malformed, 8, "a second value on the line"},
+      {{"[1,\n", "2"}, ErrorCode::truncated, 5, "the text ends inside a value"},
+      {{"[1, 2]\n[\"\xC3\x28\"]\n"}, ErrorCode::malformed, 9, "not UTF-8"},
+      {{"[1]\n[[[[[[[[[[", "[[[[[[[[", "never fed"},
+       ErrorCode::too_large,
+       4,
+       "a top-level value of more than 16 bytes"},
+      {{"[1, 2, 3, 4, 5, 6, 7]"},
+       ErrorCode::too_large,
+       0,
+       "an array of more than 16 bytes",
+       kArray},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.detail);
+    qkxdr::BinaryWriter out;
+    qkxdr::json::StreamConverter converter(out, c.options, 16);
+    qkxdr::Result<void> result;
+    for (const std::string_view piece : c.pieces) {
+      result = converter.feed(piece);
+      if (!result) break;
+    }
+    if (result) result = converter.finish();
+    ASSERT_FALSE(result);
+    const qkxdr::Error& e = result.error();
+    EXPECT_EQ(e.code(), c.code) << e.message();
+    EXPECT_EQ(e.offset(), c.offset) << e.message();
+    EXPECT_NE(e.detail().find(c.detail), std::string::npos) << e.message();
+    EXPECT_LE(converter.held_offset(), e.offset());
+    EXPECT_LE(e.offset(), converter.held_offset() + converter.held().size());
+    EXPECT_EQ(converter.feed("1\n").error().message(), e.message());
+  }
+  qkxdr::BinaryWriter out;
+  qkxdr::json::StreamConverter converter(out, {}, 16);
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(converter.feed("[1, 2, 3, 4, 5]\n"));
+  EXPECT_TRUE(converter.finish());
 }
 
 }  // namespace

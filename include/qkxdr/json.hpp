@@ -21,6 +21,9 @@
 #ifndef QKXDR_JSON_HPP_
 #define QKXDR_JSON_HPP_
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -62,10 +65,10 @@ Result<std::string> to_json(Reader& in, const Options& options = {});
 
 // Writes the values of the JSON text to `out`. Errors, with the byte offset
 // in `json`:
-//   malformed     text that is not UTF-8 or not JSON; with the JSON Lines
-//                 layout, top-level values that do not each stand on a line
-//                 of their own; a "$blob" or "$double" object whose string
-//                 names no value
+//   malformed     text that is not UTF-8 or not JSON (a zero byte
+//                 included); with the JSON Lines layout, two top-level
+//                 values on one line (one value may span lines); a "$blob"
+//                 or "$double" object whose string names no value
 //   truncated     text that ends inside a value
 //   out_of_range  an integer beyond 64 bits; a number beyond the range of a
 //                 double
@@ -76,6 +79,70 @@ Result<std::string> to_json(Reader& in, const Options& options = {});
 // is where its top-level value starts, and the path its JSON Pointer
 // ("/1/name"). `out` then holds the values before the problem.
 Result<void> from_json(std::string_view json, Writer& out, const Options& options = {});
+
+// The longest text a StreamConverter holds by default: 64 MiB.
+inline constexpr std::size_t kDefaultMaxHeld = std::size_t{64} << 20;
+
+// from_json for a text that comes in pieces, in memory bounded by its
+// longest top-level value. With Layout::lines the values of each line are
+// written to `out` once the line has come whole (a value may span lines:
+// then once it ends); with Layout::array the text is held and converted by
+// finish(). A byte that cannot stand where it is in JSON (a zero byte, a
+// control character in a string; outside strings a letter that no literal
+// has, or any character beyond ASCII; a closing bracket or separator
+// outside any value) fails at once, with the text held so far, before more
+// is fed. A value held beyond `max_held`
+// bytes fails with too_large at its start.
+//
+// Errors are those of from_json, with offsets in the whole text fed, found
+// a line at a time: a problem is the first in the order of the text only
+// among problems of one line or one value (from_json checks UTF-8 first).
+// The first error sticks: later calls return it again.
+class StreamConverter {
+ public:
+  explicit StreamConverter(Writer& out, const Options& options = {},
+                           std::size_t max_held = kDefaultMaxHeld)
+      : out_(out), options_(options), max_held_(max_held) {}
+
+  // Takes the next piece of the text.
+  Result<void> feed(std::string_view piece);
+  // The end of the text: converts what is still held.
+  Result<void> finish();
+
+  // The text fed and not yet converted, and where it starts in the whole
+  // text: a value not yet ended, or after an error the text that holds the
+  // error's offset.
+  std::string_view held() const noexcept { return held_; }
+  std::uint64_t held_offset() const noexcept { return held_offset_; }
+
+ private:
+  // What a byte is, where it stands.
+  enum class Seen { part, line_end, misplaced };
+
+  Seen See(char c);
+  // from_json on the first `length` bytes held.
+  Result<void> Write(std::size_t length);
+  // Writes the first `length` bytes held and drops them.
+  Result<void> Convert(std::size_t length);
+  // Fails the text held up to `end`, the end of the misplaced byte (or
+  // UTF-8 sequence) at held_[scanned_]: from_json's error, there or before.
+  Result<void> Refuse(std::size_t end);
+  // Fails when more than max_held_ bytes are held.
+  Result<void> CheckSize();
+  // Keeps `error` as the one to return from now on.
+  Result<void> Stop(Error error);
+
+  Writer& out_;
+  Options options_;
+  std::size_t max_held_;
+  std::string held_;
+  std::uint64_t held_offset_ = 0;
+  std::size_t scanned_ = 0;  // bytes of held_ that See() has seen
+  std::uint64_t depth_ = 0;  // brackets open at scanned_
+  bool in_string_ = false;
+  bool escaped_ = false;  // after a backslash in a string
+  std::optional<Error> error_;
+};
 
 }  // namespace qkxdr::json
 

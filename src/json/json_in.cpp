@@ -128,12 +128,16 @@ class DocumentBuilder {
   std::size_t problem_offset_ = 0;
 };
 
-// The converter's words for what the parser found at its error, which is
-// not at the end of the text.
+// The converter's words for each error of the parser that is not at the
+// end of the text.
 const char* ParseProblem(rapidjson::ParseErrorCode code) {
   switch (code) {
+    case rapidjson::kParseErrorDocumentEmpty:
+      return "a separator or closing bracket where a value should start";
     case rapidjson::kParseErrorDocumentRootNotSingular:
       return "a value after the array";
+    case rapidjson::kParseErrorValueInvalid:
+      return "not a JSON value";
     case rapidjson::kParseErrorObjectMissName:
       return "an object member without a name in quotes";
     case rapidjson::kParseErrorObjectMissColon:
@@ -144,16 +148,31 @@ const char* ParseProblem(rapidjson::ParseErrorCode code) {
       return "no comma or \"]\" after an array element";
     case rapidjson::kParseErrorStringUnicodeEscapeInvalidHex:
       return "a \\u escape without four hex digits";
+    case rapidjson::kParseErrorStringUnicodeSurrogateInvalid:
+      return "a \\u escape of half a surrogate pair without its other half";
     case rapidjson::kParseErrorStringEscapeInvalid:
       return "an escape that JSON does not have";
+    case rapidjson::kParseErrorStringMissQuotationMark:
+      return "a string without its closing quote";
+    case rapidjson::kParseErrorStringInvalidEncoding:
+      return "not UTF-8";
+    case rapidjson::kParseErrorNumberTooBig:
+      return "a number beyond the range of a double";
     case rapidjson::kParseErrorNumberMissFraction:
       return "no digit after the decimal point";
     case rapidjson::kParseErrorNumberMissExponent:
       return "no digit in the exponent";
+    case rapidjson::kParseErrorTermination:
+      return "a number that no QkXDR type holds";
     default:
-      return "not a JSON value";
+      return "not JSON";
   }
 }
+
+// The parser takes a zero byte for the end of the text, and reports a
+// control character in a string as an escape.
+constexpr const char* kZeroByte = "a zero byte, which JSON text never holds";
+constexpr const char* kControl = "a control character in a string, which JSON writes as an escape";
 
 // The text of the number that starts at `at`.
 std::string_view NumberAt(std::string_view text, std::size_t at) {
@@ -314,8 +333,9 @@ class Converter {
       if (!writer_.Write(doc_)) return writer_.Problem(prepared_.InputOffset(start));
       if (!LineEnds()) {
         return Fail(stream_.Tell(), ErrorCode::malformed,
-                    "a second value on the line: each top-level value of JSON Lines stands on a "
-                    "line of its own");
+                    AtZeroByte() ? kZeroByte
+                                 : "a second value on the line: each top-level value of JSON Lines "
+                                   "stands on a line of its own");
       }
     }
     return {};
@@ -325,6 +345,7 @@ class Converter {
   Result<void> Array() {
     Result<void> parsed = Parse<0>();
     if (!parsed) return parsed;
+    if (AtZeroByte()) return Fail(stream_.Tell(), ErrorCode::malformed, kZeroByte);
     if (!doc_.IsArray()) return Fail(0, ErrorCode::malformed, "the text is not one array");
     for (const JsonValue& v : doc_.GetArray()) {
       if (!writer_.Write(v)) return writer_.Problem(0);
@@ -349,20 +370,30 @@ class Converter {
     return ParseError(reader.GetParseErrorCode(), reader.GetErrorOffset());
   }
 
-  // RapidJSON says "empty" also where a top-level value starts with a
-  // character no value starts with, and refuses numbers its own reading
-  // would overflow, before handing their text over.
+  // RapidJSON refuses numbers its own reading would overflow before handing
+  // their text over; at the end of the text, every error is a value cut
+  // short, or no array at all.
   Error ParseError(rapidjson::ParseErrorCode code, std::size_t offset) const {
     if (code == rapidjson::kParseErrorNumberTooBig) {
       const std::string_view text = NumberAt(text_, offset);
       return Fail(offset, ErrorCode::out_of_range, Beyond(ReadNumber(text), text));
     }
-    if (offset < text_.size()) return Fail(offset, ErrorCode::malformed, ParseProblem(code));
+    if (offset < text_.size()) {
+      const char at = text_[offset];
+      const bool control = code == rapidjson::kParseErrorStringEscapeInvalid && at != '\\';
+      return Fail(offset, ErrorCode::malformed,
+                  at == '\0' ? kZeroByte
+                  : control  ? kControl
+                             : ParseProblem(code));
+    }
     if (code == rapidjson::kParseErrorDocumentEmpty) {
       return Fail(offset, ErrorCode::malformed, "the text is not one array");
     }
     return Fail(offset, ErrorCode::truncated, "the text ends inside a value");
   }
+
+  // Whether the parser stopped at a zero byte, which it takes for the end.
+  bool AtZeroByte() const { return stream_.Tell() < text_.size() && text_[stream_.Tell()] == '\0'; }
 
   void SkipWhitespace() {
     while (IsWhitespace(stream_.Peek())) stream_.Take();

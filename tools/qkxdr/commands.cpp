@@ -15,52 +15,10 @@
 #include "json_commands.h"
 #include "qkxdr/detail/base/string_rules.h"
 #include "text_walk.h"
-#include "utf8.h"
 #include "values.h"
 #include "wire_walker.h"
 
 namespace qkxdr::tool {
-namespace {
-
-// The writer's text in UTF-8 with a line end, or in UTF-16LE as it is.
-std::string EncodeText(QkXDROStream2* writer, bool utf16) {
-  const char16_t* units = static_cast<const char16_t*>(writer->GetData());
-  const char16_t* end = units + writer->GetSize() / 2;
-  std::string encoded;
-  if (utf16) {
-    Utf16ToUtf16Le(units, end, &encoded);
-    return encoded;
-  }
-  const size_t replaced = Utf16ToUtf8(units, end, &encoded);
-  if (replaced != 0) {
-    PrintWarning(Counted(replaced, "unpaired surrogate", "unpaired surrogates") +
-                 " replaced by U+FFFD in the UTF-8 output (--utf16 keeps them)");
-  }
-  if (!encoded.empty()) encoded += '\n';
-  return encoded;
-}
-
-// encode --json: JSON to the binary encoding, or to the text form with --text.
-int EncodeJson(const Options& options) {
-  int status;
-  Output out;
-  if (options.text) {
-    TextWriter writer;
-    if (!ReadJson(options, writer, &status)) return status;
-    const std::string encoded = EncodeText(writer.get(), options.utf16);
-    if (!OpenOutput(options, false, &out, &status)) return status;
-    out.Write(encoded);
-  } else {
-    BinaryWriter writer;
-    if (!ReadJson(options, writer, &status)) return status;
-    if (!OpenOutput(options, true, &out, &status)) return status;
-    out.Write(writer.data(), writer.size());
-  }
-  return Finish(&out, kExitOk);
-}
-
-}  // namespace
-
 int RunEncode(const Options& options) {
   if (options.json) return EncodeJson(options);
   return EncodeText(options);

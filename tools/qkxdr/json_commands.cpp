@@ -1,5 +1,6 @@
 #include "json_commands.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -7,10 +8,13 @@
 
 #include "command_io.h"
 #include "file_io.h"
-#include "wire_walker.h"
 
 #if defined(QKXDR_TOOL_JSON)
+#include "qkxdr/detail/base/string_rules.h"
 #include "qkxdr/json.hpp"
+#include "qkxdr/stream.hpp"
+#include "utf8.h"
+#include "values.h"
 #endif
 
 namespace qkxdr::tool {
@@ -20,29 +24,223 @@ namespace {
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
-// "line L, column C (byte B)" for byte `offset` of UTF-8 text; columns count
-// characters.
-std::string DescribeByte(std::string_view text, size_t offset) {
-  size_t line = 1;
-  size_t column = 1;
-  for (size_t i = 0; i < offset && i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '\n') {
-      ++line;
-      column = 1;
-    } else if ((byte & 0xC0) != 0x80) {
-      ++column;
-    }
-  }
-  return "line " + std::to_string(line) + ", column " + std::to_string(column) + " (byte " +
-         std::to_string(offset) + ")";
-}
-
 json::Options JsonOptions(const Options& options) {
   json::Options converter;
   converter.layout = options.array ? json::Layout::array : json::Layout::lines;
   converter.others = options.convert ? json::Others::convert : json::Others::refuse;
   return converter;
+}
+
+// The exported writer interface over a streaming writer of the library:
+// every write is passed on as it comes, and counted as a value. Nothing is
+// kept: GetData() and GetSize() tell of no output.
+template <typename Target>
+class PassingStream final : public QkXDROStream2 {
+ public:
+  explicit PassingStream(Target* target) : calls_(target) {}
+
+  // Each byte a unit, sign-extended, as the exported writers take it.
+  void WriteStringA(const char* s) override {
+    units_.clear();
+    for (; *s != '\0'; ++s) units_.push_back(static_cast<char16_t>(static_cast<signed char>(*s)));
+    Count().WriteString(units_.c_str());
+  }
+  void WriteBinary(const QkXDRBinary* blob) override {
+    Count().WriteBytes(static_cast<const uint8_t*>(QkXDRBinaryData(blob)), QkXDRBinarySize(blob));
+  }
+  void WriteInt64(int64_t v) override { Count().WriteInt64(v); }
+  void WriteString(const char16_t* s) override { Count().WriteString(s); }
+  void WriteDouble(double v) override { Count().WriteDouble(v); }
+  void WriteInt(int32_t v) override { Count().WriteInt(v); }
+  void BeginArray() override { Count().BeginArray(); }
+  void EndArray() override { Count().EndArray(); }
+  const void* GetData() override { return nullptr; }
+  uint32_t GetSize() override { return 0; }
+  void Release() override { delete this; }
+
+  uint64_t values() const { return values_; }
+
+ private:
+  StreamCalls<Target>& Count() {
+    ++values_;
+    return calls_;
+  }
+
+  StreamCalls<Target> calls_;
+  std::u16string units_;
+  uint64_t values_ = 0;
+};
+
+// A Writer whose writes go to `target` as they come.
+template <typename Target>
+class PassingWriter final : public Writer {
+ public:
+  explicit PassingWriter(Target* target) : Writer(new PassingStream<Target>(target)) {}
+  uint64_t values() const { return static_cast<const PassingStream<Target>*>(get())->values(); }
+};
+
+// The JSON input, read in pieces of 1 MiB and converted as it comes.
+class JsonInput {
+ public:
+  JsonInput(const Options& options, Writer& out)
+      : options_(options), converter_(out, JsonOptions(options)) {}
+
+  // Converts the whole input. On a problem prints it, with its line, column
+  // and byte, and returns false with the exit status in *status.
+  bool Convert(const char* label, int* status) {
+    if (!InputGiven(options_, status)) return false;
+    std::string error;
+    if (!input_.Open(options_.input, &error)) {
+      PrintError(DisplayName(options_.input) + ": " + error);
+      return false;
+    }
+    Progress progress(label, input_.size());
+    std::vector<uint8_t> piece;
+    for (;;) {
+      piece.clear();
+      const size_t got = input_.Read(&piece, &error);
+      read_ += got;
+      progress.Update(read_);
+      if (!error.empty()) {
+        progress.Clear();
+        PrintError(DisplayName(options_.input) + ": " + error);
+        return false;
+      }
+      const Result<void> converted = got == 0 ? converter_.finish() : converter_.feed(Text(piece));
+      if (!converted) {
+        progress.Clear();
+        Report(converted.error(), status);
+        return false;
+      }
+      if (got == 0) return true;
+    }
+  }
+
+ private:
+  // The text of a piece, without the byte-order mark that may start the
+  // input; counts its line ends.
+  std::string_view Text(const std::vector<uint8_t>& piece) {
+    std::string_view text(reinterpret_cast<const char*>(piece.data()), piece.size());
+    if (read_ == piece.size() && text.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
+      skipped_ = kUtf8Mark.size();
+      text.remove_prefix(skipped_);
+    }
+    line_ends_ += static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
+    return text;
+  }
+
+  // "line L, column C (byte B)" for byte `offset` of the text, which the
+  // converter holds; columns count characters, the mark as one.
+  std::string DescribeByte(uint64_t offset) const {
+    const std::string_view held = converter_.held();
+    const std::string_view before =
+        held.substr(0, std::min<uint64_t>(offset - converter_.held_offset(), held.size()));
+    const auto count = [](std::string_view text) {
+      return static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
+    };
+    const uint64_t line = line_ends_ - count(held) + count(before) + 1;
+    const size_t line_start = before.rfind('\n') + 1;  // 0 when none: held starts a line
+    uint64_t column = line == 1 && skipped_ != 0 ? 2 : 1;
+    for (size_t i = line_start; i < before.size(); ++i) {
+      column += (static_cast<unsigned char>(before[i]) & 0xC0) != 0x80;
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column) + " (byte " +
+           std::to_string(skipped_ + offset) + ")";
+  }
+
+  void Report(const Error& error, int* status) {
+    std::string hint;
+    if (error.code() == ErrorCode::too_large) {
+      hint = options_.array ? ": give its values as JSON Lines, one a line, without --array"
+                            : ": give its values as JSON Lines, one a line";
+    } else if (error.code() == ErrorCode::unsupported && error.detail() != impl::kZeroUnitDetail) {
+      hint = " (--convert converts it)";
+    }
+    PrintError(DisplayName(options_.input) + ": " + DescribeByte(error.offset()) + ": " +
+               (error.path().empty() ? "" : error.path() + ": ") + error.detail() + hint);
+    *status = error.code() == ErrorCode::too_large ? kExitTrouble : kExitBadData;
+  }
+
+  const Options& options_;
+  json::StreamConverter converter_;
+  Input input_;
+  uint64_t read_ = 0;       // bytes read
+  size_t skipped_ = 0;      // bytes of a byte-order mark
+  uint64_t line_ends_ = 0;  // in the text fed to the converter
+};
+
+// Converts the JSON input into `target`, a streaming writer of the library;
+// *values counts the values written.
+template <typename Target>
+bool ConvertJson(const Options& options, const char* label, Target* target, uint64_t* values,
+                 int* status) {
+  PassingWriter<Target> out(target);
+  if (!JsonInput(options, out).Convert(label, status)) return false;
+  *values = out.values();
+  return true;
+}
+
+// Whether the JSON input converts, and how many values it holds; nothing is
+// kept.
+bool CheckJson(const Options& options, uint64_t* values, int* status) {
+  BinaryStreamWriter discard([](const uint8_t* /*data*/, size_t /*n*/) { return true; });
+  return ConvertJson(options, "checking", &discard, values, status);
+}
+
+// Text of the streaming text writer to `out`: in UTF-8, an unpaired
+// surrogate as U+FFFD, with a line end after the last value; or in UTF-16LE
+// as it is.
+class TextOutput {
+ public:
+  TextOutput(bool utf16, Output* out) : utf16_(utf16), out_(out) {}
+
+  bool Pass(const char16_t* data, size_t n) {
+    encoded_.clear();
+    if (utf16_) {
+      Utf16ToUtf16Le(data, data + n, &encoded_);
+    } else {
+      replaced_ += Utf16ToUtf8(data, data + n, &encoded_);
+    }
+    out_->Write(encoded_);
+    wrote_ = wrote_ || n != 0;
+    return true;
+  }
+
+  // Ends the last line, and warns of replaced surrogates.
+  void Finish() {
+    if (!utf16_ && wrote_) out_->Write("\n");
+    if (replaced_ != 0) {
+      PrintWarning(Counted(replaced_, "unpaired surrogate", "unpaired surrogates") +
+                   " replaced by U+FFFD in the UTF-8 output (--utf16 keeps them)");
+    }
+  }
+
+ private:
+  bool utf16_;
+  Output* out_;
+  std::string encoded_;
+  size_t replaced_ = 0;
+  bool wrote_ = false;
+};
+
+// Converts the JSON input to `out` as it comes: the binary encoding, or the
+// text form with --text.
+bool WriteConverted(const Options& options, Output* out, int* status) {
+  uint64_t values;
+  if (!options.text) {
+    BinaryStreamWriter writer([out](const uint8_t* data, size_t n) {
+      out->Write(data, n);
+      return true;
+    });
+    return ConvertJson(options, "converting", &writer, &values, status);
+  }
+  TextOutput text(options.utf16, out);
+  {
+    TextStreamWriter writer([&text](const char16_t* data, size_t n) { return text.Pass(data, n); });
+    if (!ConvertJson(options, "converting", &writer, &values, status)) return false;
+  }  // the writer passes on what it holds
+  text.Finish();
+  return true;
 }
 
 }  // namespace
@@ -65,20 +263,6 @@ bool AppendJsonScalar(const Options& options, const std::vector<uint8_t>& value,
 
 bool HasJson() { return true; }
 
-bool ReadJson(const Options& options, Writer& out, int* status) {
-  std::vector<uint8_t> bytes;
-  if (!LoadInput(options, &bytes, status)) return false;
-  std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  const size_t skipped = text.substr(0, kUtf8Mark.size()) == kUtf8Mark ? kUtf8Mark.size() : 0;
-  const Result<void> converted = json::from_json(text.substr(skipped), out, JsonOptions(options));
-  if (converted) return true;
-  const Error& error = converted.error();
-  PrintError(DisplayName(options.input) + ": " + DescribeByte(text, skipped + error.offset()) +
-             ": " + (error.path().empty() ? "" : error.path() + ": ") + error.detail());
-  *status = kExitBadData;
-  return false;
-}
-
 int WriteJson(const Options& options, Reader& in) {
   const Result<std::string> text = json::to_json(in, JsonOptions(options));
   if (!text) {
@@ -92,14 +276,22 @@ int WriteJson(const Options& options, Reader& in) {
   return Finish(&out, kExitOk);
 }
 
-int ValidateJson(const Options& options) {
-  BinaryWriter converted;
+int EncodeJson(const Options& options) {
   int status;
-  if (!ReadJson(options, converted, &status)) return status;
-  const auto* begin = static_cast<const uint8_t*>(converted.data());
-  WireWalker walker(begin, begin + converted.size());
-  uint64_t values = 0;
-  for (WireItem item; walker.Next(&item);) ++values;
+  uint64_t values;
+  // A named file is checked first, so that nothing is written when it is
+  // malformed; standard input is converted up to its first problem.
+  if (options.input != "-" && !CheckJson(options, &values, &status)) return status;
+  Output out;
+  if (!OpenOutput(options, !options.text, &out, &status)) return status;
+  const bool converted = WriteConverted(options, &out, &status);
+  return Finish(&out, converted ? kExitOk : status);
+}
+
+int ValidateJson(const Options& options) {
+  uint64_t values;
+  int status;
+  if (!CheckJson(options, &values, &status)) return status;
   Output out;
   if (!OpenOutput(options, false, &out, &status)) return status;
   out.Write("well formed: " + Counted(values, "value", "values") + "\n");
@@ -117,10 +309,7 @@ int NoJson() {
 
 }  // namespace
 
-bool ReadJson(const Options& /*options*/, Writer& /*out*/, int* status) {
-  *status = NoJson();
-  return false;
-}
+int EncodeJson(const Options& /*options*/) { return NoJson(); }
 
 int WriteJson(const Options& /*options*/, Reader& /*in*/) { return NoJson(); }
 

@@ -11,16 +11,16 @@
 
 namespace qkxdr::tool {
 
-// Reads the JSON input of `options` and writes its values to `out`. On a
-// problem prints it, with its line, column and byte, and returns false with
-// the exit status in *status.
-bool ReadJson(const Options& options, Writer& out, int* status);
+// encode --json: the JSON input to the binary encoding, or to the text form
+// with --text, converted as it is read; returns the exit status.
+int EncodeJson(const Options& options);
 
 // Writes the values of `in` as JSON to the output of `options`; returns the
 // exit status.
 int WriteJson(const Options& options, Reader& in);
 
-// validate --json: whether the JSON input converts, and how many values.
+// validate --json: whether the JSON input converts, and how many values,
+// checked as it is read.
 int ValidateJson(const Options& options);
 
 }  // namespace qkxdr::tool

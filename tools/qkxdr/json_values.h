@@ -1,7 +1,6 @@
 // The JSON side of decode --json for a binary input read as it comes, one
-// value at a time. Apart from json_commands.h, since its callers
-// build the values with qkxdr/stream.hpp, which does not go with QkXDR.hpp
-// in one file.
+// value at a time. Apart from json_commands.h, so that its callers, which
+// build the values with qkxdr/stream.hpp, need not include QkXDR.hpp.
 
 #ifndef QKXDR_TOOLS_QKXDR_JSON_VALUES_H_
 #define QKXDR_TOOLS_QKXDR_JSON_VALUES_H_
