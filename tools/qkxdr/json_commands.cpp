@@ -94,6 +94,7 @@ class JsonInput {
       PrintError(DisplayName(options_.input) + ": " + error);
       return false;
     }
+    input_.set_piece(options_.piece);
     Progress progress(label, input_.size());
     std::vector<uint8_t> piece;
     for (;;) {
