@@ -7,7 +7,6 @@
 
 #include "command_io.h"
 #include "file_io.h"
-#include "wire_walker.h"
 
 #if defined(QKXDR_TOOL_JSON)
 #include "qkxdr/json.hpp"
@@ -97,9 +96,9 @@ int ValidateJson(const Options& options) {
   int status;
   if (!ReadJson(options, converted, &status)) return status;
   const auto* begin = static_cast<const uint8_t*>(converted.data());
-  WireWalker walker(begin, begin + converted.size());
+  impl::ItemWalk walk(begin, begin + converted.size());
   uint64_t values = 0;
-  for (WireItem item; walker.Next(&item);) ++values;
+  for (impl::WalkItem item; walk.Next(&item);) ++values;
   Output out;
   if (!OpenOutput(options, false, &out, &status)) return status;
   out.Write("well formed: " + Counted(values, "value", "values") + "\n");
