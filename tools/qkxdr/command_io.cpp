@@ -208,6 +208,10 @@ int RefuseZeroUnit(const Options& options, uint64_t index, const char* target) {
 
 bool OpenOutput(const Options& options, bool binary, Output* out, int* status) {
   *status = kExitTrouble;
+  if (options.output != "-" && IsInputFile(options.input, options.output)) {
+    PrintError(options.output + ": the output file is the input file: nothing was written");
+    return false;
+  }
   std::string error;
   if (!out->Open(options.output, &error)) {
     PrintError(error);

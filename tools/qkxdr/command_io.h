@@ -59,7 +59,8 @@ bool CheckBeforeWriting(const Options& options, int* status);
 // kExitBadData.
 int RefuseZeroUnit(const Options& options, uint64_t index, const char* target);
 
-// Opens the output of `options`; binary output is refused on a terminal.
+// Opens the output of `options`; refuses, before it is created, an output
+// file that is the input file, and binary output on a terminal.
 // On failure prints why and returns false with the exit status in *status.
 bool OpenOutput(const Options& options, bool binary, Output* out, int* status);
 
