@@ -114,9 +114,9 @@ struct WalkResume {
 };
 
 // Hands out the items of the bytes [begin, end) of a stream one at a time.
-// Nothing at or past end is ever read. Each item takes at least one byte but
-// the array markers of a run, which share its tag byte, and the last report,
-// so a walk gives at most 42 items a byte, and one more.
+// Nothing at or past end is ever read. Every item but the report of open
+// arrays is one of the at most 42 values of a tag byte's run, so a walk
+// gives at most 42 items a byte, and that report.
 class ItemWalk {
  public:
   // Over a whole stream.
