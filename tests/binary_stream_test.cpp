@@ -1,16 +1,24 @@
 // The binary streams: byte-exact output of the writer, reading sessions on
-// hand-made input, and random sequences read back and cut anywhere.
+// hand-made input, random sequences read back and cut anywhere, and the walk
+// that shows damaged data item by item.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "QkXDR.h"
+#include "qkxdr/detail/binary/binary_decoder.h"
+#include "qkxdr/detail/binary/item_walk.h"
 #include "read_script.h"
 #include "test_values.h"
 
@@ -219,6 +227,165 @@ TEST(BinaryStreams, RandomSequences) {
     const size_t cut = random.Below(static_cast<uint32_t>(bytes.size() + 1));
     ExpectBounded<QkXDRIStream2>(bytes, cut);
     ExpectBounded<QkXDRIStream>(bytes, cut);
+  }
+}
+
+using qkxdr::impl::ItemWalk;
+using qkxdr::impl::WalkItem;
+using qkxdr::impl::WalkResume;
+using qkxdr::impl::WireType;
+
+// An item as "offset,data,end tag index/count depth", then an Int's or
+// Double's number in hex, a String's or Binary's length/present units or
+// bytes, and the fault.
+std::string Shown(const WalkItem& i) {
+  char text[96];
+  int n = std::snprintf(text, sizeof text, "%zu,%zu,%zu %02X %u/%u d%llu", i.offset, i.data, i.end,
+                        i.tag, i.index, i.count, static_cast<unsigned long long>(i.depth));
+  const auto number = static_cast<unsigned long long>(i.number);
+  if (i.type == WireType::Int || i.type == WireType::Double) {
+    n += std::snprintf(text + n, sizeof text - n, " =%llX", number);
+  } else if (i.type == WireType::String || i.type == WireType::Binary) {
+    n += std::snprintf(text + n, sizeof text - n, " =%llu/%u", number, i.present);
+  }
+  static const char* const kFaults[] = {"", " unknown", " cut", " unbalanced", " open"};
+  return text + std::string(kFaults[static_cast<int>(i.fault)]);
+}
+
+// The items of a walk over `bytes` in pieces that end at each of `cuts`
+// (sorted, the last the size), each walk going on where the one before
+// stopped, over the bytes from there on in a block of exactly their size.
+std::vector<std::string> WalkInPieces(const Bytes& bytes, const std::vector<size_t>& cuts) {
+  std::vector<std::string> items;
+  WalkResume at;
+  for (size_t k = 0; k < cuts.size(); ++k) {
+    const size_t size = cuts[k] - at.offset;
+    const std::unique_ptr<uint8_t[]> piece = ExactCopy(bytes.data() + at.offset, size);
+    ItemWalk walk(piece.get(), piece.get() + size, at, k + 1 == cuts.size());
+    for (WalkItem item; walk.Next(&item);) {
+      EXPECT_TRUE(item.offset <= item.end && item.end <= cuts[k]) << Shown(item);
+      items.push_back(Shown(item));
+    }
+    at = walk.Stopped();
+  }
+  EXPECT_LE(items.size(), 42 * bytes.size() + 1) << "the walk does not end";
+  return items;
+}
+
+std::vector<std::string> WalkWhole(const Bytes& bytes) {
+  return WalkInPieces(bytes, {bytes.size()});
+}
+
+// Every split of the bytes in two, and the bytes one at a time, give the
+// items of the whole walk.
+void ExpectSplitsAlike(const Bytes& bytes) {
+  const std::vector<std::string> whole = WalkWhole(bytes);
+  std::vector<size_t> every;
+  for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+    EXPECT_EQ(WalkInPieces(bytes, {cut, bytes.size()}), whole) << "split at " << cut;
+    every.push_back(cut);
+  }
+  EXPECT_EQ(WalkInPieces(bytes, every), whole) << "a byte at a time";
+}
+
+// Damaged data, item by item: unknown tags skipped, an array end without an
+// open array, values cut off by the end, shown as far as they go, and the
+// arrays left open.
+TEST(ItemWalk, DamagedDataItemByItem) {
+  const struct {
+    const char* input;
+    std::vector<std::string> items;
+  } cases[] = {
+      {"", {}},
+      {"00 54 82 FD 2A 2A 00 A9 82 E1 E2 83 F8",
+       {"0,1,1 00 1/1 d0", "1,2,3 54 1/1 d1 =2", "3,4,4 FD 0/2 d1 unknown", "4,5,5 2A 1/1 d0",
+        "5,6,6 2A 1/1 d0 unbalanced", "6,7,7 00 1/1 d0", "7,9,11 A9 1/2 d1 =2/2",
+        "11,12,13 A9 2/2 d1 =3/1 cut", "13,13,13 00 0/0 d1 open"}},
+      {"FC FF 54 82", {"0,1,1 FC 0/1 d0 unknown", "1,2,2 FF 0/4 d0 unknown", "2,3,4 54 1/1 d0 =2"}},
+      {"01 2A", {"0,1,1 01 1/2 d0", "0,1,1 01 2/2 d1", "1,2,2 2A 1/1 d1", "2,2,2 00 0/0 d1 open"}},
+      {"00 2B 00",
+       {"0,1,1 00 1/1 d0", "1,2,2 2B 1/2 d0", "1,2,2 2B 2/2 d0 unbalanced", "2,3,3 00 1/1 d0",
+        "3,3,3 00 0/0 d1 open"}},
+      {"54", {"0,1,1 54 1/1 d0 =0 cut"}},
+      {"56 82 84", {"0,1,2 56 1/3 d0 =2", "2,2,3 56 2/3 d0 =4", "3,3,3 56 3/3 d0 =0 cut"}},
+      {"54 00 01", {"0,1,3 54 1/1 d0 =0 cut"}},
+      {"54 7F*9 01 81 7E 00*6 F0 3F",  // groups past 64 bits are dropped
+       {"0,1,12 54 1/1 d0 =FFFFFFFFFFFFFFFF", "12,13,21 7E 1/1 d0 =3FF0000000000000"}},
+      {"7F 00*8 00 00", {"0,1,9 7F 1/2 d0 =0", "9,9,11 7F 2/2 d0 =0 cut"}},
+      {"A8 00", {"0,1,2 A8 1/1 d0 =0/0 cut"}},
+      {"A9 80 83 E1 00", {"0,2,2 A9 1/2 d0 =0/0", "2,3,5 A9 2/2 d0 =3/1 cut"}},
+      {"D2 83 01 02", {"0,2,4 D2 1/1 d0 =3/2 cut"}},
+      {"D2 7F 7F 7F 7F 8F", {"0,6,6 D2 1/1 d0 =4294967295/0 cut"}},
+      {"D3 82 01 02 00 2A", {"0,2,4 D3 1/2 d0 =2/2", "4,4,6 D3 2/2 d0 =0/0 cut"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(WalkWhole(Hex(c.input)), c.items) << c.input;
+    ExpectSplitsAlike(Hex(c.input));
+  }
+}
+
+// Whether the decoder reads the item's value, at the item's bytes in `bytes`.
+bool ReadsAlike(const WalkItem& item, const uint8_t* bytes, qkxdr::impl::BinaryDecoder* decoder) {
+  switch (item.type) {
+    case WireType::ArrayBegin:
+      return decoder->ReadBeginArray();
+    case WireType::ArrayEnd:
+      return decoder->ReadEndArray();
+    case WireType::Int: {
+      int64_t v;
+      return decoder->ReadInt64(&v) && v == qkxdr::impl::UnZigZag64(item.number);
+    }
+    case WireType::Double: {
+      double v;
+      return decoder->ReadDouble(&v) && std::memcmp(&v, &item.number, sizeof v) == 0;
+    }
+    case WireType::String: {
+      std::u16string read, walked(item.present, u'\0');
+      qkxdr::impl::GetUnitVarints(bytes + item.data, bytes + item.end, walked.data(), item.present);
+      return decoder->ReadWholeString(&read) && read == walked;
+    }
+    default: {
+      const uint8_t* data;
+      uint32_t size;
+      return decoder->ReadBytes(&data, &size) && data == bytes + item.data && size == item.number;
+    }
+  }
+}
+
+// A walk over a writer's stream gives, value by value, what the library's
+// decoder reads there; split anywhere it gives the same items.
+TEST(ItemWalk, GivesWhatTheDecoderReads) {
+  Generator random(41);
+  for (int round = 0; round < 200; ++round) {
+    const Bytes bytes = Encode(QkXDRCreateOStream2(), random.Sequence(random.Below(40)));
+    qkxdr::impl::BinaryDecoder decoder(bytes.data(), bytes.data() + bytes.size());
+    ItemWalk walk(bytes.data(), bytes.data() + bytes.size());
+    for (WalkItem item; walk.Next(&item);) {
+      ASSERT_EQ(item.fault, qkxdr::impl::WalkFault::None) << Shown(item);
+      if (item.type == WireType::String || item.type == WireType::Binary) {
+        EXPECT_LT(decoder.Position(), item.data);  // the length comes first
+      } else {
+        EXPECT_EQ(decoder.Position(), item.data);
+      }
+      EXPECT_TRUE(ReadsAlike(item, bytes.data(), &decoder)) << Shown(item);
+    }
+    EXPECT_FALSE(decoder.IsValid());
+    if (round % 10 == 0) ExpectSplitsAlike(bytes);
+  }
+}
+
+// Random bytes, with many unknown tags, walked whole and in random pieces.
+TEST(ItemWalk, RandomBytesWalkAlikeInPieces) {
+  std::mt19937 random(17);
+  for (int round = 0; round < 2000; ++round) {
+    Bytes bytes(random() % 40);
+    for (uint8_t& b : bytes)
+      b = static_cast<uint8_t>(random() % 4 ? random() : 0xFC + random() % 4);
+    std::vector<size_t> cuts(random() % 4);
+    for (size_t& cut : cuts) cut = random() % (bytes.size() + 1);
+    std::sort(cuts.begin(), cuts.end());
+    cuts.push_back(bytes.size());
+    EXPECT_EQ(WalkInPieces(bytes, cuts), WalkWhole(bytes)) << round;
   }
 }
 

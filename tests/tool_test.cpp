@@ -1,13 +1,10 @@
-// Parts of the qkxdr tool: its own walk over the binary encoding, its check
-// of texts, and its conversions between UTF-8 and UTF-16.
+// Parts of the qkxdr tool: its walk of texts, and its conversions between
+// UTF-8 and UTF-16.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <fstream>
-#include <memory>
 #include <random>
 #include <string>
 #include <tuple>
@@ -16,101 +13,12 @@
 #include "test_values.h"
 #include "text_walk.h"
 #include "utf8.h"
-#include "wire_walker.h"
 
 namespace test_values {
 namespace {
 
-using namespace qkxdr::tool;
-using testing::HasSubstr;  // test_values' Value and Blob come first
-
-// The items of a walk over a block of exactly the bytes' size, so that
-// AddressSanitizer sees any read beyond them.
-std::vector<WireItem> Walk(const uint8_t* data, size_t size) {
-  const std::unique_ptr<uint8_t[]> exact(new uint8_t[size]);
-  if (size != 0) std::memcpy(exact.get(), data, size);
-  std::vector<WireItem> items;
-  WireWalker walker(exact.get(), exact.get() + size);
-  for (WireItem item; items.size() <= 42 * size + 2 && walker.Next(&item);) {
-    EXPECT_TRUE(item.offset <= item.end && item.end <= size);
-    EXPECT_TRUE(items.empty() || items.back().offset <= item.offset);
-    items.push_back(item);
-  }
-  EXPECT_LE(items.size(), 42 * size + 2) << "the walk does not end";
-  return items;
-}
-
-// Whether the item shows the value that was written.
-bool Shows(const WireItem& item, const Value& v, const uint8_t* bytes) {
-  static const WireKind kKinds[] = {WireKind::ArrayBegin, WireKind::ArrayEnd, WireKind::Int,
-                                    WireKind::Int,        WireKind::Double,   WireKind::String,
-                                    WireKind::String,     WireKind::Binary};
-  std::u16string units;
-  if (item.kind == WireKind::String) {
-    DecodeUnits(bytes + item.data, bytes + item.end, item.number, &units);
-  }
-  if (item.kind == WireKind::Binary) units.assign(bytes + item.data, bytes + item.end);
-  const bool integer = v.kind == Kind::Int || v.kind == Kind::Int64;
-  return item.kind == kKinds[static_cast<int>(v.kind)] && units == v.units &&
-         (!integer || UnZigZag(item.number) == v.i) &&
-         (v.kind != Kind::Double || std::memcmp(&item.number, &v.d, 8) == 0);
-}
-
-// A cut stream ends with at most one value cut short, then at most the
-// report of the arrays left open.
-TEST(WireWalkerTest, ShowsWhatTheWriterWroteAndAnyCutOfIt) {
-  Generator random(5);
-  for (int round = 0; round < 40; ++round) {
-    const Values values = random.Sequence(50);
-    const Bytes bytes = Encode(QkXDRCreateOStream2(), values);
-    const std::vector<WireItem> items = Walk(bytes.data(), bytes.size());
-    ASSERT_EQ(items.size(), values.size());
-    for (size_t i = 0; i < items.size(); ++i) {
-      EXPECT_EQ(items[i].fault, WireFault::None) << i;
-      EXPECT_TRUE(Shows(items[i], values[i], bytes.data())) << "value " << i << " round " << round;
-    }
-    for (size_t size = 0; size < bytes.size(); size += 1 + random.Below(8)) {
-      size_t faults = 0;
-      for (const WireItem& item : Walk(bytes.data(), size)) {
-        const bool ends =
-            item.fault == WireFault::Truncated || item.fault == WireFault::UnclosedArrays;
-        EXPECT_TRUE(item.fault == WireFault::None ? faults == 0 : ends) << "cut at " << size;
-        faults += item.fault != WireFault::None;
-      }
-      EXPECT_LE(faults, 2u);
-    }
-  }
-}
-
-// Walks over pieces of random bytes, each going on where the one before
-// stopped as the tool reads its input, give the items of one walk.
-TEST(WireWalkerTest, RandomBytesStayWithinBoundsAndWalkAlikeInPieces) {
-  const auto fields = [](const WireItem& i) {
-    return std::make_tuple(i.offset, i.data, i.end, i.tag, i.kind, i.index, i.count, i.depth,
-                           i.fault, i.number, i.present);
-  };
-  std::mt19937 random(17);
-  for (int round = 0; round < 2000; ++round) {
-    Bytes bytes(random() % 40);
-    for (uint8_t& b : bytes)
-      b = static_cast<uint8_t>(random() % 4 ? random() : 0xFC + random() % 4);
-    std::vector<size_t> cuts(random() % 4);
-    for (size_t& cut : cuts) cut = random() % (bytes.size() + 1);
-    std::sort(cuts.begin(), cuts.end());
-    cuts.push_back(bytes.size());
-    std::vector<decltype(fields(WireItem()))> whole, pieces;
-    for (const WireItem& item : Walk(bytes.data(), bytes.size())) whole.push_back(fields(item));
-    WireWalker::Resume at;
-    for (size_t k = 0; k < cuts.size(); ++k) {
-      const Bytes piece(bytes.begin() + static_cast<std::ptrdiff_t>(at.offset),
-                        bytes.begin() + static_cast<std::ptrdiff_t>(cuts[k]));
-      WireWalker walker(piece.data(), piece.data() + piece.size(), at, k + 1 == cuts.size());
-      for (WireItem item; walker.Next(&item);) pieces.push_back(fields(item));
-      at = walker.Stopped();
-    }
-    EXPECT_EQ(pieces, whole) << round;
-  }
-}
+using namespace qkxdr::tool;  // test_values' Value and Blob come first
+using testing::HasSubstr;
 
 // Walks a text from a file, in UTF-16LE; whether it is well formed, the
 // values counted and the messages.

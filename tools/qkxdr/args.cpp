@@ -247,9 +247,16 @@ U+FFFD, and so does an unpaired surrogate on output; a warning says how many
 were replaced. With --utf16 the text is UTF-16LE instead, unit for unit. A
 byte-order mark at the start of a text input is skipped.
 
-Exit status: 0 done; 1 the input is malformed (the message says what and
-where) or does not read back; 2 bad usage, or a file that cannot be read or
-written.
+Exit status:
+  0  done (validate: the input is well formed), warnings or not
+  1  the input is malformed, or holds a value that the output cannot hold or
+     that does not read back as written (the message says what and where);
+     dump: the data has problems; demo: the record did not read back
+  2  bad usage; no input; a file, standard input or standard output that
+     cannot be read or written; an output file that is the input file, or
+     binary output to a terminal (nothing is written); a token or text
+     beyond the tool's limits; JSON, or a reader or writer, that this build
+     lacks; out of memory
 
 "qkxdr COMMAND --help" shows the options of a command.
 )";

@@ -34,10 +34,12 @@ class BinarySource {
   // The size of the input as read, 0 when not known in advance.
   uint64_t size() const { return input_.size(); }
 
-  // Appends the next bytes to *bytes, *got of them, 0 at the end; shows the
-  // progress. On failure clears it, prints why and returns false with the
-  // exit status in *status.
-  bool Read(std::vector<uint8_t>* bytes, Progress* progress, size_t* got, int* status) {
+  // Appends the next bytes to *bytes, *got of them, and sets *ended at the
+  // end of the input; shows the progress. A piece of hex input may give no
+  // byte before its end. On failure clears the progress, prints why and
+  // returns false with the exit status in *status.
+  bool Read(std::vector<uint8_t>* bytes, Progress* progress, size_t* got, bool* ended,
+            int* status) {
     std::string error;
     *status = kExitTrouble;
     digits_.clear();
@@ -45,7 +47,8 @@ class BinarySource {
     const size_t read = input_.Read(options_.fromHex ? &digits_ : bytes, &error);
     read_ += read;
     progress->Update(read_);
-    if (error.empty() && options_.fromHex) error = ParseDigits(bytes, read == 0, status);
+    *ended = read == 0;
+    if (error.empty() && options_.fromHex) error = ParseDigits(bytes, *ended, status);
     *got = bytes->size() - before;
     if (error.empty()) return true;
     progress->Clear();
@@ -113,26 +116,25 @@ bool WalkBinaryInput(const Options& options, const char* label, const TakeItem& 
   if (!source.Open(status)) return false;
   Progress progress(label, source.size());
   std::vector<uint8_t> window;  // the bytes from `at` on
-  WireWalker::Resume at;
+  impl::WalkResume at;
   size_t wanted = 0;  // bytes the window waits for before the next walk
   *size = 0;
   for (bool final = false; !final;) {
     size_t got;
-    if (!source.Read(&window, &progress, &got, status)) return false;
-    final = got == 0;
+    if (!source.Read(&window, &progress, &got, &final, status)) return false;
     *size += got;
     // An item the last walk stopped before is walked again only once the
     // bytes from its start have doubled: each byte is walked a bounded
     // number of times on average.
     if (!final && window.size() < wanted) continue;
-    WireWalker walker(window.data(), window.data() + window.size(), at, final);
+    impl::ItemWalk walk(window.data(), window.data() + window.size(), at, final);
     const StreamBytes held{window.data(), at.offset, window.size()};
-    WireItem item;
-    while (walker.Next(&item)) {
+    WalkItem item;
+    while (walk.Next(&item)) {
       if (!take(item, held)) return true;
     }
     const size_t start = at.offset;
-    at = walker.Stopped();
+    at = walk.Stopped();
     window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(at.offset - start));
     wanted = 2 * window.size();
   }
@@ -141,7 +143,7 @@ bool WalkBinaryInput(const Options& options, const char* label, const TakeItem& 
 
 namespace {
 
-void PrintFault(const Options& options, const WireItem& item) {
+void PrintFault(const Options& options, const WalkItem& item) {
   PrintError(DisplayName(options.input) + ": byte " + std::to_string(item.offset) + ": " +
              DescribeFault(item));
 }
@@ -150,14 +152,14 @@ void PrintFault(const Options& options, const WireItem& item) {
 
 bool WalkWellFormed(const Options& options, const char* label, const TakeItem& take, uint64_t* size,
                     int* status) {
-  WireItem fault;
-  const auto guard = [&fault, &take](const WireItem& item, const StreamBytes& bytes) {
-    if (item.fault == WireFault::None) return take(item, bytes);
+  WalkItem fault;
+  const auto guard = [&fault, &take](const WalkItem& item, const StreamBytes& bytes) {
+    if (item.fault == WalkFault::None) return take(item, bytes);
     fault = item;
     return false;
   };
   if (!WalkBinaryInput(options, label, guard, size, status)) return false;
-  if (fault.fault == WireFault::None) return true;
+  if (fault.fault == WalkFault::None) return true;
   PrintFault(options, fault);
   *status = kExitBadData;
   return false;
@@ -167,7 +169,7 @@ bool CheckBinaryInput(const Options& options, uint64_t* values, uint64_t* size, 
   *values = 0;
   std::u16string units;
   std::optional<size_t> zero_unit;  // the first byte of the first string holding U+0000
-  const auto count = [&](const WireItem& item, const StreamBytes& bytes) {
+  const auto count = [&](const WalkItem& item, const StreamBytes& bytes) {
     ++*values;
     if (!zero_unit && IsZeroUnitString(item, bytes, &units)) zero_unit = item.offset;
     return true;
@@ -195,6 +197,10 @@ int RefuseZeroUnit(const Options& options, uint64_t index, const char* target) {
 
 bool OpenOutput(const Options& options, bool binary, Output* out, int* status) {
   *status = kExitTrouble;
+  if (options.output != "-" && IsInputFile(options.input, options.output)) {
+    PrintError(options.output + ": the output file is the input file: nothing was written");
+    return false;
+  }
   std::string error;
   if (!out->Open(options.output, &error)) {
     PrintError(error);

@@ -12,7 +12,7 @@
 
 #include "command.h"
 #include "file_io.h"
-#include "wire_walker.h"
+#include "item_writer.h"
 
 namespace qkxdr::tool {
 
@@ -36,7 +36,7 @@ bool LoadInput(const Options& options, std::vector<uint8_t>* bytes, int* status)
 // that hold it, to take() until it returns false; *size counts the bytes read. Shows the progress
 // line with `label`. On failure to read prints why and returns false with
 // the exit status in *status.
-using TakeItem = std::function<bool(const WireItem& item, const StreamBytes& bytes)>;
+using TakeItem = std::function<bool(const WalkItem& item, const StreamBytes& bytes)>;
 bool WalkBinaryInput(const Options& options, const char* label, const TakeItem& take,
                      uint64_t* size, int* status);
 
@@ -59,7 +59,8 @@ bool CheckBeforeWriting(const Options& options, int* status);
 // kExitBadData.
 int RefuseZeroUnit(const Options& options, uint64_t index, const char* target);
 
-// Opens the output of `options`; binary output is refused on a terminal.
+// Opens the output of `options`; refuses, before it is created, an output
+// file that is the input file, and binary output on a terminal.
 // On failure prints why and returns false with the exit status in *status.
 bool OpenOutput(const Options& options, bool binary, Output* out, int* status);
 

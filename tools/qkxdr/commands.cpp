@@ -16,7 +16,6 @@
 #include "qkxdr/detail/base/string_rules.h"
 #include "text_walk.h"
 #include "values.h"
-#include "wire_walker.h"
 
 namespace qkxdr::tool {
 int RunEncode(const Options& options) {
@@ -36,7 +35,7 @@ int RunDump(const Options& options) {
   if (!OpenOutput(options, false, &out, &status)) return status;
   Dumper dumper(options.hex, &out);
   uint64_t size = 0;
-  const auto take = [&dumper](const WireItem& item, const StreamBytes& bytes) {
+  const auto take = [&dumper](const WalkItem& item, const StreamBytes& bytes) {
     dumper.Take(item, bytes);
     return true;
   };

@@ -11,7 +11,6 @@
 #include "json_values.h"
 #include "qkxdr/stream.hpp"
 #include "utf8.h"
-#include "wire_walker.h"
 
 namespace qkxdr::tool {
 namespace {
@@ -51,7 +50,7 @@ class TextDecoding {
 
   // Writes the item. From a string holding U+0000 on, which text cannot
   // hold, only lets the input be checked.
-  bool Take(const WireItem& item, const StreamBytes& bytes) {
+  bool Take(const WalkItem& item, const StreamBytes& bytes) {
     refused_ = refused_ || IsZeroUnitString(item, bytes, &units_);
     if (refused_) return true;
     if (!SurvivesText(item)) {
@@ -88,9 +87,9 @@ class TextDecoding {
  private:
   // A double may lose digits; a string that starts with "0x" reads back as
   // a blob.
-  bool SurvivesText(const WireItem& item) {
-    if (item.kind == WireKind::Double) return doubles_.Survives(ItemDouble(item));
-    if (item.kind != WireKind::String) return true;
+  bool SurvivesText(const WalkItem& item) {
+    if (item.type == WireType::Double) return doubles_.Survives(ItemDouble(item));
+    if (item.type != WireType::String) return true;
     return units_.size() < 2 || units_[0] != u'0' || (units_[1] | 0x20) != u'x';
   }
 
@@ -133,14 +132,14 @@ class JsonDecoding {
 
   // Writes the item; false when JSON cannot hold it (printed). From a
   // string holding U+0000 on, only lets the input be checked.
-  bool Take(const WireItem& item, const StreamBytes& bytes) {
+  bool Take(const WalkItem& item, const StreamBytes& bytes) {
     refused_ = refused_ || IsZeroUnitString(item, bytes, &units_);
     if (refused_) return true;
     text_.assign(values_ == 0 && options_.array ? "[" : "");
-    if (comma_ && item.kind != WireKind::ArrayEnd) text_ += ',';
+    if (comma_ && item.type != WireType::ArrayEnd) text_ += ',';
     if (!AppendItem(item, bytes)) return false;
     ++values_;
-    comma_ = item.kind != WireKind::ArrayBegin;
+    comma_ = item.type != WireType::ArrayBegin;
     if (item.depth == 0 && comma_ && !options_.array) {
       text_ += '\n';  // a line of its own
       comma_ = false;
@@ -159,16 +158,16 @@ class JsonDecoding {
   }
 
  private:
-  bool AppendItem(const WireItem& item, const StreamBytes& bytes) {
-    switch (item.kind) {
-      case WireKind::ArrayBegin:
+  bool AppendItem(const WalkItem& item, const StreamBytes& bytes) {
+    switch (item.type) {
+      case WireType::ArrayBegin:
         text_ += '[';
         return true;
-      case WireKind::ArrayEnd:
+      case WireType::ArrayEnd:
         text_ += ']';
         return true;
-      case WireKind::Int:
-        text_ += std::to_string(UnZigZag(item.number));
+      case WireType::Int:
+        text_ += std::to_string(impl::UnZigZag64(item.number));
         return true;
       default:
         scalar_.clear();
@@ -203,7 +202,7 @@ bool DecodeInput(const Options& options, Output* out, const TakeItem& take, int*
 int DecodeToText(const Options& options) {
   Output out;
   TextDecoding decoding(options, &out);
-  const auto take = [&decoding](const WireItem& item, const StreamBytes& bytes) {
+  const auto take = [&decoding](const WalkItem& item, const StreamBytes& bytes) {
     return decoding.Take(item, bytes);
   };
   int status;
@@ -218,7 +217,7 @@ int DecodeToJson(const Options& options) {
   Output out;
   JsonDecoding decoding(options, &out);
   bool failed = false;
-  const auto take = [&decoding, &failed](const WireItem& item, const StreamBytes& bytes) {
+  const auto take = [&decoding, &failed](const WalkItem& item, const StreamBytes& bytes) {
     failed = !decoding.Take(item, bytes);
     return !failed;
   };

@@ -13,18 +13,18 @@
 namespace qkxdr::tool {
 namespace {
 
-constexpr uint64_t kShownUnits = 64;  // longer strings are cut in the view
-constexpr uint64_t kShownBytes = 32;  // longer blobs too
+constexpr uint32_t kShownUnits = 64;  // longer strings are cut in the view
+constexpr uint32_t kShownBytes = 32;  // longer blobs too
 constexpr size_t kHexPerLine = 8;
 constexpr int kOffsetWidth = 10;
 constexpr int kHexWidth = 3 * kHexPerLine + 1;
 constexpr int kRunWidth = 21;
 constexpr uint64_t kMaxIndent = 32;  // deeper values say their depth instead
 
-const char* KindName(WireKind kind) {
+const char* TypeName(WireType type) {
   static const char* const kNames[] = {"ArrayBegin", "ArrayEnd", "Int",    "Double",
                                        "String",     "Binary",   "Unknown"};
-  return kNames[static_cast<int>(kind)];
+  return kNames[static_cast<int>(type)];
 }
 
 void AppendPadded(const std::string& text, int width, std::string* line) {
@@ -74,9 +74,9 @@ void AppendShown(uint32_t cp, std::string* out) {
   AppendUtf8(cp, out);
 }
 
-std::string StringText(const WireItem& item, const StreamBytes& bytes) {
+std::string StringText(const WalkItem& item, const StreamBytes& bytes) {
   std::u16string units;
-  DecodeUnits(bytes.At(item.data), bytes.end(), std::min(item.present, kShownUnits), &units);
+  ItemUnits(item, bytes, std::min(item.present, kShownUnits), &units);
   std::string s = "\"";
   for (const char16_t* p = units.data(); p < units.data() + units.size();) {
     uint32_t cp;
@@ -89,7 +89,7 @@ std::string StringText(const WireItem& item, const StreamBytes& bytes) {
   return s;
 }
 
-std::string BlobText(const WireItem& item, const StreamBytes& bytes) {
+std::string BlobText(const WalkItem& item, const StreamBytes& bytes) {
   std::string s = "0x";
   AppendHex(bytes.At(item.data), std::min(item.present, kShownBytes), '\0', &s);
   if (item.present > kShownBytes) s += "...";
@@ -97,37 +97,37 @@ std::string BlobText(const WireItem& item, const StreamBytes& bytes) {
 }
 
 std::string IntText(uint64_t number) {
-  const int64_t v = UnZigZag(number);
+  const int64_t v = impl::UnZigZag64(number);
   std::string s = std::to_string(v);
   if (v < INT32_MIN || v > INT32_MAX) s += "  (64-bit)";
   return s;
 }
 
-std::string ValueText(const WireItem& item, const StreamBytes& bytes) {
-  const bool complete = item.fault != WireFault::Truncated;
-  switch (item.kind) {
-    case WireKind::ArrayBegin:
+std::string ValueText(const WalkItem& item, const StreamBytes& bytes) {
+  const bool complete = item.fault != WalkFault::Truncated;
+  switch (item.type) {
+    case WireType::ArrayBegin:
       return "[";
-    case WireKind::ArrayEnd:
+    case WireType::ArrayEnd:
       return "]";
-    case WireKind::Int:
+    case WireType::Int:
       return complete ? IntText(item.number) : "";
-    case WireKind::Double:
+    case WireType::Double:
       return complete ? DoubleText(item.number) : "";
-    case WireKind::String:
+    case WireType::String:
       return complete || item.number > 0 ? StringText(item, bytes) : "";
-    case WireKind::Binary:
+    case WireType::Binary:
       return complete || item.number > 0 ? BlobText(item, bytes) : "";
     default:
       return "";
   }
 }
 
-std::string RunText(const WireItem& item) {
+std::string RunText(const WalkItem& item) {
   char tag[4];
   std::snprintf(tag, sizeof tag, "%02X", item.tag);
-  std::string s = std::string(tag) + " " + KindName(item.kind);
-  if (item.kind != WireKind::Unknown) {
+  std::string s = std::string(tag) + " " + TypeName(item.type);
+  if (item.type != WireType::Other) {
     s += " " + std::to_string(item.index) + "/" + std::to_string(item.count);
   }
   return s;
@@ -150,7 +150,7 @@ void AppendRowStart(size_t offset, const StreamBytes& bytes, size_t end, bool he
 }
 
 // The rest of a value's bytes, kHexPerLine to a line.
-void AppendHexLines(const WireItem& item, const StreamBytes& bytes, std::string* out) {
+void AppendHexLines(const WalkItem& item, const StreamBytes& bytes, std::string* out) {
   for (size_t at = item.offset + kHexPerLine; at < item.end; at += kHexPerLine) {
     AppendRowStart(at, bytes, item.end, true, out);
     while (out->back() == ' ') out->pop_back();
@@ -166,12 +166,12 @@ void AppendIndent(uint64_t depth, std::string* out) {
   out->append(2 * kMaxIndent, ' ').append("<depth " + std::to_string(depth) + "> ");
 }
 
-void AppendItem(const WireItem& item, const StreamBytes& bytes, bool hex, std::string* out) {
+void AppendItem(const WalkItem& item, const StreamBytes& bytes, bool hex, std::string* out) {
   AppendRowStart(item.offset, bytes, item.end, hex, out);
   AppendPadded(RunText(item), kRunWidth, out);
   AppendIndent(item.depth, out);
   out->append(ValueText(item, bytes));
-  if (item.fault != WireFault::None) out->append("  ! ").append(DescribeFault(item));
+  if (item.fault != WalkFault::None) out->append("  ! ").append(DescribeFault(item));
   out->push_back('\n');
   if (hex) AppendHexLines(item, bytes, out);
 }
@@ -184,7 +184,7 @@ void AppendHeader(bool hex, std::string* out) {
 }
 
 // The last row: the size and the totals, and the arrays left open, if any.
-void AppendEnd(size_t size, const DumpTotals& totals, const WireItem* unclosed, bool hex,
+void AppendEnd(size_t size, const DumpTotals& totals, const WalkItem* unclosed, bool hex,
                std::string* out) {
   out->append(OffsetText(size)).append("  ");
   if (hex) out->append(kHexWidth, ' ');
@@ -196,38 +196,38 @@ void AppendEnd(size_t size, const DumpTotals& totals, const WireItem* unclosed, 
   out->push_back('\n');
 }
 
-std::string TruncationText(const WireItem& item) {
-  const std::string kind = KindName(item.kind);
+std::string TruncationText(const WalkItem& item) {
+  const std::string kind = TypeName(item.type);
   if (item.data == item.end && item.number == 0) {
     if (item.index == 1) return kind + " truncated: the data ends right after its tag";
     return kind + " missing: the run announces " + std::to_string(item.count) +
            " values, the data ends after " + std::to_string(item.index - 1);
   }
-  switch (item.kind) {
-    case WireKind::Int:
+  switch (item.type) {
+    case WireType::Int:
       return "Int truncated: its varint has no last byte";
-    case WireKind::Double:
+    case WireType::Double:
       return "Double truncated: " + std::to_string(item.end - item.data) + " of 8 bytes";
     default:
       if (item.number == 0) return kind + " truncated: its length has no last byte";
       return kind + " truncated: " + std::to_string(item.present) + " of " +
-             std::to_string(item.number) + (item.kind == WireKind::String ? " units" : " bytes");
+             std::to_string(item.number) + (item.type == WireType::String ? " units" : " bytes");
   }
 }
 
 }  // namespace
 
-std::string DescribeFault(const WireItem& item) {
+std::string DescribeFault(const WalkItem& item) {
   char tag[8];
   switch (item.fault) {
-    case WireFault::UnknownTag:
+    case WalkFault::UnknownTag:
       std::snprintf(tag, sizeof tag, "%02X", item.tag);
       return std::string("unknown tag byte ") + tag + ": it names no value type";
-    case WireFault::Truncated:
+    case WalkFault::Truncated:
       return TruncationText(item);
-    case WireFault::UnbalancedEnd:
+    case WalkFault::UnbalancedEnd:
       return "ArrayEnd without an open array";
-    case WireFault::UnclosedArrays:
+    case WalkFault::UnclosedArrays:
       return "the data ends with " + Counted(item.depth, "array", "arrays") + " still open";
     default:
       return "";
@@ -236,14 +236,14 @@ std::string DescribeFault(const WireItem& item) {
 
 Dumper::Dumper(bool hex, Output* out) : hex_(hex), out_(out) { AppendHeader(hex, &text_); }
 
-void Dumper::Take(const WireItem& item, const StreamBytes& bytes) {
-  if (item.fault != WireFault::None) ++totals_.faults;
-  if (item.fault == WireFault::UnclosedArrays) {
+void Dumper::Take(const WalkItem& item, const StreamBytes& bytes) {
+  if (item.fault != WalkFault::None) ++totals_.faults;
+  if (item.fault == WalkFault::UnclosedArrays) {
     unclosed_ = item;
     open_ = true;
     return;
   }
-  if (item.fault == WireFault::None || item.fault == WireFault::UnbalancedEnd) ++totals_.values;
+  if (item.fault == WalkFault::None || item.fault == WalkFault::UnbalancedEnd) ++totals_.values;
   AppendItem(item, bytes, hex_, &text_);
   if (text_.size() >= (size_t{1} << 16)) {
     out_->Write(text_);
@@ -262,8 +262,8 @@ DumpTotals Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out)
   const StreamBytes bytes{begin, 0, static_cast<size_t>(end - begin)};
   Progress progress("dumping", bytes.size);
   Dumper dumper(hex, out);
-  WireWalker walker(begin, end);
-  for (WireItem item; walker.Next(&item);) {
+  impl::ItemWalk walk(begin, end);
+  for (WalkItem item; walk.Next(&item);) {
     dumper.Take(item, bytes);
     progress.Update(item.end);
   }

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "file_io.h"
-#include "wire_walker.h"
+#include "item_writer.h"
 
 namespace qkxdr::tool {
 
@@ -27,7 +27,7 @@ class Dumper {
  public:
   Dumper(bool hex, Output* out);
   // A row for the item, whose bytes `bytes` holds.
-  void Take(const WireItem& item, const StreamBytes& bytes);
+  void Take(const WalkItem& item, const StreamBytes& bytes);
   // The last row, for a stream of `size` bytes.
   DumpTotals Finish(uint64_t size);
 
@@ -36,14 +36,14 @@ class Dumper {
   Output* out_;
   std::string text_;
   DumpTotals totals_;
-  WireItem unclosed_;
+  WalkItem unclosed_;
   bool open_ = false;
 };
 
 DumpTotals Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out);
 
 // What is wrong at an item with a fault, in words.
-std::string DescribeFault(const WireItem& item);
+std::string DescribeFault(const WalkItem& item);
 
 }  // namespace qkxdr::tool
 

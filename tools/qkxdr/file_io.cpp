@@ -9,7 +9,9 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -39,6 +41,49 @@ void SetBinaryMode(std::FILE* file) {
 }
 
 std::string SystemReason() { return std::strerror(errno); }
+
+// What tells a file apart from every other: its device or volume, and its
+// number there.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t index = 0;
+  bool regular = false;
+
+  bool operator==(const FileIdentity& o) const { return device == o.device && index == o.index; }
+};
+
+// The identity of the file at `path` ("-": standard input), after every
+// symbolic link; false when it cannot be looked at.
+#ifdef _WIN32
+bool Identify(const std::string& path, FileIdentity* id) {
+  const bool in = path == "-";
+  const HANDLE file =
+      in ? reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin)))
+         : CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(file, &info) != 0;
+  if (known) {
+    id->device = info.dwVolumeSerialNumber;
+    id->index = uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+    id->regular = GetFileType(file) == FILE_TYPE_DISK &&
+                  (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  }
+  if (!in) CloseHandle(file);
+  return known;
+}
+#else
+bool Identify(const std::string& path, FileIdentity* id) {
+  struct stat info;
+  if ((path == "-" ? fstat(Descriptor(StdStream::In), &info) : stat(path.c_str(), &info)) != 0)
+    return false;
+  id->device = static_cast<uint64_t>(info.st_dev);
+  id->index = static_cast<uint64_t>(info.st_ino);
+  id->regular = S_ISREG(info.st_mode);
+  return true;
+}
+#endif
 
 // The size of a regular file, or 0 when it is not known in advance.
 uint64_t KnownSize(const std::string& path) {
@@ -84,6 +129,12 @@ bool IsTerminal(StdStream stream) {
 #else
   return isatty(Descriptor(stream)) != 0;
 #endif
+}
+
+bool IsInputFile(const std::string& input, const std::string& output) {
+  FileIdentity in;
+  FileIdentity out;
+  return Identify(input, &in) && Identify(output, &out) && out.regular && in == out;
 }
 
 std::string DisplayName(const std::string& path) { return path == "-" ? "<standard input>" : path; }

@@ -23,6 +23,12 @@ bool IsTerminal(StdStream stream);
 // or output).
 std::string DisplayName(const std::string& path);
 
+// Whether `output` names a regular file that `input` ("-": standard input)
+// already is, by the same path or another, a hard link or a symbolic link:
+// writing it would destroy the input. False when either cannot be looked at,
+// as an output that does not exist yet.
+bool IsInputFile(const std::string& input, const std::string& output);
+
 // Reads all of `path` ("-": standard input, in binary mode) into *bytes, in
 // one buffer that grows geometrically when the size is not known in advance.
 // On failure returns false and puts the reason in *error.

@@ -1,65 +1,84 @@
-// Values met by the wire walker, written to an encoder of the library's
-// streaming layer (qkxdr/stream.hpp): the decoding of a stream item by item,
-// in memory bounded by its largest value.
+// The items of the library's walk over a binary stream (item_walk.h), with
+// the bytes that hold them, and their values written to an encoder of the
+// library's streaming layer (qkxdr/stream.hpp): the decoding of a stream item
+// by item, in memory bounded by its largest value.
 
 #ifndef QKXDR_TOOLS_QKXDR_ITEM_WRITER_H_
 #define QKXDR_TOOLS_QKXDR_ITEM_WRITER_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "qkxdr/detail/base/string_rules.h"
+#include "qkxdr/detail/binary/item_walk.h"
+#include "qkxdr/detail/binary/unit_varints.h"
 #include "values.h"
-#include "wire_walker.h"
 
 namespace qkxdr::tool {
 
-// The units of a complete String item, into *units.
-inline void ItemUnits(const WireItem& item, const StreamBytes& bytes, std::u16string* units) {
-  units->clear();
-  DecodeUnits(bytes.At(item.data), bytes.end(), item.number, units);
+using impl::WalkFault;
+using impl::WalkItem;
+using impl::WireType;
+
+// Bytes of a stream held in memory: its bytes [offset, offset + size) at data.
+struct StreamBytes {
+  const uint8_t* data = nullptr;
+  size_t offset = 0;
+  size_t size = 0;
+
+  // Where the stream's byte at `at` is held.
+  const uint8_t* At(size_t at) const { return data + (at - offset); }
+  const uint8_t* end() const { return data + size; }
+};
+
+// The first n units of a String item, which are there, into *units.
+inline void ItemUnits(const WalkItem& item, const StreamBytes& bytes, uint32_t n,
+                      std::u16string* units) {
+  units->resize(n);
+  impl::GetUnitVarints(bytes.At(item.data), bytes.end(), units->data(), n);
 }
 
 // Whether the complete item is a string holding U+0000, which no writer
-// takes; a string's units go to *units, as ItemUnits puts them.
-inline bool IsZeroUnitString(const WireItem& item, const StreamBytes& bytes,
+// takes; a string's units go to *units.
+inline bool IsZeroUnitString(const WalkItem& item, const StreamBytes& bytes,
                              std::u16string* units) {
-  if (item.kind != WireKind::String) return false;
-  ItemUnits(item, bytes, units);
+  if (item.type != WireType::String) return false;
+  ItemUnits(item, bytes, item.present, units);
   return impl::HoldsZeroUnit(std::u16string_view(*units));
 }
 
-inline double ItemDouble(const WireItem& item) {
+inline double ItemDouble(const WalkItem& item) {
   double v;
   std::memcpy(&v, &item.number, sizeof v);
   return v;
 }
 
-// Writes the complete item, a string as `units` (see ItemUnits), with the
-// calls of the encoders: WriteInt, WriteInt64, WriteDouble, WriteString,
+// Writes the complete item, a string as `units` (see IsZeroUnitString), with
+// the calls of the encoders: WriteInt, WriteInt64, WriteDouble, WriteString,
 // WriteBytes, BeginArray, EndArray.
 template <typename Encoder>
-void WriteItem(const WireItem& item, const StreamBytes& bytes, const std::u16string& units,
+void WriteItem(const WalkItem& item, const StreamBytes& bytes, const std::u16string& units,
                Encoder* out) {
-  switch (item.kind) {
-    case WireKind::ArrayBegin:
+  switch (item.type) {
+    case WireType::ArrayBegin:
       out->BeginArray();
       break;
-    case WireKind::ArrayEnd:
+    case WireType::ArrayEnd:
       out->EndArray();
       break;
-    case WireKind::Int:
-      WriteInteger(UnZigZag(item.number), out);
+    case WireType::Int:
+      WriteInteger(impl::UnZigZag64(item.number), out);
       break;
-    case WireKind::Double:
+    case WireType::Double:
       out->WriteDouble(ItemDouble(item));
       break;
-    case WireKind::String:
+    case WireType::String:
       out->WriteString(units.data(), units.size());
       break;
-    case WireKind::Binary:
-      out->WriteBytes(bytes.At(item.data), static_cast<uint32_t>(item.number));
+    case WireType::Binary:
+      out->WriteBytes(bytes.At(item.data), item.present);
       break;
     default:
       break;

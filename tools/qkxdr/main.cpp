@@ -7,6 +7,8 @@
 
 #include "args.h"
 #include "command.h"
+#include "command_io.h"
+#include "file_io.h"
 
 namespace qkxdr::tool {
 namespace {
@@ -16,9 +18,14 @@ int UsageError(const std::string& who, const std::string& message) {
   return kExitTrouble;
 }
 
+// Writes a help or version text; a failure to write it is reported, as for
+// any output.
 int ShowHelp(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
-  return std::fflush(stdout) == 0 ? kExitOk : kExitTrouble;
+  Output out;
+  std::string error;
+  out.Open("-", &error);  // standard output is always there to write to
+  out.Write(text);
+  return Finish(&out, kExitOk);
 }
 
 // Runs `name` with the words after it.
@@ -52,6 +59,8 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace qkxdr::tool
 
+// Running out of memory ends every command alike, with the status of
+// trouble that is not the input's fault.
 int main(int argc, char** argv) {
   try {
     return qkxdr::tool::Main(argc, argv);

@@ -251,8 +251,8 @@ class BinaryDecoder {
     const uint8_t* next;
     if (run.type == WireType::Int) {
       uint64_t u;
-      next = GetVarint64(dc.p, dc.l, &u);
-      if (!VarintComplete(dc.p, next)) return false;
+      next = GetWholeVarint64(dc.p, dc.l, &u);
+      if (next == nullptr) return false;
       *v = FromInt(u);
     } else if (run.type == WireType::Double) {
       if (!DoubleComplete(dc.p, dc.l)) return false;
@@ -294,9 +294,8 @@ class BinaryDecoder {
   // the input can hold them (every unit takes at least one byte); else null.
   const uint8_t* StringUnits(uint32_t* n) const {
     if (run.count == 0 || run.type != WireType::String) return nullptr;
-    const uint8_t* const f = GetVarint32(dc.p, dc.l, n);
-    if (!VarintComplete(dc.p, f) || *n > static_cast<size_t>(dc.l - f)) return nullptr;
-    return f;
+    const uint8_t* const f = GetWholeVarint32(dc.p, dc.l, n);
+    return f != nullptr && *n <= static_cast<size_t>(dc.l - f) ? f : nullptr;
   }
 
   static bool EveryByteEnds(const uint8_t* p, const uint8_t* e) {
@@ -308,17 +307,15 @@ class BinaryDecoder {
   // Whether [p, e) is exactly n varints: only a string that ends with the
   // input needs this count.
   static bool HoldsVarints(const uint8_t* p, const uint8_t* e, uint32_t n) {
-    size_t stops = 0;
-    for (const uint8_t* q = p; q < e; ++q) stops += *q >> 7;
-    return stops == n && (p == e || (e[-1] & 0x80) != 0);
+    return VarintEnds(p, e) == n && (p == e || (e[-1] & 0x80) != 0);
   }
 
   template <typename Unit>
   bool ReadUnits(QkXDRAllocator* allocator) {
     if (allocator == nullptr || run.count == 0 || run.type != WireType::String) return false;
     uint32_t n;
-    const uint8_t* f = GetVarint32(dc.p, dc.l, &n);
-    if (!VarintComplete(dc.p, f)) return false;
+    const uint8_t* f = GetWholeVarint32(dc.p, dc.l, &n);
+    if (f == nullptr) return false;
     auto* out = static_cast<Unit*>(allocator->Alloc(n));
     if (out == nullptr) {
       f = SkipVarints(f, dc.l, n);
@@ -338,8 +335,8 @@ class BinaryDecoder {
   bool ReadBlob(Deliver deliver) {
     if (run.count == 0 || run.type != WireType::Binary) return false;
     uint32_t n;
-    const uint8_t* bytes = GetVarint32(dc.p, dc.l, &n);
-    if (!VarintComplete(dc.p, bytes) || n > static_cast<size_t>(dc.l - bytes)) return false;
+    const uint8_t* const bytes = GetWholeVarint32(dc.p, dc.l, &n);
+    if (bytes == nullptr || n > static_cast<size_t>(dc.l - bytes)) return false;
     deliver(bytes, n);
     Advance(bytes + n);
     return true;

@@ -142,6 +142,25 @@ inline bool VarintComplete(const uint8_t* start, const uint8_t* after) {
   return after > start && (after[-1] & 0x80) != 0;
 }
 
+// As GetVarint, for a varint that must be whole: null when e cuts it off,
+// and *value is then left as it was.
+template <typename T, int kMaxBytes>
+inline const uint8_t* GetWholeVarint(const uint8_t* p, const uint8_t* e, T* value) {
+  T v;
+  const uint8_t* const next = GetVarint<T, kMaxBytes>(p, e, &v);
+  if (!VarintComplete(p, next)) return nullptr;
+  *value = v;
+  return next;
+}
+
+// A string's or blob's length.
+inline const uint8_t* GetWholeVarint32(const uint8_t* p, const uint8_t* e, uint32_t* value) {
+  return GetWholeVarint<uint32_t, kMaxVarint32>(p, e, value);
+}
+inline const uint8_t* GetWholeVarint64(const uint8_t* p, const uint8_t* e, uint64_t* value) {
+  return GetWholeVarint<uint64_t, kMaxVarint64>(p, e, value);
+}
+
 // Whether a whole double stands at p.
 inline bool DoubleComplete(const uint8_t* p, const uint8_t* e) {
   return static_cast<size_t>(e - p) >= kDoubleSize;

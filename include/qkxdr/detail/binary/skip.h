@@ -21,6 +21,13 @@ inline const uint8_t* SkipVarints(const uint8_t* p, const uint8_t* e, uint32_t n
   return p;
 }
 
+// Number of varints that end in [p, e): the bytes with bit 7 set.
+inline size_t VarintEnds(const uint8_t* p, const uint8_t* e) {
+  size_t ends = 0;
+  for (; p < e; ++p) ends += *p >> 7;
+  return ends;
+}
+
 // Position after one string payload (length, then one varint per unit).
 inline const uint8_t* SkipString(const uint8_t* p, const uint8_t* e) {
   uint32_t length;
