@@ -235,8 +235,8 @@ Commands:
   validate   check a binary stream, a text with --text, JSON with --json
   demo       a sample record written both ways, shown, and read back
 
-FILE is read as it comes, in bounded memory (JSON input whole); without FILE,
-or with "-", standard input is read. Output goes to standard output, or to
+FILE is read as it comes, in bounded memory (a JSON value 64 MiB at most);
+without FILE, or with "-", standard input is read. Output goes to standard output, or to
 the file given with -o FILE. Inputs of 64 MiB and more show their progress
 on standard error when it is a terminal.
 

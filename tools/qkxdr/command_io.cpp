@@ -23,13 +23,7 @@ class BinarySource {
   explicit BinarySource(const Options& options) : options_(options) {}
 
   // On failure prints why and returns false with the exit status in *status.
-  bool Open(int* status) {
-    if (!InputGiven(options_, status)) return false;
-    std::string error;
-    if (input_.Open(options_.input, &error)) return true;
-    PrintError(DisplayName(options_.input) + ": " + error);
-    return false;
-  }
+  bool Open(int* status) { return OpenInput(options_, &input_, status); }
 
   // The size of the input as read, 0 when not known in advance.
   uint64_t size() const { return input_.size(); }
@@ -79,12 +73,18 @@ class BinarySource {
 
 }  // namespace
 
-bool InputGiven(const Options& options, int* status) {
+bool OpenInput(const Options& options, Input* input, int* status) {
   *status = kExitTrouble;
   if (options.input == "-" && IsTerminal(StdStream::In)) {
     PrintError("no input: give a FILE, or send the data to standard input");
     return false;
   }
+  std::string error;
+  if (!input->Open(options.input, &error)) {
+    PrintError(DisplayName(options.input) + ": " + error);
+    return false;
+  }
+  input->set_piece(options.piece);
   return true;
 }
 
@@ -98,16 +98,6 @@ void PrintError(const std::string& message) {
 
 void PrintWarning(const std::string& message) {
   std::fprintf(stderr, "qkxdr: warning: %s\n", message.c_str());
-}
-
-bool LoadInput(const Options& options, std::vector<uint8_t>* bytes, int* status) {
-  if (!InputGiven(options, status)) return false;
-  std::string error;
-  if (!ReadAll(options.input, bytes, &error)) {
-    PrintError(DisplayName(options.input) + ": " + error);
-    return false;
-  }
-  return true;
 }
 
 bool WalkBinaryInput(const Options& options, const char* label, const TakeItem& take,
@@ -218,6 +208,26 @@ int Finish(Output* out, int status) {
   if (out->Close(&error)) return status;
   PrintError(error);
   return kExitTrouble;
+}
+
+bool TextOutput::Pass(const char16_t* data, size_t n) {
+  encoded_.clear();
+  if (utf16_) {
+    Utf16ToUtf16Le(data, data + n, &encoded_);
+  } else {
+    replaced_ += Utf16ToUtf8(data, data + n, &encoded_);
+  }
+  out_->Write(encoded_);
+  wrote_ = wrote_ || n != 0;
+  return true;
+}
+
+void TextOutput::Finish() {
+  if (!utf16_ && wrote_) out_->Write("\n");
+  if (replaced_ != 0) {
+    PrintWarning(Counted(replaced_, "unpaired surrogate", "unpaired surrogates") +
+                 " replaced by U+FFFD in the UTF-8 output (--utf16 keeps them)");
+  }
 }
 
 }  // namespace qkxdr::tool

@@ -23,13 +23,10 @@ std::string Counted(uint64_t n, const char* one, const char* many);
 void PrintError(const std::string& message);
 void PrintWarning(const std::string& message);
 
-// Refuses a terminal as the input: on one prints why and returns false; sets
-// *status to kExitTrouble for a failure to come.
-bool InputGiven(const Options& options, int* status);
-
-// Reads all of the input of `options`, as it is. On failure prints why and
-// returns false with the exit status in *status.
-bool LoadInput(const Options& options, std::vector<uint8_t>* bytes, int* status);
+// Opens the input of `options` in *input, read in its pieces; a terminal
+// is refused. On failure prints why and returns false with the exit status
+// in *status.
+bool OpenInput(const Options& options, Input* input, int* status);
 
 // Walks the binary input of `options` (raw bytes, or hex digits with
 // --from-hex) as it is read, in memory bounded by its largest item, handing every item, with bytes
@@ -66,6 +63,26 @@ bool OpenOutput(const Options& options, bool binary, Output* out, int* status);
 
 // Closes `out` and returns `status`, or kExitTrouble when writing failed.
 int Finish(Output* out, int status);
+
+// Text of the library's streaming text writer to `out`: in UTF-8, an
+// unpaired surrogate as U+FFFD, with a line end after the last value; or in
+// UTF-16LE as it is.
+class TextOutput {
+ public:
+  TextOutput(bool utf16, Output* out) : utf16_(utf16), out_(out) {}
+
+  // The sink of the writer.
+  bool Pass(const char16_t* data, size_t n);
+  // Ends the last line, and warns of replaced surrogates.
+  void Finish();
+
+ private:
+  bool utf16_;
+  Output* out_;
+  std::string encoded_;
+  size_t replaced_ = 0;
+  bool wrote_ = false;
+};
 
 }  // namespace qkxdr::tool
 

@@ -45,8 +45,8 @@ class TextDecoding {
  public:
   TextDecoding(const Options& options, Output* out)
       : options_(options),
-        out_(out),
-        writer_([this](const char16_t* data, size_t n) { return Pass(data, n); }) {}
+        text_(options.utf16, out),
+        writer_([this](const char16_t* data, size_t n) { return text_.Pass(data, n); }) {}
 
   // Writes the item. From a string holding U+0000 on, which text cannot
   // hold, only lets the input be checked.
@@ -70,7 +70,6 @@ class TextDecoding {
   // text form and of replaced surrogates.
   void Finish() {
     static_cast<void>(writer_.flush());  // the sink reports its own failures
-    if (!options_.utf16 && wrote_) out_->Write("\n");
     if (differences_ != 0) {
       PrintWarning(std::to_string(differences_) + " of " + std::to_string(values_) +
                    " values read back from the text differently, the first is value " +
@@ -78,10 +77,7 @@ class TextDecoding {
                    " (a NaN keeps no payload in the text, and a string that starts with "
                    "\"0x\" reads back as a blob)");
     }
-    if (replaced_ != 0) {
-      PrintWarning(Counted(replaced_, "unpaired surrogate", "unpaired surrogates") +
-                   " replaced by U+FFFD in the UTF-8 output (--utf16 keeps them)");
-    }
+    text_.Finish();
   }
 
  private:
@@ -93,29 +89,14 @@ class TextDecoding {
     return units_.size() < 2 || units_[0] != u'0' || (units_[1] | 0x20) != u'x';
   }
 
-  bool Pass(const char16_t* data, size_t n) {
-    encoded_.clear();
-    if (options_.utf16) {
-      Utf16ToUtf16Le(data, data + n, &encoded_);
-    } else {
-      replaced_ += Utf16ToUtf8(data, data + n, &encoded_);
-    }
-    out_->Write(encoded_);
-    wrote_ = wrote_ || n != 0;
-    return true;
-  }
-
   const Options& options_;
-  Output* out_;
+  TextOutput text_;
   TextStreamWriter writer_;
   DoubleReadBack doubles_;
   std::u16string units_;
-  std::string encoded_;
   uint64_t values_ = 0;
   uint64_t differences_ = 0;
   uint64_t first_ = 0;  // 0-based index of the first value that differs
-  size_t replaced_ = 0;
-  bool wrote_ = false;
   bool refused_ = false;
 };
 

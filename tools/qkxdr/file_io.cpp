@@ -93,34 +93,6 @@ uint64_t KnownSize(const std::string& path) {
   return ec ? 0 : static_cast<uint64_t>(size);
 }
 
-// Reads `file` to its end into *bytes.
-bool ReadStream(std::FILE* file, uint64_t expected, std::vector<uint8_t>* bytes,
-                std::string* error) {
-  if (expected >= SIZE_MAX / 2) {
-    *error = "the input is too large to hold in memory";
-    return false;
-  }
-  Progress progress("reading", expected);
-  size_t used = 0;
-  // One byte beyond the expected size lets the first read meet the end.
-  bytes->resize(std::max(static_cast<size_t>(expected) + 1, kChunk));
-  for (;;) {
-    if (used == bytes->size()) bytes->resize(used + used / 2);
-    const size_t want = std::min(kChunk, bytes->size() - used);
-    const size_t got = std::fread(bytes->data() + used, 1, want, file);
-    used += got;
-    progress.Update(used);
-    if (got == want) continue;
-    if (std::ferror(file)) {
-      *error = "cannot read: " + SystemReason();
-      return false;
-    }
-    break;
-  }
-  bytes->resize(used);
-  return true;
-}
-
 }  // namespace
 
 bool IsTerminal(StdStream stream) {
@@ -138,11 +110,6 @@ bool IsInputFile(const std::string& input, const std::string& output) {
 }
 
 std::string DisplayName(const std::string& path) { return path == "-" ? "<standard input>" : path; }
-
-bool ReadAll(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
-  Input input;
-  return input.Open(path, error) && ReadStream(input.file(), input.size(), bytes, error);
-}
 
 Input::~Input() {
   if (owned_) std::fclose(file_);

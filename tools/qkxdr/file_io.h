@@ -29,11 +29,6 @@ std::string DisplayName(const std::string& path);
 // as an output that does not exist yet.
 bool IsInputFile(const std::string& input, const std::string& output);
 
-// Reads all of `path` ("-": standard input, in binary mode) into *bytes, in
-// one buffer that grows geometrically when the size is not known in advance.
-// On failure returns false and puts the reason in *error.
-bool ReadAll(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
-
 // A file or standard input (path "-", in binary mode), read chunk by chunk.
 class Input {
  public:

@@ -88,13 +88,8 @@ class JsonInput {
   // Converts the whole input. On a problem prints it, with its line, column
   // and byte, and returns false with the exit status in *status.
   bool Convert(const char* label, int* status) {
-    if (!InputGiven(options_, status)) return false;
+    if (!OpenInput(options_, &input_, status)) return false;
     std::string error;
-    if (!input_.Open(options_.input, &error)) {
-      PrintError(DisplayName(options_.input) + ": " + error);
-      return false;
-    }
-    input_.set_piece(options_.piece);
     Progress progress(label, input_.size());
     std::vector<uint8_t> piece;
     for (;;) {
@@ -187,42 +182,6 @@ bool CheckJson(const Options& options, uint64_t* values, int* status) {
   BinaryStreamWriter discard([](const uint8_t* /*data*/, size_t /*n*/) { return true; });
   return ConvertJson(options, "checking", &discard, values, status);
 }
-
-// Text of the streaming text writer to `out`: in UTF-8, an unpaired
-// surrogate as U+FFFD, with a line end after the last value; or in UTF-16LE
-// as it is.
-class TextOutput {
- public:
-  TextOutput(bool utf16, Output* out) : utf16_(utf16), out_(out) {}
-
-  bool Pass(const char16_t* data, size_t n) {
-    encoded_.clear();
-    if (utf16_) {
-      Utf16ToUtf16Le(data, data + n, &encoded_);
-    } else {
-      replaced_ += Utf16ToUtf8(data, data + n, &encoded_);
-    }
-    out_->Write(encoded_);
-    wrote_ = wrote_ || n != 0;
-    return true;
-  }
-
-  // Ends the last line, and warns of replaced surrogates.
-  void Finish() {
-    if (!utf16_ && wrote_) out_->Write("\n");
-    if (replaced_ != 0) {
-      PrintWarning(Counted(replaced_, "unpaired surrogate", "unpaired surrogates") +
-                   " replaced by U+FFFD in the UTF-8 output (--utf16 keeps them)");
-    }
-  }
-
- private:
-  bool utf16_;
-  Output* out_;
-  std::string encoded_;
-  size_t replaced_ = 0;
-  bool wrote_ = false;
-};
 
 // Converts the JSON input to `out` as it comes: the binary encoding, or the
 // text form with --text.

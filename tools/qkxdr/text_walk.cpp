@@ -65,13 +65,7 @@ bool TextWalk::Open(int* status) {
     PrintError("this build of the library has no text reader");
     return false;
   }
-  if (!InputGiven(options_, status)) return false;
-  std::string error;
-  if (!input_.Open(options_.input, &error)) {
-    PrintError(DisplayName(options_.input) + ": " + error);
-    return false;
-  }
-  input_.set_piece(options_.piece);
+  if (!OpenInput(options_, &input_, status)) return false;
   progress_.emplace("reading", input_.size());
   return true;
 }
