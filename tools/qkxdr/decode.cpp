@@ -44,8 +44,7 @@ class DoubleReadBack {
 class TextDecoding {
  public:
   TextDecoding(const Options& options, Output* out)
-      : options_(options),
-        text_(options.utf16, out),
+      : text_(options.utf16, out),
         writer_([this](const char16_t* data, size_t n) { return text_.Pass(data, n); }) {}
 
   // Writes the item. From a string holding U+0000 on, which text cannot
@@ -89,7 +88,6 @@ class TextDecoding {
     return units_.size() < 2 || units_[0] != u'0' || (units_[1] | 0x20) != u'x';
   }
 
-  const Options& options_;
   TextOutput text_;
   TextStreamWriter writer_;
   DoubleReadBack doubles_;
