@@ -30,19 +30,24 @@ class BinarySource {
 
   // Appends the next bytes to *bytes, *got of them, and sets *ended at the
   // end of the input; shows the progress. A piece of hex input may give no
-  // byte before its end. On failure clears the progress, prints why and
-  // returns false with the exit status in *status.
+  // byte before its end. A character that is no hex digit is reported only
+  // once the bytes before it are walked, so that a fault among them comes
+  // first, however the input is cut. On failure clears the progress, prints
+  // why and returns false with the exit status in *status.
   bool Read(std::vector<uint8_t>* bytes, Progress* progress, size_t* got, bool* ended,
             int* status) {
-    std::string error;
-    *status = kExitTrouble;
-    digits_.clear();
+    std::string error = pending_;
+    *status = error.empty() ? kExitTrouble : kExitBadData;
+    *ended = false;
     const size_t before = bytes->size();
-    const size_t read = input_.Read(options_.fromHex ? &digits_ : bytes, &error);
-    read_ += read;
-    progress->Update(read_);
-    *ended = read == 0;
-    if (error.empty() && options_.fromHex) error = ParseDigits(bytes, *ended, status);
+    if (error.empty()) {
+      digits_.clear();
+      const size_t read = input_.Read(options_.fromHex ? &digits_ : bytes, &error);
+      read_ += read;
+      progress->Update(read_);
+      *ended = read == 0;
+      if (error.empty() && options_.fromHex) error = ParseDigits(bytes, *ended, status);
+    }
     *got = bytes->size() - before;
     if (error.empty()) return true;
     progress->Clear();
@@ -51,13 +56,14 @@ class BinarySource {
   }
 
  private:
-  // The hex digits just read, into bytes; what is wrong with them, if anything.
+  // The hex digits just read, into bytes; what is wrong with them at the
+  // end of the input, if anything.
   std::string ParseDigits(std::vector<uint8_t>* bytes, bool end, int* status) {
     size_t bad;
     if (!hex_.Feed(digits_.data(), digits_.data() + digits_.size(), bytes, &bad)) {
-      *status = kExitBadData;
-      return "byte " + std::to_string(read_ - digits_.size() + bad) +
-             " of the hex input is not a hex digit";
+      pending_ = "byte " + std::to_string(read_ - digits_.size() + bad) +
+                 " of the hex input is not a hex digit";
+      return "";
     }
     if (!end || hex_.Paired()) return "";
     *status = kExitBadData;
@@ -68,7 +74,8 @@ class BinarySource {
   Input input_;
   HexParser hex_;
   std::vector<uint8_t> digits_;
-  uint64_t read_ = 0;  // bytes read from the input
+  uint64_t read_ = 0;    // bytes read from the input
+  std::string pending_;  // a character that is no hex digit, to report next
 };
 
 }  // namespace

@@ -159,8 +159,8 @@ class JsonDecoding {
 
   const Options& options_;
   Output* out_;
-  BinaryStreamWriter writer_;
   std::vector<uint8_t> scalar_;  // the value at hand, encoded alone
+  BinaryStreamWriter writer_;    // after its sink: it flushes when destroyed
   std::u16string units_;
   std::string text_;
   uint64_t values_ = 0;

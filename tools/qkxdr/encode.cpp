@@ -120,8 +120,8 @@ class TextToJson {
 
   const Options& options_;
   Output* out_;
-  BinaryStreamWriter writer_;
   std::vector<uint8_t> value_;  // the top-level value at hand, encoded
+  BinaryStreamWriter writer_;   // after its sink: it flushes when destroyed
   std::string line_;
   uint64_t values_ = 0;  // top-level values
   bool refused_ = false;
