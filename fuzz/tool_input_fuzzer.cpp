@@ -110,6 +110,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const Outcome whole = Run(command, options);
   options.piece = 1 + data[1] % 64;
-  FUZZ_CHECK(Run(command, options) == whole);
+  const Outcome cut = Run(command, options);
+  if (!(cut == whole)) {
+    std::fprintf(stderr, "read whole: %d\n%s\nread in pieces of %zu: %d\n%s\n", whole.status,
+                 whole.errors.c_str(), options.piece, cut.status, cut.errors.c_str());
+  }
+  FUZZ_CHECK(cut == whole);
   return 0;
 }

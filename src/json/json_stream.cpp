@@ -48,7 +48,13 @@ Result<void> StreamConverter::feed(std::string_view piece) {
     if (seen == Seen::misplaced) {
       const std::size_t end = scanned_ + SequenceLength(held_[scanned_]);
       if (end > held_.size()) break;  // the rest of its UTF-8 sequence is still to come
-      return Refuse(end);
+      // The whole lines before it are converted first, as when they came
+      // in a piece of their own.
+      if (lines_end != 0) {
+        Result<void> converted = Convert(lines_end);
+        if (!converted) return converted;
+      }
+      return Refuse(end - lines_end);
     }
     if (seen == Seen::line_end && options_.layout == Layout::lines) lines_end = scanned_ + 1;
   }
