@@ -102,7 +102,8 @@ class JsonInput {
         PrintError(DisplayName(options_.input) + ": " + error);
         return false;
       }
-      const Result<void> converted = got == 0 ? converter_.finish() : converter_.feed(Text(piece));
+      Result<void> converted = converter_.feed(Text(piece, got == 0));
+      if (converted && got == 0) converted = converter_.finish();
       if (!converted) {
         progress.Clear();
         Report(converted.error(), status);
@@ -114,12 +115,19 @@ class JsonInput {
 
  private:
   // The text of a piece, without the byte-order mark that may start the
-  // input; counts its line ends.
-  std::string_view Text(const std::vector<uint8_t>& piece) {
+  // input, which is looked for once three bytes are there (or the input
+  // ends); counts its line ends.
+  std::string_view Text(const std::vector<uint8_t>& piece, bool end) {
     std::string_view text(reinterpret_cast<const char*>(piece.data()), piece.size());
-    if (read_ == piece.size() && text.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
-      skipped_ = kUtf8Mark.size();
-      text.remove_prefix(skipped_);
+    if (!marked_) {
+      head_.append(text);
+      if (head_.size() < kUtf8Mark.size() && !end) return {};
+      marked_ = true;
+      text = head_;
+      if (text.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
+        skipped_ = kUtf8Mark.size();
+        text.remove_prefix(skipped_);
+      }
     }
     line_ends_ += static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
     return text;
@@ -161,6 +169,8 @@ class JsonInput {
   json::StreamConverter converter_;
   Input input_;
   uint64_t read_ = 0;       // bytes read
+  std::string head_;        // the first bytes, until the mark is looked for
+  bool marked_ = false;     // the mark was looked for
   size_t skipped_ = 0;      // bytes of a byte-order mark
   uint64_t line_ends_ = 0;  // in the text fed to the converter
 };
