@@ -27,6 +27,8 @@ class BinarySource {
 
   // The size of the input as read, 0 when not known in advance.
   uint64_t size() const { return input_.size(); }
+  // The next Read reports a problem of the hex input.
+  bool stopping() const { return !pending_.empty(); }
 
   // Appends the next bytes to *bytes, *got of them, and sets *ended at the
   // end of the input; shows the progress. A piece of hex input may give no
@@ -122,8 +124,9 @@ bool WalkBinaryInput(const Options& options, const char* label, const TakeItem& 
     *size += got;
     // An item the last walk stopped before is walked again only once the
     // bytes from its start have doubled: each byte is walked a bounded
-    // number of times on average.
-    if (!final && window.size() < wanted) continue;
+    // number of times on average. Before a problem of the hex input is
+    // reported, every byte before it is walked.
+    if (!final && !source.stopping() && window.size() < wanted) continue;
     impl::ItemWalk walk(window.data(), window.data() + window.size(), at, final);
     const StreamBytes held{window.data(), at.offset, window.size()};
     WalkItem item;
