@@ -135,6 +135,7 @@ TEST(Json, RefusedTextsNameTheirPlace) {
       {"1\n\xC3\x28", ErrorCode::malformed, 2, "not UTF-8"},
       {"\"\xED\xA0\x80\"", ErrorCode::malformed, 1, "not UTF-8"},
       {"\"\\uD800\\u0041\xFF\"", ErrorCode::malformed, 13, "not UTF-8"},
+      {"x\n\"\xFF\"", ErrorCode::malformed, 0, "not a JSON value"},  // the first problem
       {"[\"\\uD800\", 0e9, \"\\q\"]", ErrorCode::malformed, 17, "an escape"},
       {"7\n[99999999999999999999]", ErrorCode::out_of_range, 3,
        "an integer beyond 64 bits: 99999999999999999999"},

@@ -423,10 +423,17 @@ class Converter {
 
 Result<void> from_json(std::string_view json, Writer& out, const Options& options) {
   const detail::PreparedText prepared(json);
-  if (prepared.bad_byte() != std::string_view::npos) {
-    return Error(ErrorCode::malformed, prepared.bad_byte(), "not UTF-8");
+  const std::size_t bad = prepared.bad_byte();
+  if (bad == std::string_view::npos) return Converter(prepared, out, options).Run();
+  // The text before the first byte that is not UTF-8 is converted first: a
+  // problem there comes first. One that the cut makes is not reported.
+  const detail::PreparedText before(json.substr(0, bad));
+  const Result<void> converted = Converter(before, out, options).Run();
+  if (!converted && converted.error().offset() < bad &&
+      converted.error().code() != ErrorCode::truncated) {
+    return converted;
   }
-  return Converter(prepared, out, options).Run();
+  return Error(ErrorCode::malformed, bad, "not UTF-8");
 }
 
 }  // namespace qkxdr::json
