@@ -28,10 +28,17 @@ def commands(block):
     return zip(parts[1::2], parts[2::2])
 
 
-def main(doc, tool_dir, scratch):
+def main(doc, tool, scratch, *emulator):
     shutil.rmtree(scratch, ignore_errors=True)
-    os.makedirs(scratch)
-    env = dict(os.environ, PATH=os.path.abspath(tool_dir) + os.pathsep + os.environ["PATH"], LC_ALL="C.UTF-8")
+    bin_dir = os.path.join(scratch, ".bin")
+    os.makedirs(bin_dir)
+    # "qkxdr" on PATH runs the program, under its emulator where it has one.
+    wrapper = os.path.join(bin_dir, "qkxdr")
+    with open(wrapper, "w", encoding="utf-8") as f:
+        words = " ".join(f"'{w}'" for w in (*emulator, os.path.abspath(tool)))
+        f.write(f'#!/bin/sh\nexec {words} "$@"\n')
+    os.chmod(wrapper, 0o755)
+    env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"], LC_ALL="C.UTF-8")
     failures = 0
     with open(doc, encoding="utf-8") as f:
         markdown = f.read()
