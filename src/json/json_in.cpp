@@ -428,7 +428,7 @@ Result<void> from_json(std::string_view json, Writer& out, const Options& option
   // The text before the first byte that is not UTF-8 is converted first: a
   // problem there comes first. One that the cut makes is not reported.
   const detail::PreparedText before(json.substr(0, bad));
-  const Result<void> converted = Converter(before, out, options).Run();
+  Result<void> converted = Converter(before, out, options).Run();
   if (!converted && converted.error().offset() < bad &&
       converted.error().code() != ErrorCode::truncated) {
     return converted;
