@@ -144,9 +144,9 @@ void TextWalk::Drop() {
   if (pos_ < units_.size() / 2) return;
   Cursor at = cursor_;
   Advance(&at, base_ + pos_);
-  const auto bytes = static_cast<size_t>(at.byte - cursor_.byte);
-  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(bytes));
-  converted_ -= bytes;
+  const auto dropped = static_cast<size_t>(at.byte - cursor_.byte);
+  bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(dropped));
+  converted_ -= dropped;
   units_.erase(0, pos_);
   base_ += pos_;
   pos_ = 0;
