@@ -142,6 +142,8 @@ void TextWalk::NoteInvalid(size_t from, size_t byte) {
 // Lets go of the units before the last item's end, once they are many.
 void TextWalk::Drop() {
   if (pos_ < units_.size() / 2) return;
+  // A comma noted before the units dropped keeps its place.
+  if (comma_ && *comma_ < base_ + pos_ && comma_place_.empty()) comma_place_ = Place(*comma_);
   Cursor at = cursor_;
   Advance(&at, base_ + pos_);
   const auto dropped = static_cast<size_t>(at.byte - cursor_.byte);
@@ -173,19 +175,24 @@ void TextWalk::Advance(Cursor* at, uint64_t unit) const {
   at->unit = unit;
 }
 
+// Passes the whitespace at cur, a comma unless one was passed since the last
+// item (it is noted), and the whitespace after it, as far as they go.
+const char16_t* TextWalk::PassSeparator(const char16_t* cur, const char16_t* end) {
+  while (cur < end && impl::IsWhitespace(*cur)) ++cur;
+  if (cur == end || *cur != u',' || comma_) return cur;
+  comma_ = base_ + static_cast<uint64_t>(cur - units_.data());
+  for (++cur; cur < end && impl::IsWhitespace(*cur);) ++cur;
+  return cur;
+}
+
 bool TextWalk::Step(const std::function<bool(const TextItem&)>& take, int* status, bool* done) {
   const char16_t* const data = units_.data();
   const char16_t* const end = data + units_.size();
-  const char16_t* const cur = data + pos_;
-  const char16_t* const start = impl::TextTokenizer::SkipSeparator(cur, end);
-  const char16_t* const comma = std::find(cur, start, u',');
-  comma_.reset();
-  if (comma != start) comma_ = base_ + static_cast<uint64_t>(comma - data);
+  const char16_t* const start = PassSeparator(data + pos_, end);
+  pos_ = static_cast<size_t>(start - data);
+  waited_ = 0;
   if (start == end) {
-    if (!end_) {
-      waited_ = units_.size() - pos_;
-      return true;
-    }
+    if (!end_) return true;  // the separators are passed: nothing is held for them
     *done = true;
     trailing_comma_ = comma_;
     const uint32_t open = tokenizer_.containers().depth() - 1;
@@ -193,8 +200,10 @@ bool TextWalk::Step(const std::function<bool(const TextItem&)>& take, int* statu
     return Fail(units_.size() - 1,
                 "the text ends with " + Counted(open, "array", "arrays") + " still open", status);
   }
+  // A second comma, which the reader stops at.
+  if (*start == u',') return Fail(pos_, "not a value the reader accepts: ", status, true);
   tokenizer_.ClearToken();
-  const char16_t* const after = tokenizer_.Step(cur, end);
+  const char16_t* const after = tokenizer_.Step(start, end);
   const impl::TextToken token = tokenizer_.GetToken();
   // A word is refused however it goes on; a value waits for the units that
   // end it.
@@ -203,9 +212,8 @@ bool TextWalk::Step(const std::function<bool(const TextItem&)>& take, int* statu
     waited_ = units_.size() - pos_;
     return true;
   }
-  waited_ = 0;
+  const size_t at = pos_;
   pos_ = static_cast<size_t>(after - data);
-  const auto at = static_cast<size_t>(start - data);
   if (!Take(token, at, pos_, take, status)) {
     *done = *status == kExitOk;
     return *done;
@@ -246,7 +254,10 @@ bool TextWalk::Take(impl::TextToken token, size_t at, size_t after,
   item.depth = depth - 1;
   item.comma = comma_;
   *status = kExitOk;
-  return take(item);
+  const bool go_on = take(item);
+  comma_.reset();
+  comma_place_.clear();
+  return go_on;
 }
 
 bool TextWalk::Fail(size_t at, const std::string& what, int* status, bool excerpt) {
@@ -278,6 +289,7 @@ void TextWalk::WarnReplaced() {
 }
 
 std::string TextWalk::Place(uint64_t unit) const {
+  if (comma_ && unit == *comma_ && !comma_place_.empty()) return comma_place_;
   Cursor at = cursor_;
   Advance(&at, unit);
   return "line " + std::to_string(at.line) + ", column " + std::to_string(at.column) + " (byte " +

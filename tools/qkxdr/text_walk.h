@@ -120,8 +120,9 @@ class TextWalk {
   void NoteInvalid(size_t from, size_t byte);
   void Drop();
   void Advance(Cursor* at, uint64_t unit) const;
-  // Steps the tokenizer once; false when the units there do not decide the
-  // token yet.
+  const char16_t* PassSeparator(const char16_t* cur, const char16_t* end);
+  // Takes the next item, or waits for the units that decide it (*done at
+  // the end); false at a problem, printed.
   bool Step(const std::function<bool(const TextItem&)>& take, int* status, bool* done);
   bool Take(impl::TextToken token, size_t at, size_t after,
             const std::function<bool(const TextItem&)>& take, int* status);
@@ -148,7 +149,8 @@ class TextWalk {
   uint64_t read_ = 0;
   size_t replaced_ = 0;
   uint64_t values_ = 0;
-  std::optional<uint64_t> comma_;
+  std::optional<uint64_t> comma_;  // passed since the last item
+  std::string comma_place_;        // Place of comma_ once its unit is dropped
   std::optional<uint64_t> trailing_comma_;
   std::optional<std::pair<uint64_t, std::string>> first_invalid_;
 };
