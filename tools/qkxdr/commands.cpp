@@ -13,7 +13,6 @@
 #include "encode.h"
 #include "file_io.h"
 #include "json_commands.h"
-#include "qkxdr/detail/base/string_rules.h"
 #include "text_walk.h"
 #include "values.h"
 
@@ -54,8 +53,7 @@ int RunValidate(const Options& options) {
     std::optional<uint64_t> zero_unit;  // the first string holding U+0000
     const auto take = [&](const TextItem& item) {
       if (options.strict) findings.Check(walk, item);
-      if (!zero_unit && item.type == QkXDRType2::String &&
-          impl::HoldsZeroUnit(std::u16string_view(item.value->text))) {
+      if (!zero_unit && IsZeroUnitString(item)) {
         zero_unit = item.index;
       }
       return true;

@@ -7,7 +7,6 @@
 #include "command_io.h"
 #include "file_io.h"
 #include "json_values.h"
-#include "qkxdr/detail/base/string_rules.h"
 #include "qkxdr/stream.hpp"
 #include "text_walk.h"
 #include "values.h"
@@ -48,8 +47,7 @@ class Encoding {
   // only checks.
   bool Take(const TextItem& item) {
     if ((findings_.Check(walk_, item) != 0 && !options_.lenient) || refused_) return true;
-    if (item.type == QkXDRType2::String &&
-        impl::HoldsZeroUnit(std::u16string_view(item.value->text))) {
+    if (IsZeroUnitString(item)) {
       refused_ = true;
       zeroUnit_ = item.index;
       return true;
@@ -94,8 +92,7 @@ class TextToJson {
   // After a value JSON cannot hold, only checks.
   bool Take(const TextItem& item) {
     if (refused_ || failed_) return true;
-    if (item.type == QkXDRType2::String &&
-        impl::HoldsZeroUnit(std::u16string_view(item.value->text))) {
+    if (IsZeroUnitString(item)) {
       refused_ = true;
       failed_at_ = item.index;
       return true;

@@ -19,6 +19,7 @@
 #include "QkXDR.h"
 #include "command.h"
 #include "file_io.h"
+#include "qkxdr/detail/base/string_rules.h"
 #include "qkxdr/detail/text/exact_number.h"
 #include "qkxdr/detail/text/reader_values.h"
 #include "qkxdr/detail/text/tokenizer.h"
@@ -39,6 +40,12 @@ struct TextItem {
   uint64_t depth = 0;                      // arrays open after it
   std::optional<uint64_t> comma;           // the comma between it and the token before
 };
+
+// Whether the item is a string holding U+0000, which no writer takes.
+inline bool IsZeroUnitString(const TextItem& item) {
+  return item.type == QkXDRType2::String &&
+         impl::HoldsZeroUnit(std::u16string_view(item.value->text));
+}
 
 // Writes what the item reads as with the calls of the library's encoders
 // (see WriteValue in values.h): doubles as the nearest to their text.
