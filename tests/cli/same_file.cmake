@@ -13,7 +13,13 @@ file(CREATE_LINK ${WORK}/${name} ${WORK}/hard)
 file(CREATE_LINK ${name} ${WORK}/symbolic SYMBOLIC)
 
 # "<input>|<output>": an input of "-" is the file sent to standard input.
-foreach(case "${name}|${name}" "${name}|./${name}" "${name}|hard" "${name}|symbolic" "-|${name}")
+# Wine gives a standard input redirected from a file an identity of its
+# own, so under Wine that case is left to native runs.
+set(cases "${name}|${name}" "${name}|./${name}" "${name}|hard" "${name}|symbolic")
+if(NOT EMULATOR MATCHES "wine")
+  list(APPEND cases "-|${name}")
+endif()
+foreach(case IN LISTS cases)
   string(REPLACE "|" ";" case "${case}")
   list(GET case 0 input)
   list(GET case 1 output)
