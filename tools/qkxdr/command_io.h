@@ -64,6 +64,22 @@ bool OpenOutput(const Options& options, bool binary, Output* out, int* status);
 // Closes `out` and returns `status`, or kExitTrouble when writing failed.
 int Finish(Output* out, int status);
 
+// Runs a command that writes as it reads, `run(out)` returning the exit
+// status: a named input file is first run with no output (null), so that
+// nothing is written when it is malformed; standard input is read once.
+// Then opens the output and runs with it.
+template <typename Run>
+int CheckThenWrite(const Options& options, bool binary, const Run& run) {
+  if (options.input != "-") {
+    const int status = run(nullptr);
+    if (status != kExitOk) return status;
+  }
+  Output out;
+  int status;
+  if (!OpenOutput(options, binary, &out, &status)) return status;
+  return Finish(&out, run(&out));
+}
+
 // Text of the library's streaming text writer to `out`: in UTF-8, an
 // unpaired surrogate as U+FFFD, with a line end after the last value; or in
 // UTF-16LE as it is.

@@ -130,27 +130,14 @@ class TextToJson {
 
 int DecodeTextToJson(const Options& options) {
   if (!HasJson()) return kExitTrouble;
-  if (options.input != "-") {
-    const int status = TextToJson(options, nullptr).Run();
-    if (status != kExitOk) return status;
-  }
-  Output out;
-  int status;
-  if (!OpenOutput(options, false, &out, &status)) return status;
-  return Finish(&out, TextToJson(options, &out).Run());
+  return CheckThenWrite(options, false,
+                        [&options](Output* out) { return TextToJson(options, out).Run(); });
 }
 
 int EncodeText(const Options& options) {
-  if (options.input != "-") {
-    const int status = Encoding(options, nullptr).Run();
-    if (status != kExitOk) return status;
-  }
-  Output out;
-  int status;
-  if (!OpenOutput(options, true, &out, &status)) return status;
-  // The writer passes on what it still holds before Finish closes `out`.
-  const int status_of_run = Encoding(options, &out).Run();
-  return Finish(&out, status_of_run);
+  // The writer passes on what it still holds before the output is closed.
+  return CheckThenWrite(options, true,
+                        [&options](Output* out) { return Encoding(options, out).Run(); });
 }
 
 }  // namespace qkxdr::tool

@@ -233,29 +233,14 @@ bool AppendJsonScalar(const Options& options, const std::vector<uint8_t>& value,
 
 bool HasJson() { return true; }
 
-int WriteJson(const Options& options, Reader& in) {
-  const Result<std::string> text = json::to_json(in, JsonOptions(options));
-  if (!text) {
-    PrintError(DisplayName(options.input) + ": " + text.error().message());
-    return kExitBadData;
-  }
-  Output out;
-  int status;
-  if (!OpenOutput(options, false, &out, &status)) return status;
-  out.Write(*text);
-  return Finish(&out, kExitOk);
-}
-
 int EncodeJson(const Options& options) {
-  int status;
-  uint64_t values;
-  // A named file is checked first, so that nothing is written when it is
-  // malformed; standard input is converted up to its first problem.
-  if (options.input != "-" && !CheckJson(options, &values, &status)) return status;
-  Output out;
-  if (!OpenOutput(options, !options.text, &out, &status)) return status;
-  const bool converted = WriteConverted(options, &out, &status);
-  return Finish(&out, converted ? kExitOk : status);
+  return CheckThenWrite(options, !options.text, [&options](Output* out) {
+    int status;
+    uint64_t values;
+    const bool converted = out == nullptr ? CheckJson(options, &values, &status)
+                                          : WriteConverted(options, out, &status);
+    return converted ? kExitOk : status;
+  });
 }
 
 int ValidateJson(const Options& options) {
@@ -280,8 +265,6 @@ int NoJson() {
 }  // namespace
 
 int EncodeJson(const Options& /*options*/) { return NoJson(); }
-
-int WriteJson(const Options& /*options*/, Reader& /*in*/) { return NoJson(); }
 
 bool AppendJsonScalar(const Options& /*options*/, const std::vector<uint8_t>& /*value*/,
                       uint64_t /*index*/, std::string* /*json*/) {

@@ -5,7 +5,6 @@
 #ifndef QKXDR_TOOLS_QKXDR_JSON_COMMANDS_H_
 #define QKXDR_TOOLS_QKXDR_JSON_COMMANDS_H_
 
-#include "QkXDR.hpp"
 #include "command.h"
 #include "json_values.h"
 
@@ -14,10 +13,6 @@ namespace qkxdr::tool {
 // encode --json: the JSON input to the binary encoding, or to the text form
 // with --text, converted as it is read; returns the exit status.
 int EncodeJson(const Options& options);
-
-// Writes the values of `in` as JSON to the output of `options`; returns the
-// exit status.
-int WriteJson(const Options& options, Reader& in);
 
 // validate --json: whether the JSON input converts, and how many values,
 // checked as it is read.
