@@ -13,57 +13,13 @@
 #include <type_traits>
 #include <vector>
 
+#include "stream_feed.h"
 #include "test_values.h"
 
 namespace test_values {
 namespace {
 
 using qkxdr::StreamUnit;
-
-// Every value the decoder holds, markers included, until a read fails.
-template <typename Decoder>
-Values Flat(Decoder& d) {
-  Values values;
-  while (d.IsValid() && (values.empty() || !(values.back() == kFailed))) {
-    values.push_back(ReadOne(&d));
-  }
-  return values;
-}
-
-// The value a stream reader's view holds next, as ReadOne reads it.
-template <typename View>
-Value ReadNext(View& view) {
-  switch (view.peek_type()) {
-    case QkXDRType2::ArrayBegin:
-      return view.begin_array() ? kBegin : kFailed;
-    case QkXDRType2::ArrayEnd:
-      return view.end_array() ? kEnd : kFailed;
-    case QkXDRType2::Int: {
-      const qkxdr::Result<int64_t> v = view.template read<int64_t>();
-      return v ? Value{Kind::Int, *v} : kFailed;
-    }
-    case QkXDRType2::Double: {
-      const qkxdr::Result<double> v = view.template read<double>();
-      return v ? Dbl(*v) : kFailed;
-    }
-    case QkXDRType2::String: {
-      const qkxdr::Result<std::u16string> v = view.template read<std::u16string>();
-      return v ? Str(*v) : kFailed;
-    }
-    default: {
-      const qkxdr::Result<Bytes> v = view.template read<Bytes>();
-      return v ? Blob(*v) : kFailed;
-    }
-  }
-}
-template <typename View>
-Values FlatView(View& view) {
-  Values values;
-  while (view.valid() && (values.empty() || !(values.back() == kFailed))) {
-    values.push_back(ReadNext(view));
-  }
-  return values;
-}
 
 // The stream writers' calls, as Write makes them.
 template <typename Writer>
@@ -82,81 +38,15 @@ struct WriterCalls {
   }
 };
 
-// The values that stand at `depth` (0: the top level), each as its flat list.
-std::vector<Values> Split(const Values& flat, int depth) {
-  std::vector<Values> parts;
-  int level = 0;
-  for (const Value& v : flat) {
-    if (v.kind == Kind::End) --level;
-    if (level == depth && v.kind != Kind::End) parts.emplace_back();
-    if (level >= depth) parts.back().push_back(v);
-    if (v.kind == Kind::Begin) ++level;
-  }
-  return parts;
-}
-
-// An encoding: its input, whole-buffer decoder, stream reader and writer.
-struct Binary {
-  using Input = Bytes;
-  using Decoder = qkxdr::impl::BinaryDecoder;
-  using Reader = qkxdr::BinaryStreamReader;
-  using Writer = qkxdr::BinaryStreamWriter;
-  static Input Encode(const Values& values) {
-    return test_values::Encode(QkXDRCreateOStream2(), values);
-  }
-  static Input Of(const std::string& hex) { return Hex(hex); }
-};
-struct Text {
-  using Input = std::u16string;
-  using Decoder = qkxdr::impl::ExactTextDecoder;  // doubles as typed reads read them
-  using Reader = qkxdr::TextStreamReader;
-  using Writer = qkxdr::TextStreamWriter;
-  static Input Encode(const Values& values) {
-    return TextOf(test_values::Encode(QkXDRCreateTextOStream2(), values));
-  }
-  static Input Of(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
-};
-
-// What a reader handed out, and why it stopped ("" at the end).
-using Outcome = std::pair<std::vector<Values>, std::string>;
-
-// Feeds `input` cut before each of `cuts`, taking the values as they come
-// (with `all`, by next_all()), then finishes. Fed unit by unit, the reader
-// holds at most max_value + 1 units.
-template <typename E>
-Outcome Stream(const typename E::Input& input, const std::vector<size_t>& cuts, StreamUnit unit,
-               bool all, size_t max_value) {
-  typename E::Reader reader(unit, max_value);
-  Outcome out;
-  auto take = [&] {
-    while (auto* value = all ? reader.next_all() : reader.next()) {
-      const std::vector<Values> batch = Split(FlatView(*value), 0);
-      EXPECT_TRUE(all || batch.size() == 1);
-      out.first.insert(out.first.end(), batch.begin(), batch.end());
-    }
-    EXPECT_LE(cuts.size() < input.size() ? 0 : reader.buffered(), max_value + 1);
-  };
-  size_t from = 0;
-  for (size_t cut : cuts) {
-    reader.feed(input.data() + from, cut - from);
-    from = cut;
-    take();
-  }
-  reader.feed(input.data() + from, input.size() - from);
-  take();
-  reader.finish();
-  take();
-  EXPECT_EQ(reader.done(), !reader.failed());
-  if (reader.failed()) out.second = reader.error().message();
-  return out;
-}
-
 // The outcome of `input` fed at once; the same fed unit by unit, cut once
-// anywhere or at random, by next() or next_all().
+// anywhere or at random, by next() or next_all(), must be the same.
 template <typename E>
 Outcome Fed(const typename E::Input& input, StreamUnit unit, size_t max_value) {
   static std::mt19937 random(17);
-  const Outcome whole = Stream<E>(input, {}, unit, false, max_value);
+  const auto stream = [&](const std::vector<size_t>& cuts, bool all) {
+    return Stream<E>(input.data(), input.size(), cuts, unit, all, max_value);
+  };
+  const Outcome whole = stream({}, false);
   std::vector<std::vector<size_t>> cut_sets = {{}, std::vector<size_t>(input.size())};
   for (size_t i = 0; i < input.size(); ++i) cut_sets[1][i] = i;
   for (size_t cut = 0; input.size() <= 300 && cut <= input.size(); ++cut) cut_sets.push_back({cut});
@@ -169,14 +59,12 @@ Outcome Fed(const typename E::Input& input, StreamUnit unit, size_t max_value) {
   for (const auto& cuts : cut_sets) {
     for (bool all : {false, true}) {
       SCOPED_TRACE(std::to_string(cuts.size()) + " cuts" + (all ? ", next_all()" : ""));
-      EXPECT_EQ(Stream<E>(input, cuts, unit, all, max_value), whole);
+      EXPECT_EQ(stream(cuts, all), whole);
     }
   }
   return whole;
 }
 
-// Writers with every flush size give the in-memory writer's output; readers
-// give the whole-buffer decoder's values.
 // The values written by a stream writer that passes on every flush_size
 // units; `ok` is whether it says so.
 template <typename E>
@@ -208,8 +96,9 @@ void CheckStreams(const Values& written, StreamUnit unit) {
     EXPECT_TRUE(ok);
   }
   typename E::Decoder whole(input.data(), input.data() + input.size());
-  EXPECT_EQ(Fed<E>(input, unit, qkxdr::kDefaultMaxValue),
-            Outcome(Split(Flat(whole), elements ? 1 : 0), ""));
+  const Outcome fed = Fed<E>(input, unit, qkxdr::kDefaultMaxValue);
+  EXPECT_EQ(fed.values, Split(Flat(whole), elements ? 1 : 0));
+  EXPECT_EQ(fed.error, "");
 }
 
 TEST(Stream, ReadersAndWritersMatchTheWholeBufferOnes) {
@@ -232,40 +121,69 @@ typename E::Input Prefix(StreamUnit unit) {
   return E::Of(units + (text ? (elements ? "1]" : "1,") : (elements ? "7D 80*42 2A" : "")));
 }
 
-// Where a malformed stream stops, also after a prefix the reader has dropped.
+// Where a stream stops and why ("": at its end), also after a prefix the
+// reader has dropped, with values of up to max_value units.
 template <typename E>
-void CheckMalformed(const std::string& input, uint64_t offset, const std::string& what,
-                    StreamUnit unit = StreamUnit::values) {
+void ExpectStop(const std::string& input, uint64_t offset, const std::string& what,
+                StreamUnit unit = StreamUnit::values, size_t max_value = 4096) {
   for (bool prefixed : {false, true}) {
     SCOPED_TRACE(input.substr(0, 20) + (prefixed ? " after a prefix" : ""));
     typename E::Input units = prefixed ? Prefix<E>(unit) : typename E::Input{};
     const uint64_t shift = units.size();
     const typename E::Input tail = E::Of(input);
     units.insert(units.end(), tail.begin(), tail.end());
-    EXPECT_EQ(Fed<E>(units, unit, 4096).second,
-              "at offset " + std::to_string(offset + shift) + ": " + what);
+    EXPECT_EQ(Fed<E>(units, unit, max_value).error,
+              what.empty() ? what : "at offset " + std::to_string(offset + shift) + ": " + what);
   }
 }
 
+// Binary faults stand where the decoder places their value: after its
+// run's tag byte for a run's first value, after the run for array markers.
+// The input ends inside a value at the item it cuts, or at its end. A value
+// may be as long as the limit, from that place to its last unit; a longer
+// one is refused at its start, also when a fault follows past the limit.
 TEST(StreamReader, MalformedStreamsStopAtTheirOffset) {
   const std::string kMisplaced = "no value here: a ',', ':' or closing bracket out of place";
   const std::string kEnds = "the input ends inside a value";
-  const std::string kLong = "a value longer than the limit of 4096";
-  CheckMalformed<Binary>("54 82 FC 80", 2, "a tag byte of no type (252-255)");
-  CheckMalformed<Binary>("54 82 2A", 2, "an array end that closes no array");
-  CheckMalformed<Binary>("00 2B", 1, "an array end that closes no array");
-  CheckMalformed<Binary>("00 2A 54 82", 3, "a value outside the outer array", StreamUnit::elements);
-  CheckMalformed<Binary>("A8 85 C1", 1, kEnds);
-  CheckMalformed<Binary>("D2 8A 01", 1, kEnds);
-  CheckMalformed<Binary>("00*100000", 1, kLong);  // arrays without end
-  CheckMalformed<Text>("1,,2", 2, kMisplaced);
-  CheckMalformed<Text>("[1}", 2, kMisplaced);
-  CheckMalformed<Text>("1 true", 2, "a word or literal, which has no value type");
-  CheckMalformed<Text>("[{}]", 1, "an object, which has no value type");
-  CheckMalformed<Text>("1]", 1, "a ']' that closes no array");
-  CheckMalformed<Text>("[1,'a'", 0, kEnds);
-  CheckMalformed<Text>("[1],2", 4, "a value outside the outer array", StreamUnit::elements);
-  CheckMalformed<Text>(std::string(100000, '['), 0, kLong);
+  const std::string kTag = "a tag byte of no type (252-255)";
+  const std::string kCloses = "an array end that closes no array";
+  const auto too_long = [](size_t max) {
+    return "a value longer than the limit of " + std::to_string(max);
+  };
+  const std::string blanks(10000, ' ');
+  const StreamUnit elements = StreamUnit::elements;
+  ExpectStop<Binary>("54 82 FC 80", 3, kTag);
+  ExpectStop<Binary>("54 82 2A", 3, kCloses);
+  ExpectStop<Binary>("00 2B", 2, kCloses);
+  ExpectStop<Binary>("00 2C 54 82", 2, kCloses);
+  ExpectStop<Binary>("00 2A 54 82", 3, "a value outside the outer array", elements);
+  ExpectStop<Binary>("A8 85 C1", 1, kEnds);
+  ExpectStop<Binary>("D2 8A 01", 1, kEnds);
+  ExpectStop<Binary>("00 A8 85 C1", 2, kEnds);
+  ExpectStop<Binary>("00 55 82", 3, kEnds);
+  ExpectStop<Binary>("00 54 82", 3, kEnds, elements);
+  ExpectStop<Binary>("00*100000", 1, too_long(4096));  // arrays without end
+  ExpectStop<Binary>("00 5D 82*10 2A", 1, too_long(10), StreamUnit::values, 10);
+  ExpectStop<Binary>("00 5D 82*10 2A", 0, "", StreamUnit::values, 12);
+  ExpectStop<Binary>("00 5D 82*10 FC", 1, too_long(10), StreamUnit::values, 10);
+  ExpectStop<Binary>("00 5D 82*10 FC", 13, kTag, StreamUnit::values, 11);
+  ExpectStop<Text>("1,,2", 2, kMisplaced);
+  ExpectStop<Text>("1, \n ,2", 5, kMisplaced);
+  ExpectStop<Text>("[1}", 2, kMisplaced);
+  ExpectStop<Text>("1 true", 2, "a word or literal, which has no value type");
+  ExpectStop<Text>("[{}]", 1, "an object, which has no value type");
+  ExpectStop<Text>("1]", 1, "a ']' that closes no array");
+  ExpectStop<Text>("[1,'a'", 6, kEnds);
+  ExpectStop<Text>("[1", 2, kEnds, elements);
+  ExpectStop<Text>("[1],2", 4, "a value outside the outer array", elements);
+  ExpectStop<Text>(std::string(100000, '['), 0, too_long(4096));
+  ExpectStop<Text>("12345 6", 0, "", StreamUnit::values, 5);
+  ExpectStop<Text>("123456 7", 0, too_long(5), StreamUnit::values, 5);
+  ExpectStop<Text>("1" + blanks + ", " + blanks + "2", 0, "", StreamUnit::values, 1);
+  ExpectStop<Text>("[1, 2, 3]", 0, "", StreamUnit::values, 9);
+  ExpectStop<Text>("[1, 2, 3]", 0, too_long(8), StreamUnit::values, 8);
+  ExpectStop<Text>("[1        }", 10, kMisplaced, StreamUnit::values, 10);
+  ExpectStop<Text>("[1         }", 0, too_long(10), StreamUnit::values, 10);
 }
 
 struct Point {

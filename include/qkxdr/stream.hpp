@@ -72,14 +72,25 @@ struct Scanned {
   const char* what = "";
 };
 
-// The values one scan gathers, and the malformed value that stopped the
-// scanner, which is reported once the values before it are handed out.
+// The values one scan gathers, the value open where it stopped, and the
+// malformed value that stopped the scanner, which is reported once the
+// values before it are handed out.
+//
+// A value may be max_value units long, counted from its first unit to its
+// last. A longer one is refused (too_large) at its first unit as soon as
+// the units known to belong to it are more than that: when it ends, when
+// the input stops inside it, and when a malformed item inside it starts
+// past the limit. The units known to belong to it, and so the answer, do
+// not depend on where the input was cut.
 class ScanBatch {
  public:
   // The malformed value found, if any (else status More).
   const Scanned& fault() const { return fault_; }
+  std::size_t max_value() const { return max_value_; }
 
  protected:
+  explicit ScanBatch(std::size_t max_value) : max_value_(max_value) {}
+
   // Starts a scan that ends after one value, or (many) after as many
   // values as follow each other in the buffer.
   void Start(bool many) {
@@ -87,9 +98,30 @@ class ScanBatch {
     found_ = {};
   }
   bool Empty() const { return found_.status != ScanStatus::Value; }
-  // A value at [begin, end) is complete; true when the scan ends with it.
-  bool Add(std::size_t begin, std::size_t end) {
-    if (Empty()) found_ = {ScanStatus::Value, begin, end, ErrorCode::malformed, ""};
+  bool many() const { return many_; }
+  // What the scan found: its values, else the need for more input.
+  const Scanned& Found() const { return found_; }
+
+  // The value that starts at `at` is open until EndValue.
+  void BeginValue(std::size_t at) {
+    in_value_ = true;
+    value_begin_ = at;
+  }
+  bool InValue() const { return in_value_; }
+  std::size_t ValueBegin() const { return value_begin_; }
+  // The first unit still needed, the scan being at `pos`: the open value's,
+  // or pos.
+  std::size_t KeptFrom(std::size_t pos) const { return in_value_ ? value_begin_ : pos; }
+  // The first k units are gone from the buffer.
+  void ShiftValue(std::size_t k) { value_begin_ -= (std::min)(value_begin_, k); }
+  bool TooLong(std::size_t units) const { return units > max_value_; }
+
+  // The open value is complete before `end`; true when the scan ends with
+  // it: one value was asked for, or it is too long.
+  bool EndValue(std::size_t end) {
+    in_value_ = false;
+    if (TooLong(end - value_begin_)) return TooLarge(value_begin_);
+    if (Empty()) found_ = {ScanStatus::Value, value_begin_, end, ErrorCode::malformed, ""};
     found_.end = end;
     return !many_;
   }
@@ -98,12 +130,30 @@ class ScanBatch {
     fault_ = {ScanStatus::Malformed, at, at, code, what};
     return true;
   }
-  // What the scan found: its values, else the need for more input.
-  const Scanned& Found() const { return found_; }
-  bool many() const { return many_; }
+  // A malformed item whose first unit is `first`, reported at `at`: the
+  // open value is refused as too long instead when it was before the item.
+  bool FailInside(std::size_t first, std::size_t at, const char* what,
+                  ErrorCode code = ErrorCode::malformed) {
+    if (in_value_ && TooLong(first - value_begin_)) return TooLarge(value_begin_);
+    return Fail(at, what, code);
+  }
+  // The input stops before `known`, up to where the open value, if any, is
+  // known: true when that is too long, or at the end of the input (`cut`)
+  // when something is open there, which fails at `at`.
+  bool Unfinished(std::size_t known, bool cut, std::size_t at) {
+    if (in_value_ && TooLong(known - value_begin_)) return TooLarge(value_begin_);
+    return cut && Fail(at, "the input ends inside a value", ErrorCode::truncated);
+  }
 
  private:
+  bool TooLarge(std::size_t at) {
+    return Fail(at, "a value longer than the limit of ", ErrorCode::too_large);
+  }
+
+  std::size_t max_value_;
   bool many_ = false;
+  bool in_value_ = false;
+  std::size_t value_begin_ = 0;
   Scanned found_;
   Scanned fault_;
 };
@@ -118,26 +168,36 @@ class BinaryScanner : public ScanBatch {
   using Unit = std::uint8_t;
   using Decoder = impl::BinaryDecoder;
 
-  explicit BinaryScanner(StreamUnit unit) : base_(unit == StreamUnit::elements ? 1 : 0) {}
+  BinaryScanner(StreamUnit unit, std::size_t max_value)
+      : ScanBatch(max_value), base_(unit == StreamUnit::elements ? 1 : 0) {}
 
   // Scans data[0, size), of which the bytes before Kept() are those given
   // before, from where the last call stopped, for one value or (many) all
-  // that are complete. `final` is unused: a binary value ends where its
-  // bytes say.
-  Scanned Scan(const std::uint8_t* data, std::size_t size, bool /*final*/, bool many) {
+  // that are complete; with `final` no byte comes after data[size - 1].
+  //
+  // A value starts, and its faults are placed, where the decoder places
+  // it: at the byte after the tag byte for the first value of a run; for
+  // an array marker, which has no payload, at the byte after its run.
+  Scanned Scan(const std::uint8_t* data, std::size_t size, bool final, bool many) {
     Start(many);
     while (!Step(data, size)) {
+    }
+    if (fault().status != ScanStatus::Malformed && (part_ != Part::None || pos_ >= size)) {
+      // The data ran out: an item is cut at its start, else at the end.
+      Unfinished(size, final && (InValue() || depth_ != 0),
+                 part_ != Part::None ? item_begin_ : size);
     }
     return Found();
   }
 
   // The first byte still needed: the open value's, or the next to scan.
-  std::size_t Kept() const { return in_value_ ? value_begin_ : pos_; }
+  std::size_t Kept() const { return KeptFrom(pos_); }
 
   // The first k bytes are gone from the buffer.
   void Shift(std::size_t k) {
     pos_ -= k;
-    value_begin_ -= (std::min)(value_begin_, k);
+    ShiftValue(k);
+    item_begin_ -= (std::min)(item_begin_, k);
     run_tag_ = Dropped(run_tag_, k);
     cut_tag_ = Dropped(cut_tag_, k);
   }
@@ -172,7 +232,8 @@ class BinaryScanner : public ScanBatch {
     }
     if (run_.count == 0) {
       if (pos_ >= size) return true;
-      if (!LoadTag(data[pos_])) return Fail(TagAt(), "a tag byte of no type (252-255)");
+      if (!LoadTag(data[pos_]))
+        return FailInside(pos_ - 1, pos_, "a tag byte of no type (252-255)");
     }
     switch (run_.type) {
       case impl::WireType::ArrayBegin:
@@ -198,26 +259,19 @@ class BinaryScanner : public ScanBatch {
     return run_.type != impl::WireType::Other;
   }
 
-  // Where the run's tag byte is, or the buffer's start when it is dropped.
-  std::size_t TagAt() const {
-    return static_cast<std::size_t>(std::max<std::ptrdiff_t>(run_tag_, 0));
-  }
-
   // A value starts at pos_ with `first`, the rest of the run there.
   void StartValue(impl::RunState first) {
-    in_value_ = true;
-    value_begin_ = pos_;
+    BeginValue(pos_);
     first_run_ = first;
   }
 
   // The open value is complete; true when the scan ends with it.
   bool Completed() {
-    in_value_ = false;
     if (Empty()) first_of_batch_ = first_run_;
     cut_ = run_;
     cut_tag_ = run_tag_;
     cut_total_ = run_total_;
-    return Add(value_begin_, pos_);
+    return EndValue(pos_);
   }
 
   // A run of array openings, passed whole: all but one open arrays inside
@@ -225,11 +279,11 @@ class BinaryScanner : public ScanBatch {
   void Begins() {
     std::uint32_t n = run_.count;
     run_.count = 0;
-    if (!in_value_ && depth_ < base_) {  // the outer array of StreamUnit::elements
+    if (!InValue() && depth_ < base_) {  // the outer array of StreamUnit::elements
       depth_ = base_;
       if (--n == 0) return;
     }
-    if (!in_value_) StartValue({impl::WireType::ArrayBegin, static_cast<std::uint8_t>(n)});
+    if (!InValue()) StartValue({impl::WireType::ArrayBegin, static_cast<std::uint8_t>(n)});
     depth_ += n;
   }
 
@@ -237,7 +291,7 @@ class BinaryScanner : public ScanBatch {
   // the scan ends: a value is complete, an end closes nothing, or the outer
   // array of StreamUnit::elements closes after values (its end is no value's).
   bool Ends() {
-    if (depth_ == 0) return Fail(TagAt(), "an array end that closes no array");
+    if (depth_ == 0) return Fail(pos_, "an array end that closes no array");
     if (depth_ == base_) {
       depth_ = 0;
       --run_.count;
@@ -254,18 +308,34 @@ class BinaryScanner : public ScanBatch {
   // the items that are all there at once, as many as may go into the scan;
   // else starts one item. True when the scan ends.
   bool PassItems(const std::uint8_t* data, std::size_t size) {
-    if (!in_value_) {
+    if (!InValue()) {
       if (depth_ < base_) return Fail(pos_, "a value outside the outer array");
       StartValue(run_);
     }
     const bool values = depth_ == base_;  // each item is a value
     const std::uint32_t passed = PassWholeItems(data, size, values && !many() ? 1 : run_.count);
     if (passed == 0) {
+      item_begin_ = pos_;
       StartItem();
       return false;
     }
+    if (values && passed > 1 && TooLong(pos_ - ValueBegin())) return PassEach(data, size, passed);
     run_.count = static_cast<std::uint8_t>(run_.count - passed);
     return values && Completed();
+  }
+
+  // Passes again, one at a time, n items that are each a value and were
+  // passed together: together they are longer than the limit, so each is
+  // held to it. True when the scan ends.
+  bool PassEach(const std::uint8_t* data, std::size_t size, std::uint32_t n) {
+    pos_ = ValueBegin();
+    for (; n != 0; --n) {
+      if (!InValue()) StartValue(run_);
+      PassWholeItems(data, size, 1);
+      --run_.count;
+      if (Completed()) return true;
+    }
+    return false;
   }
 
   // Passes up to `limit` items of the run that are all there; how many.
@@ -456,10 +526,9 @@ class BinaryScanner : public ScanBatch {
   std::uint8_t run_total_ = 0;
   std::ptrdiff_t run_tag_ = 0;  // where the run's tag byte is; below 0 once dropped
   Part part_ = Part::None;
-  Part then_ = Part::None;  // after a long length: the payload
-  std::uint64_t need_ = 0;  // units or bytes of the payload still to pass
-  bool in_value_ = false;
-  std::size_t value_begin_ = 0;
+  Part then_ = Part::None;         // after a long length: the payload
+  std::uint64_t need_ = 0;         // units or bytes of the payload still to pass
+  std::size_t item_begin_ = 0;     // where the item being passed starts
   impl::RunState first_run_;       // the open value's first run, from its start on
   impl::RunState first_of_batch_;  // that of the scan's first value
   // The run where the scan's last value ended, with the values left in it.
@@ -471,44 +540,52 @@ class BinaryScanner : public ScanBatch {
 // Finds where the values of a text end, with the library's tokenizer, token
 // by token as the units come. A token counts once the units after it decide
 // it: two units more, or the end of the input. A token cut off by the end of
-// what came is scanned again only once the input past its start has doubled,
-// so every unit is scanned a bounded number of times on average. Objects,
-// words, the literals and separators without a value between them have no
-// value type and are malformed here.
+// what came is scanned again only once the input past its start has doubled
+// (or is longer than a value may be), so every unit is scanned a bounded
+// number of times on average. Separators between values are passed as they
+// come and not held. Objects, words, the literals and separators without a
+// value between them have no value type and are malformed here.
 class TextScanner : public ScanBatch {
  public:
   using Unit = char16_t;
   using Decoder = impl::TextDecoder;
 
-  explicit TextScanner(StreamUnit unit) : base_(unit == StreamUnit::elements ? 2 : 1) {}
+  TextScanner(StreamUnit unit, std::size_t max_value)
+      : ScanBatch(max_value), base_(unit == StreamUnit::elements ? 2 : 1) {}
 
   // Scans data[0, size) from where the last call stopped, for one value or
   // (many) all that are complete; with `final` no unit comes after
   // data[size - 1].
   Scanned Scan(const char16_t* data, std::size_t size, bool final, bool many) {
     Start(many);
+    if (!final && size - pos_ < 2 * waited_ && !TooLong(size - Kept())) return Found();
+    waited_ = 0;
+    const char16_t* const end = data + size;
     while (true) {
-      if (!final && size - pos_ < 2 * waited_) return Found();
-      const char16_t* const cur = data + pos_;
-      const char16_t* const end = data + size;
-      const char16_t* const start = impl::TextTokenizer::SkipSeparator(cur, end);
-      if (start == end) return Wait(final, size);
+      const char16_t* const start = PassSeparators(data + pos_, end);
+      pos_ = static_cast<std::size_t>(start - data);
+      if (start == end) return Stop(size, final);
       tokenizer_.ClearToken();
-      const char16_t* const after = tokenizer_.Step(cur, end);
-      const auto at = static_cast<std::size_t>(start - data);
+      // After a comma another is no value (None); the tokenizer would pass it.
+      const char16_t* const after = comma_ && *start == u',' ? start : tokenizer_.Step(start, end);
       const impl::TextToken token = tokenizer_.GetToken();
-      if (token == impl::TextToken::Value && !final && end - after < 2) return Wait(final, size);
-      waited_ = 0;
+      if (token == impl::TextToken::Value && !final && end - after < 2 && !Misplaced()) {
+        waited_ = size - pos_;
+        if (!InValue()) BeginValue(pos_);
+        return Stop(static_cast<std::size_t>(after - data), false);
+      }
+      const std::size_t at = pos_;
       pos_ = static_cast<std::size_t>(after - data);
+      comma_ = false;
       if (Token(token, at)) return Found();
     }
   }
 
-  std::size_t Kept() const { return in_value_ ? value_begin_ : pos_; }
+  std::size_t Kept() const { return KeptFrom(pos_); }
 
   void Shift(std::size_t k) {
     pos_ -= k;
-    value_begin_ -= (std::min)(value_begin_, k);
+    ShiftValue(k);
   }
 
   void Open(const char16_t* data, const Scanned& found, std::optional<Decoder>* out) const {
@@ -516,14 +593,30 @@ class TextScanner : public ScanBatch {
   }
 
  private:
-  // Nothing decided yet: scanned again once the input has doubled.
-  Scanned Wait(bool final, std::size_t size) {
-    if (final) {
-      pos_ = size;  // separators only
-    } else {
-      waited_ = size - pos_;
-    }
+  // Passes blanks and a comma, or only blanks when a comma was passed since
+  // the last token: the tokenizer's separator, kept track of across chunks.
+  const char16_t* PassSeparators(const char16_t* cur, const char16_t* end) {
+    while (cur < end && impl::IsWhitespace(*cur)) ++cur;
+    if (comma_ || cur == end || *cur != u',') return cur;
+    comma_ = true;
+    return PassSeparators(cur + 1, end);
+  }
+
+  // No token past pos_ is decided; the open value is known up to `known`.
+  // At the end of the input an array still open is cut there.
+  Scanned Stop(std::size_t known, bool final) {
+    Unfinished(known, final && tokenizer_.containers().depth() > 1, known);
     return Found();
+  }
+
+  // Why the value token read last cannot stand where it is, or null. Its
+  // first unit and the open arrays tell, so no more units are awaited.
+  const char* Misplaced() const {
+    if (tokenizer_.GetValue().kind <= impl::TextValueKind::Boolean) {
+      return "a word or literal, which has no value type";
+    }
+    if (tokenizer_.containers().depth() < base_) return "a value outside the outer array";
+    return nullptr;
   }
 
   // Takes a token that starts at `at`; true when the scan ends: a value is
@@ -533,42 +626,34 @@ class TextScanner : public ScanBatch {
     const std::uint32_t depth = tokenizer_.containers().depth();
     switch (token) {
       case impl::TextToken::Value:
-        if (tokenizer_.GetValue().kind <= impl::TextValueKind::Boolean) {
-          return Fail(at, "a word or literal, which has no value type");
-        }
+        if (const char* why = Misplaced()) return FailInside(at, at, why);
         return Reached(depth, at);
       case impl::TextToken::BeginArray:
-        if (!in_value_ && depth == base_ + 1) {
-          in_value_ = true;
-          value_begin_ = at;
-        }
+        if (!InValue() && depth == base_ + 1) BeginValue(at);
         return false;
       case impl::TextToken::EndArray:
         if (depth == 0) return Fail(at, "a ']' that closes no array");
-        return in_value_ ? Reached(depth, at) : !Empty();
+        return InValue() ? Reached(depth, at) : !Empty();
       case impl::TextToken::None:
-        return Fail(at, "no value here: a ',', ':' or closing bracket out of place");
+        return FailInside(at, at, "no value here: a ',', ':' or closing bracket out of place");
       default:
-        return Fail(at, "an object, which has no value type", ErrorCode::unsupported);
+        return FailInside(at, at, "an object, which has no value type", ErrorCode::unsupported);
     }
   }
 
   // A value or array end leaves `depth` containers open: true when the
   // scan ends with it.
   bool Reached(std::uint32_t depth, std::size_t at) {
-    if (depth < base_) return Fail(at, "a value outside the outer array");
     if (depth != base_) return false;
-    if (!in_value_) value_begin_ = at;
-    in_value_ = false;
-    return Add(value_begin_, pos_);
+    if (!InValue()) BeginValue(at);
+    return EndValue(pos_);
   }
 
   impl::TextTokenizer tokenizer_{impl::ContainerKind::Array};
   std::uint32_t base_;      // containers open where values stand, the root included
-  std::size_t pos_ = 0;     // after the last token taken
+  std::size_t pos_ = 0;     // after the last token taken and the separators after it
   std::size_t waited_ = 0;  // units after pos_ when the last scan had to wait
-  bool in_value_ = false;
-  std::size_t value_begin_ = 0;
+  bool comma_ = false;      // a comma was passed since the last token
 };
 
 // What a stream reader handed out last: one value (next()) or every value a
@@ -645,7 +730,7 @@ class StreamReader {
 
   explicit StreamReader(StreamUnit unit = StreamUnit::values,
                         std::size_t max_value = kDefaultMaxValue)
-      : scanner_(unit), max_value_(max_value) {}
+      : scanner_(unit, max_value) {}
 
   // Appends the n units at data. Ignored after finish() and after a failure.
   // The values next() or next_all() handed out last are gone.
@@ -687,26 +772,11 @@ class StreamReader {
     view_.Close();
     if (error_) return nullptr;
     const Scanned found = scanner_.Scan(buffer_.data(), buffer_.size(), finished_, many);
-    const Scanned& fault = scanner_.fault();
-    if (fault.status == ScanStatus::Malformed) Fail(fault.begin, fault.code, fault.what);
-    if (found.status == ScanStatus::Value) {
-      view_.Open(passed_ + found.begin, found.end - found.begin);
-      scanner_.Open(buffer_.data(), found, &view_.decoder_);
-      return &view_;
-    }
-    if (!error_) CheckHeld();
-    return nullptr;
-  }
-
-  // No value is complete: fails when what is held can never become one.
-  void CheckHeld() {
-    const std::size_t kept = scanner_.Kept();
-    if (buffer_.size() - kept > max_value_) {
-      Fail(kept, ErrorCode::too_large,
-           "a value longer than the limit of " + std::to_string(max_value_));
-    } else if (finished_ && kept != buffer_.size()) {
-      Fail(kept, ErrorCode::truncated, "the input ends inside a value");
-    }
+    if (scanner_.fault().status == ScanStatus::Malformed) Fail(scanner_.fault());
+    if (found.status != ScanStatus::Value) return nullptr;
+    view_.Open(passed_ + found.begin, found.end - found.begin);
+    scanner_.Open(buffer_.data(), found, &view_.decoder_);
+    return &view_;
   }
 
   // Forgets the units before the open value once they are at least half of
@@ -719,12 +789,13 @@ class StreamReader {
     passed_ += kept;
   }
 
-  void Fail(std::size_t at, ErrorCode code, std::string what) {
-    error_.emplace(code, passed_ + at, std::move(what));
+  void Fail(const Scanned& fault) {
+    std::string what = fault.what;
+    if (fault.code == ErrorCode::too_large) what += std::to_string(scanner_.max_value());
+    error_.emplace(fault.code, passed_ + fault.begin, std::move(what));
   }
 
   Scanner scanner_;
-  std::size_t max_value_;
   std::vector<Unit> buffer_;
   std::uint64_t passed_ = 0;  // units dropped from the buffer's front
   bool finished_ = false;
