@@ -267,6 +267,7 @@ class BinaryScanner : public ScanBatch {
 
   // The open value is complete; true when the scan ends with it.
   bool Completed() {
+    if (TooLong(pos_ - ValueBegin())) return EndValue(pos_);  // refused: not in the batch
     if (Empty()) first_of_batch_ = first_run_;
     cut_ = run_;
     cut_tag_ = run_tag_;
