@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "QkXDR.hpp"  // the C++ headers go together in one program
+#include "counting_new.h"
 #include "test_values.h"
 
 namespace typed_test {
@@ -309,11 +310,36 @@ TEST(Typed, FailuresSayWhereAndWhy) {
       // A record cut off after its fields: no end to skip to.
       {BinaryFailure<V1>("00 54 82 A8 80"),
        {Code::truncated, "at offset 5: expected ArrayEnd, found the end"}},
+      // ... or inside the members it skips, however they are cut.
+      {BinaryFailure<std::tuple<int>>("00 55 82 84"),
+       {Code::truncated, "at offset 4: expected ArrayEnd, found the end"}},
+      {TextFailure<std::tuple<int>>(u"[1, 2"),
+       {Code::truncated, "at offset 5: expected ArrayEnd, found the end"}},
+      {BinaryFailure<std::tuple<int>>("00 54 82 00 54 82 2A"),
+       {Code::truncated, "at offset 7: expected ArrayEnd, found the end"}},
+      {BinaryFailure<std::tuple<int>>("00 54 82 A8 83 E1 2A"),
+       {Code::truncated, "at offset 4: a cut String"}},
+      {BinaryFailure<std::tuple<int>>("00 54 82 D2 83 01 2A"),
+       {Code::truncated, "at offset 4: a cut Binary"}},
+      {BinaryFailure<std::tuple<int>>("00 54 82 7E 00 2A"),
+       {Code::truncated, "at offset 4: a cut number"}},
+      {BinaryFailure<std::tuple<int>>("00 54 82 FC 2A"),
+       {Code::malformed, "at offset 4: expected ArrayEnd, found no value"}},
+      // After the value: the end of the input and nothing else.
+      {TextFailure<int>(u"1 true"),
+       {Code::malformed, "at offset 2: expected the end of the data, found more"}},
+      {TextFailure<Ints>(u"[1] }"),
+       {Code::malformed, "at offset 4: expected the end of the data, found more"}},
+      {BinaryFailure<int>("54 82 FC"),
+       {Code::malformed, "at offset 3: expected the end of the data, found more"}},
   };
   for (const auto& [got, expected] : kCases) {
     EXPECT_EQ(got.first, expected.first) << got.second;
     EXPECT_EQ(got.second, expected.second);
   }
+  // Skipped members are read whole but kept to no rule of a type: U+0000.
+  EXPECT_TRUE(qkxdr::from_binary<std::tuple<int>>(test_values::Hex("00 54 82 A8 81 80 2A")));
+  EXPECT_TRUE(qkxdr::from_text<int>(u" 1 ,"));
   // A double also reads from an Int.
   EXPECT_EQ(qkxdr::from_binary<double>(test_values::Hex("54 84")).value(), 2.0);
   EXPECT_EQ(qkxdr::from_text<float>(u"7").value(), 7.0f);
@@ -325,6 +351,67 @@ TEST(Typed, FailuresSayWhereAndWhy) {
   std::string old = "XYZW";
   EXPECT_FALSE(qkxdr::from_binary(test_values::Hex("A8 83 E1"), old));
   EXPECT_EQ(old, "");
+}
+
+struct Big {
+  std::array<int32_t, 1024> a{};
+  QKXDR_FIELDS(a)
+};
+
+// Reads `in` as a T with `limits`: the outcome, and the most it held at once.
+template <typename T>
+std::pair<qkxdr::Result<void>, size_t> ReadHolding(const test_values::Bytes& in,
+                                                   const qkxdr::ReadLimits& limits) {
+  const size_t before = counting_new::counts().held;
+  counting_new::ResetPeak();
+  T out{};
+  qkxdr::Result<void> read = qkxdr::from_binary(in, out, limits);
+  return {std::move(read), counting_new::PeakSince(before)};
+}
+
+// Whatever the type makes of the input, a read holds at most three times
+// its budget (containers hold up to twice what they count while they grow):
+// arrays of empty values read as large elements are refused, arrays of
+// numbers and strings of their own size pass.
+TEST(Typed, MemoryIsBoundedByTheInput) {
+  using Read = std::pair<qkxdr::Result<void>, size_t> (*)(const test_values::Bytes&,
+                                                          const qkxdr::ReadLimits&);
+  const struct {
+    Read read;
+    const char* head;
+    const char* unit;
+    const char* tail;
+    bool passes;
+  } kCases[] = {
+      {ReadHolding<std::vector<Big>>, "00", "00 2A", "2A", false},
+      {ReadHolding<std::list<Big>>, "00", "00 2A", "2A", false},
+      {ReadHolding<std::deque<std::optional<Big>>>, "00", "00 2A", "2A", false},
+      {ReadHolding<std::vector<std::vector<int64_t>>>, "00", "00 54 80 2A", "2A", false},
+      {ReadHolding<Node>, "00 A8 80 00", "00 2A", "2A 2A", false},
+      {ReadHolding<std::vector<std::string>>, "00", "D1 80*42", "2A", false},  // empty strings
+      {ReadHolding<std::vector<int64_t>>, "00", "7D 80*42", "2A", true},       // 1-byte Ints
+      {ReadHolding<std::vector<double>>, "00", "A7 00*336", "2A", true},
+      {ReadHolding<std::vector<std::string>>, "00", "A8 88 E1*8", "2A", true},  // "aaaaaaaa"
+  };
+  qkxdr::ReadLimits limits;
+  limits.memory_per_unit = 16;
+  limits.memory_base = 64 << 10;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.unit);
+    std::string hex = c.head;
+    for (int i = 0; i < 8192; ++i) hex += std::string(" ") + c.unit;
+    const test_values::Bytes in = test_values::Hex(hex + " " + c.tail);
+    const auto [read, held] = c.read(in, limits);
+    EXPECT_EQ(read.error().code(), c.passes ? Code::no_value : Code::too_large);
+    EXPECT_LE(held, 3 * limits.budget(in.size()));
+  }
+  // The caller raises the budget.
+  std::string hex = "00";
+  for (int i = 0; i < 300; ++i) hex += " 00 2A";
+  const test_values::Bytes empties = test_values::Hex(hex + " 2A");
+  EXPECT_FALSE(qkxdr::from_binary<std::vector<Big>>(empties, limits));
+  limits.memory_per_unit = 4096;
+  EXPECT_EQ(qkxdr::from_binary<std::vector<Big>>(empties, limits).value().size(), 300u);
 }
 
 // Values that have no form in the format are refused whole, with nothing

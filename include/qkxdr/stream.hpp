@@ -671,11 +671,12 @@ class ValueView {
   // Where the next value starts, from the stream's start.
   std::uint64_t offset() const { return offset_ + (decoder_ ? decoder_->Position() : 0); }
 
-  // Reads the next value as a T, as from_binary and from_text do.
+  // Reads the next value as a T, as from_binary and from_text do; the
+  // memory budget counts the units of the values handed out together.
   template <typename T>
-  Result<void> read(T& out) {
+  Result<void> read(T& out, const ReadLimits& limits = {}) {
     if (!valid()) return Error(ErrorCode::no_value, offset(), "no value left to read");
-    Result<void> got = DecodeNext(*decoder_, size_, out);
+    Result<void> got = DecodeNext(*decoder_, size_, limits, out);
     if (!got) {
       Error error = got.error();
       error.shift(offset_);
@@ -684,9 +685,9 @@ class ValueView {
     return got;
   }
   template <typename T>
-  Result<T> read() {
+  Result<T> read(const ReadLimits& limits = {}) {
     T value{};
-    Result<void> done = read(value);
+    Result<void> done = read(value, limits);
     if (!done) return done.error();
     return Result<T>(std::move(value));
   }

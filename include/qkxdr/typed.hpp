@@ -67,6 +67,28 @@
 
 namespace qkxdr {
 
+// How much memory a typed read may give the values it reads, so that a small
+// input cannot make a type fill memory (2-byte empty records read into
+// 4 KiB structs). Each element a container gets counts at its size, with
+// four pointers more in a container of nodes (std::list, std::set,
+// std::map), and each string and blob at its bytes. A read of n bytes (or
+// text units) whose values would take more than
+// memory_per_unit * n + memory_base fails with ErrorCode::too_large.
+// Containers hold up to twice what counts while they grow; docs/robustness.md
+// has the figures. The defaults pass every value whose encoding takes at
+// least 1/64 of its memory, which every type of the standard library does.
+struct ReadLimits {
+  std::size_t memory_per_unit = 64;
+  std::size_t memory_base = std::size_t{16} << 20;
+
+  // The budget of a read of n units, at most SIZE_MAX.
+  std::size_t budget(std::size_t n) const {
+    constexpr std::size_t kMax = (std::numeric_limits<std::size_t>::max)();
+    if (memory_per_unit != 0 && n > (kMax - memory_base) / memory_per_unit) return kMax;
+    return memory_per_unit * n + memory_base;
+  }
+};
+
 namespace detail {
 
 using impl::BinaryDecoder;
@@ -194,6 +216,13 @@ inline constexpr bool kIsSequence =
 template <typename T>
 inline constexpr bool kIsMap = IsIterable<T>::value&& HasMappedType<T>::value;
 
+// What each element of a container of nodes (std::list, std::set, std::map)
+// takes beyond itself, as a read's memory budget counts it: four pointers.
+template <typename Container>
+constexpr std::size_t NodeBytes() {
+  return IsIndexed<Container>::value ? 0 : 4 * sizeof(void*);
+}
+
 // The members of record v as a tuple of references.
 template <typename T>
 auto Fields(T& v) {
@@ -316,7 +345,8 @@ class Writing {
 template <typename Decoder>
 class Reading {
  public:
-  Reading(Decoder& decoder, std::size_t input_size) : in(decoder), limit(input_size) {}
+  Reading(Decoder& decoder, std::size_t input_size, const ReadLimits& limits)
+      : in(decoder), limit(input_size), budget_(limits.budget(input_size)), left_(budget_) {}
 
   // The current value's type; None also at the end of the data. Every read
   // looks first, so a failure is reported where its value starts.
@@ -339,6 +369,20 @@ class Reading {
     }
     return Fail(ErrorCode::type_mismatch, wanted + TypeName(in.PeekType()));
   }
+  // Counts `bytes` more of memory that the values read take; false, after
+  // recording why, once they pass the read's budget.
+  QKXDR_INLINE bool Take(std::size_t bytes) {
+    if (bytes <= left_) {
+      left_ -= bytes;
+      return true;
+    }
+    return Fail(ErrorCode::too_large, "values taking more than the read's memory budget of " +
+                                          std::to_string(budget_) + " bytes (ReadLimits)");
+  }
+  template <typename Unit>
+  bool TakeString(const std::basic_string<Unit>& s) {
+    return Take(s.size() * sizeof(Unit));
+  }
   // Adds the place of a part that failed in front of the path; returns false.
   bool Within(const std::string& part) {
     error->nest(part);
@@ -357,9 +401,49 @@ class Reading {
   }
 
   // The current string's units into `into` (`units`, or a std::u16string
-  // read into), all of them: a binary string cut off by the end of the
-  // input is refused. False after recording why.
+  // read into), all of them, and none U+0000; false after recording why.
   bool ReadUnits(std::u16string& into) {
+    if (!ReadAllUnits(into)) return false;
+    if (impl::HoldsZeroUnit<char16_t>(into)) {
+      return Fail(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
+    }
+    return true;
+  }
+
+  // The current value consumed whole, whatever it is, read as a read of its
+  // type would read it: a number, string or blob cut off by the end of the
+  // input is refused. False after recording why.
+  bool SkipScalar() {
+    switch (Peek()) {
+      case QkXDRType2::Int: {
+        std::int64_t v = 0;
+        return in.ReadInt64(&v) || Fail(ErrorCode::truncated, "a cut Int");
+      }
+      case QkXDRType2::Double: {
+        double v = 0;
+        return ReadDouble(&v) || Fail(ErrorCode::truncated, "a cut number");
+      }
+      case QkXDRType2::Binary:
+        if constexpr (std::is_same_v<Decoder, BinaryDecoder>) {
+          const std::uint8_t* bytes = nullptr;
+          std::uint32_t n = 0;
+          return in.ReadBytes(&bytes, &n) || Fail(ErrorCode::truncated, "a cut Binary");
+        }
+        [[fallthrough]];  // blob text is a string
+      default:
+        return ReadAllUnits(units);
+    }
+  }
+
+  Decoder& in;
+  std::size_t limit;  // no string or blob is longer than the input
+  int depth = 0;
+  std::optional<Error> error;
+  std::u16string units;  // room for strings read as other types
+
+ private:
+  // ReadUnits without the check for U+0000.
+  bool ReadAllUnits(std::u16string& into) {
     // Text that starts "0x" is announced as a blob, but reads as a string.
     const QkXDRType2 type = Peek();
     if (type != QkXDRType2::String && type != QkXDRType2::Binary) return Mismatch("String");
@@ -372,19 +456,9 @@ class Reading {
         return Fail(ErrorCode::truncated, "a cut String");
       }
     }
-    if (impl::HoldsZeroUnit<char16_t>(into)) {
-      return Fail(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
-    }
     return true;
   }
 
-  Decoder& in;
-  std::size_t limit;  // no string or blob is longer than the input
-  int depth = 0;
-  std::optional<Error> error;
-  std::u16string units;  // room for strings read as other types
-
- private:
   // Hands the text decoder a buffer inside `units`; refuses lengths past
   // `limit`, which only damaged data declares.
   struct UnitFiller final : QkXDRAllocator {
@@ -403,6 +477,8 @@ class Reading {
   };
 
   std::size_t at_ = 0;  // where the value looked at last starts
+  std::size_t budget_;  // memory the values read may take
+  std::size_t left_;    // what is left of it
 };
 
 // How each type is written and read. A type with none gets here.
@@ -523,7 +599,7 @@ struct Codec<std::basic_string<char, Traits, Alloc>> {
   static bool Read(Reading<D>& r, String& out) {
     if constexpr (std::is_same_v<D, BinaryDecoder> && std::is_same_v<String, std::string>) {
       if (r.Peek() == QkXDRType2::String && r.in.ReadAsciiString(&out)) {
-        if (!impl::HoldsZeroUnit<char>(out)) return true;
+        if (!impl::HoldsZeroUnit<char>(out)) return r.TakeString(out);
         out.clear();
         return r.Fail(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
       }
@@ -539,7 +615,7 @@ struct Codec<std::basic_string<char, Traits, Alloc>> {
       impl::Utf16ToUtf8(r.units, &utf8);
       out.assign(utf8.data(), utf8.size());
     }
-    return true;
+    return r.TakeString(out);
   }
 };
 template <typename Traits, typename Alloc>
@@ -557,7 +633,7 @@ struct Codec<std::basic_string<char16_t, Traits, Alloc>> {
       out.assign(r.units.data(), r.units.size());
     }
     if (!read) out.clear();
-    return read;
+    return read && r.TakeString(out);
   }
 };
 template <>
@@ -591,7 +667,7 @@ struct Codec<Latin1> {
       }
     }
     out.bytes.assign(r.units.begin(), r.units.end());
-    return true;
+    return r.TakeString(out.bytes);
   }
 
  private:
@@ -615,6 +691,27 @@ bool OpenArray(Reading<D>& r) {
   return true;
 }
 
+// Consumes the values left in the array being read, each whole, and its
+// end; false, after recording why, when one is cut off or the end is
+// missing. Nested arrays cost a count, not a stack.
+template <typename D>
+bool SkipRest(Reading<D>& r) {
+  for (std::uint64_t open = 1; open != 0;) {
+    const QkXDRType2 type = r.Peek();
+    if (type == QkXDRType2::None) return r.Mismatch("ArrayEnd");
+    if (type == QkXDRType2::ArrayBegin) {
+      r.in.ReadBeginArray();
+      ++open;
+    } else if (type == QkXDRType2::ArrayEnd) {
+      r.in.ReadEndArray();
+      --open;
+    } else if (!r.SkipScalar()) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Consumes the end of the array being read. Values left before it are
 // skipped when `skip_rest` (a record read from a newer writer), a failure
 // otherwise.
@@ -622,10 +719,10 @@ template <typename D>
 bool CloseArray(Reading<D>& r, bool skip_rest) {
   if (r.Peek() == QkXDRType2::ArrayEnd) {
     r.in.ReadEndArray();
-  } else if (skip_rest && r.in.IsValid()) {
-    r.in.Skip();
-  } else {
+  } else if (!skip_rest) {
     return r.Mismatch("ArrayEnd");
+  } else if (!SkipRest(r)) {
+    return false;
   }
   --r.depth;
   return true;
@@ -643,6 +740,7 @@ struct BlobCodec {
     if (!r.Expect(QkXDRType2::Binary, "Binary")) return false;
     if constexpr (kIsInstance<Container, std::vector>) {
       if (!r.in.ReadBytes(&out)) return r.Fail(ErrorCode::truncated, "a cut Binary");
+      return r.Take(out.size());
     } else {
       std::vector<std::uint8_t> bytes;
       if (!r.in.ReadBytes(&bytes)) return r.Fail(ErrorCode::truncated, "a cut Binary");
@@ -697,7 +795,9 @@ struct SequenceCodec {
     if constexpr (!kReusesItems) out.clear();
     std::size_t n = 0;
     for (;; ++n) {
-      if constexpr (kIsContiguous && kReadsRuns<D, Item>) n = ReadRuns(r, out, n);
+      if constexpr (kIsContiguous && kReadsRuns<D, Item>) {
+        if (!ReadRuns(r, out, n)) return r.Within(Index(n));
+      }
       if (r.Peek() == QkXDRType2::ArrayEnd) break;
       if (!ReadItem(r, out, n)) return r.Within(Index(n));
     }
@@ -711,17 +811,22 @@ struct SequenceCodec {
   // storage (strings, blobs, nested containers); each element read is
   // replaced whole, so nothing of its old value shows.
   static constexpr bool kReusesItems = IsIndexed<Container>::value && !std::is_same_v<Item, bool>;
+  // What a new element counts for the read's memory budget.
+  static constexpr std::size_t kItemBytes = sizeof(Item) + NodeBytes<Container>();
 
   // Reads the runs of numbers that follow into out from element n on,
-  // growing it while values follow; returns the number of elements read.
+  // growing it while values follow; n becomes the number of elements read.
+  // False, after recording why, when the budget allows no more elements.
   template <typename D>
-  static std::size_t ReadRuns(Reading<D>& r, Container& out, std::size_t n) {
+  static bool ReadRuns(Reading<D>& r, Container& out, std::size_t& n) {
     for (;;) {
       n += r.in.ReadNumbers(out.data() + n, out.size() - n);
-      if (n < out.size()) return n;
+      if (n < out.size()) return true;
       const QkXDRType2 next = r.Peek();
-      if (next == QkXDRType2::ArrayEnd || next == QkXDRType2::None) return n;
-      out.resize(n + n / 2 + 8);
+      if (next == QkXDRType2::ArrayEnd || next == QkXDRType2::None) return true;
+      const std::size_t more = n / 2 + 8;
+      if (!r.Take(more * sizeof(Item))) return false;
+      out.resize(n + more);
     }
   }
 
@@ -729,17 +834,22 @@ struct SequenceCodec {
   template <typename D>
   static bool ReadItem(Reading<D>& r, Container& out, std::size_t n) {
     if constexpr (kReusesItems) {
-      if (n == out.size()) out.emplace_back();
+      if (n == out.size()) {
+        if (!r.Take(kItemBytes)) return false;
+        out.emplace_back();
+      }
       if (detail::Read(r, out[n])) return true;
       out.resize(n + 1);
       return false;
     } else if constexpr (HasPushBack<Container>::value) {
       // std::list and std::vector<bool>: elements appended.
+      if (!r.Take(kItemBytes)) return false;
       Item item{};
       if (!detail::Read(r, item)) return false;
       out.push_back(std::move(item));
       return true;
     } else {
+      if (!r.Take(kItemBytes)) return false;
       Item item{};
       if (!detail::Read(r, item)) return false;
       out.insert(std::move(item));
@@ -868,7 +978,9 @@ struct Codec<Map, std::enable_if_t<kIsMap<Map>>> {
     out.clear();
     for (std::size_t i = 0; r.Peek() != QkXDRType2::ArrayEnd; ++i) {
       Entry entry{};
-      if (!detail::Read(r, entry)) return r.Within(Index(i));
+      if (!r.Take(sizeof(Entry) + NodeBytes<Map>()) || !detail::Read(r, entry)) {
+        return r.Within(Index(i));
+      }
       out.insert_or_assign(std::move(entry.first), std::move(entry.second));
     }
     return CloseArray(r, false);
@@ -950,12 +1062,13 @@ Result<void> EncodeInto(const T& v, Container& out) {
   return std::move(*refused);
 }
 
-// Reads one value of type T, the whole of what the decoder holds.
+// Reads one value of type T, the whole of what the decoder holds: after it
+// comes the end of the input, not even a token of no value.
 template <typename Decoder, typename T>
-Result<void> DecodeOne(Decoder& in, std::size_t input_size, T& out) {
-  Reading<Decoder> r(in, input_size);
+Result<void> DecodeOne(Decoder& in, std::size_t input_size, const ReadLimits& limits, T& out) {
+  Reading<Decoder> r(in, input_size, limits);
   if (!detail::Read(r, out)) return std::move(*r.error);
-  if (r.Peek() != QkXDRType2::None || in.IsValid()) {
+  if (r.Peek() != QkXDRType2::None || in.IsValid() || in.Position() != input_size) {
     r.Fail(ErrorCode::malformed, "expected the end of the data, found more");
     return std::move(*r.error);
   }
@@ -964,8 +1077,8 @@ Result<void> DecodeOne(Decoder& in, std::size_t input_size, T& out) {
 
 // The next value of a decoder over several, read as a T.
 template <typename Decoder, typename T>
-Result<void> DecodeNext(Decoder& in, std::size_t input_size, T& out) {
-  Reading<Decoder> r(in, input_size);
+Result<void> DecodeNext(Decoder& in, std::size_t input_size, const ReadLimits& limits, T& out) {
+  Reading<Decoder> r(in, input_size, limits);
   if (!detail::Read(r, out)) return std::move(*r.error);
   return {};
 }
@@ -1006,40 +1119,42 @@ Result<std::u16string> to_text(const T& v) {
 
 // Reads the binary encoding of one value of type T into `out`, which keeps
 // what it held where the data has nothing for it (fields a shorter record
-// lacks). [data, data + size) must hold exactly that one value, whole.
+// lacks). [data, data + size) must hold exactly that one value, whole, and
+// the values read take no more memory than `limits` allow.
 // After a failure `out` is valid but holds an unspecified part of the data.
 template <typename T>
-Result<void> from_binary(const void* data, std::size_t size, T& out) {
+Result<void> from_binary(const void* data, std::size_t size, T& out,
+                         const ReadLimits& limits = {}) {
   const auto* begin = static_cast<const std::uint8_t*>(data);
   detail::BinaryDecoder in(begin, begin + (begin == nullptr ? 0 : size));
-  return detail::DecodeOne(in, size, out);
+  return detail::DecodeOne(in, size, limits, out);
 }
 template <typename C, typename T, typename = detail::IfBytes<C>>
-Result<void> from_binary(const C& bytes, T& out) {
-  return from_binary(std::data(bytes), std::size(bytes), out);
+Result<void> from_binary(const C& bytes, T& out, const ReadLimits& limits = {}) {
+  return from_binary(std::data(bytes), std::size(bytes), out, limits);
 }
 template <typename T>
-Result<T> from_binary(const void* data, std::size_t size) {
+Result<T> from_binary(const void* data, std::size_t size, const ReadLimits& limits = {}) {
   T value{};
-  Result<void> read = from_binary(data, size, value);
+  Result<void> read = from_binary(data, size, value, limits);
   if (!read) return read.error();
   return Result<T>(std::move(value));
 }
 template <typename T, typename C, typename = detail::IfBytes<C>>
-Result<T> from_binary(const C& bytes) {
-  return from_binary<T>(std::data(bytes), std::size(bytes));
+Result<T> from_binary(const C& bytes, const ReadLimits& limits = {}) {
+  return from_binary<T>(std::data(bytes), std::size(bytes), limits);
 }
 
-// The same for the text form.
+// The same for the text form; the budget counts UTF-16 units.
 template <typename T>
-Result<void> from_text(std::u16string_view text, T& out) {
+Result<void> from_text(std::u16string_view text, T& out, const ReadLimits& limits = {}) {
   detail::TextDecoder in(text.data(), text.data() + text.size());
-  return detail::DecodeOne(in, text.size(), out);
+  return detail::DecodeOne(in, text.size(), limits, out);
 }
 template <typename T>
-Result<T> from_text(std::u16string_view text) {
+Result<T> from_text(std::u16string_view text, const ReadLimits& limits = {}) {
   T value{};
-  Result<void> read = from_text(text, value);
+  Result<void> read = from_text(text, value, limits);
   if (!read) return read.error();
   return Result<T>(std::move(value));
 }
