@@ -232,8 +232,9 @@ class BinaryScanner : public ScanBatch {
     }
     if (run_.count == 0) {
       if (pos_ >= size) return true;
-      if (!LoadTag(data[pos_]))
+      if (!LoadTag(data[pos_])) {
         return FailInside(pos_ - 1, pos_, "a tag byte of no type (252-255)");
+      }
     }
     switch (run_.type) {
       case impl::WireType::ArrayBegin:
@@ -597,10 +598,10 @@ class TextScanner : public ScanBatch {
   // Passes blanks and a comma, or only blanks when a comma was passed since
   // the last token: the tokenizer's separator, kept track of across chunks.
   const char16_t* PassSeparators(const char16_t* cur, const char16_t* end) {
-    while (cur < end && impl::IsWhitespace(*cur)) ++cur;
+    cur = impl::TextTokenizer::SkipWhitespace(cur, end);
     if (comma_ || cur == end || *cur != u',') return cur;
     comma_ = true;
-    return PassSeparators(cur + 1, end);
+    return impl::TextTokenizer::SkipWhitespace(cur + 1, end);
   }
 
   // No token past pos_ is decided; the open value is known up to `known`.

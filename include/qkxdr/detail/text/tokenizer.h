@@ -57,6 +57,12 @@ class TextTokenizer {
     return cur;
   }
 
+  // Where the whitespace at cur ends.
+  static const char16_t* SkipWhitespace(const char16_t* cur, const char16_t* end) {
+    while (cur < end && IsWhitespace(*cur)) ++cur;
+    return cur;
+  }
+
   TextToken GetToken() const { return token_; }
   // The scalar read last; valid until the next Step changes it.
   const TextValue& GetValue() const { return value_; }
@@ -68,11 +74,6 @@ class TextTokenizer {
   const ContainerStack& containers() const { return containers_; }
 
  private:
-  static const char16_t* SkipWhitespace(const char16_t* cur, const char16_t* end) {
-    while (cur < end && IsWhitespace(*cur)) ++cur;
-    return cur;
-  }
-
   static bool IsClosingBracket(char16_t c) { return c == u']' || c == u'}'; }
 
   // Whether the innermost open container is an object. Once the root is
