@@ -71,12 +71,13 @@ namespace qkxdr {
 // input cannot make a type fill memory (2-byte empty records read into
 // 4 KiB structs). Each element a container gets counts at its size, with
 // four pointers more in a container of nodes (std::list, std::set,
-// std::map), and each string and blob at its bytes. A read of n bytes (or
-// text units) whose values would take more than
-// memory_per_unit * n + memory_base fails with ErrorCode::too_large.
-// Containers hold up to twice what counts while they grow; docs/robustness.md
-// has the figures. The defaults pass every value whose encoding takes at
-// least 1/64 of its memory, which every type of the standard library does.
+// std::map) and the blocks a std::deque holds while empty, and each string
+// and blob at its bytes. A read of n bytes (or text units) whose values
+// would take more than memory_per_unit * n + memory_base fails with
+// ErrorCode::too_large. A read holds at most three times what counts (a
+// vector moving to a larger block); docs/robustness.md has the figures. The
+// defaults pass every value whose encoding takes at least 1/64 of its
+// memory, which every type of the standard library does.
 struct ReadLimits {
   std::size_t memory_per_unit = 64;
   std::size_t memory_base = std::size_t{16} << 20;
