@@ -21,6 +21,7 @@
 #include "QkXDR.hpp"
 #include "qkxdr/detail/base/string_rules.h"
 #include "qkxdr/json.hpp"
+#include "test_util.h"
 #undef min
 #undef max
 
@@ -30,13 +31,6 @@ using Log = std::vector<std::string>;
 using Bytes = std::vector<uint8_t>;
 using qkxdr::ErrorCode;
 using qkxdr::Latin1;
-
-Bytes Hex(const std::string& text) {
-  Bytes bytes;
-  std::istringstream in(text);
-  for (std::string token; in >> token;) bytes.push_back(std::stoul(token, nullptr, 16) & 0xFF);
-  return bytes;
-}
 
 #if SIZE_MAX > UINT32_MAX
 constexpr size_t k4G = size_t{1} << 32;  // one more than a 32-bit count

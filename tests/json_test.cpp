@@ -16,6 +16,7 @@
 #include "QkXDR.hpp"
 #include "qkxdr/json.hpp"
 #include "qkxdr/typed.hpp"
+#include "test_util.h"
 #include "utf8.h"
 
 namespace {
@@ -28,14 +29,6 @@ using namespace std::string_view_literals;
 
 const Options kArray{Layout::array};
 const Options kConvert{Layout::lines, Others::convert};
-
-std::vector<uint8_t> Hex(const std::string& text) {
-  std::vector<uint8_t> bytes;
-  std::istringstream in(text);
-  for (std::string token; in >> token;)
-    bytes.push_back(static_cast<uint8_t>(std::stoul(token, nullptr, 16)));
-  return bytes;
-}
 
 // The binary encoding of the JSON text, or the Error of why there is none.
 qkxdr::Result<std::vector<uint8_t>> ToBinary(const std::string& json, Options options = {}) {
@@ -65,25 +58,34 @@ TEST(Json, AcceptedTextsAndTheirBytes) {
       {"\"\\uD800\\n\\u001F\\\"\"\n", "A8 84 00 30 83 8A 9F A2"},
       {"[1]\n2\n", "00 54 82 2A 54 84"},
       {"\n\n 7 \r\n\t\"x\"  \n\n", "54 8E A8 81 F8", "7\n\"x\"\n"},
+      // Doubles: 1e22, then the Int 0, then 0, 0.0015, -0, 5e-324, 0, 0.
       {" [1E22, -0, 0e+1, 1.5E-3, -1e-400, 5e-324, 0.0001e-400, 1e-99999999999999999999 ] ",
-       nullptr, "[1e+22,0,0.0,0.0015,-0.0,5e-324,0.0,0.0]\n"},
-      {"[0e400, -0e400, 0.0e99999, -0.000E+999999999999, \"0e400\"]", nullptr,
+       "00 7E 92 D5 4D 06 CF F0 80 44 54 80 83 00*8 FA 7E 6A BC 74 93 58 3F 00*7 80 01 00*7 "
+       "00*16 2A",
+       "[1e+22,0,0.0,0.0015,-0.0,5e-324,0.0,0.0]\n"},
+      {"[0e400, -0e400, 0.0e99999, -0.000E+999999999999, \"0e400\"]",
+       "00 81 00*8 00*7 80 00*8 00*7 80 A8 85 B0 E5 B4 B0 B0 2A",
        "[0.0,-0.0,0.0,-0.0,\"0e400\"]\n"},
-      {"[0e019999, -0E+00001]", nullptr, "[0.0,-0.0]\n"},
-      {"[9223372036854775807,-9223372036854775808,4294967296]\n", nullptr},
-      {"[\"\\u00e9\\b\\f\\r\\t\\u000e\xC2\x80\", \"\\ud834\\udd1e\",\"\\uDC00\\uD800x\"]", nullptr,
+      {"[0e019999, -0E+00001]", "00 7F 00*8 00*7 80 2A", "[0.0,-0.0]\n"},
+      {"[9223372036854775807,-9223372036854775808,4294967296]\n",
+       "00 56 7E 7F*8 81 7F*9 81 00 00 00 00 A0 2A"},
+      // é, \b, \f, \r, \t, U+000E, U+0080; a pair of surrogates; unpaired ones.
+      {"[\"\\u00e9\\b\\f\\r\\t\\u000e\xC2\x80\", \"\\ud834\\udd1e\",\"\\uDC00\\uD800x\"]",
+       "00 AA 87 69 81 88 8C 8D 89 8E 00 81 82 34 30 83 1E 3A 83 83 00 38 83 00 30 83 F8 2A",
        "[\"\xC3\xA9\\b\\f\\r\\t\\u000E\xC2\x80\",\"\xF0\x9D\x84\x9E\",\"\\uDC00\\uD800x\"]\n"},
-      {"[[1], {\"$blob\": \"AA==\"}]", nullptr, "[[1],{\"$blob\":\"AA==\"}]\n", kArray},
-      {"{\"$double\": \"NaN:7ff8000000000000\"}", nullptr, "{\"$double\":\"NaN\"}\n"},
-      {"{\"a\": {\"b\": [true, false, null]}, \"\": {}}", nullptr,
+      {"[[1], {\"$blob\": \"AA==\"}]", "00 54 82 2A D2 81 00", "[[1],{\"$blob\":\"AA==\"}]\n",
+       kArray},
+      {"{\"$double\": \"NaN:7ff8000000000000\"}", "7E 00*6 F8 7F", "{\"$double\":\"NaN\"}\n"},
+      {"{\"a\": {\"b\": [true, false, null]}, \"\": {}}",
+       "01 A8 81 E1 01 A8 81 E2 00 55 82 80 00 2E 00 A8 80 00 2C",
        "[[\"a\",[[\"b\",[1,0,[]]]]],[\"\",[]]]\n", kConvert},
-      {"{\"$blob\": 1}", nullptr, "[[\"$blob\",1]]\n", kConvert},
+      {"{\"$blob\": 1}", "01 A8 85 A4 E2 EC EF E2 54 82 2B", "[[\"$blob\",1]]\n", kConvert},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.json);
     const qkxdr::Result<std::vector<uint8_t>> bytes = ToBinary(c.json, c.options);
     ASSERT_TRUE(bytes) << bytes.error().message();
-    EXPECT_EQ(*bytes, c.hex ? Hex(c.hex) : *bytes);
+    EXPECT_EQ(*bytes, Hex(c.hex));
     EXPECT_EQ(ToJson(*bytes, c.options), c.back ? c.back : c.json);
   }
 }

@@ -10,7 +10,21 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
+
+// Bytes from hex text: "54 8A" is two bytes, "80*42" is 42 bytes 0x80.
+inline std::vector<uint8_t> Hex(const std::string& text) {
+  std::vector<uint8_t> bytes;
+  std::istringstream in(text);
+  for (std::string token; in >> token;) {
+    const auto star = token.find('*');
+    const size_t count = star == std::string::npos ? 1 : std::stoul(token.substr(star + 1));
+    bytes.insert(bytes.end(), count, static_cast<uint8_t>(std::stoul(token, nullptr, 16)));
+  }
+  return bytes;
+}
 
 // A copy in a block of exactly its size: AddressSanitizer sees a read beyond.
 inline std::unique_ptr<char16_t[]> ExactCopy(const std::u16string& text) {

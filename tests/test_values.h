@@ -37,17 +37,7 @@ namespace test_values {
 
 using Bytes = std::vector<uint8_t>;
 
-// Bytes from hex text: "54 8A" is two bytes, "80*42" is 42 bytes 0x80.
-inline Bytes Hex(const std::string& text) {
-  Bytes bytes;
-  std::istringstream in(text);
-  for (std::string token; in >> token;) {
-    const auto star = token.find('*');
-    const size_t count = star == std::string::npos ? 1 : std::stoul(token.substr(star + 1));
-    bytes.insert(bytes.end(), count, static_cast<uint8_t>(std::stoul(token, nullptr, 16)));
-  }
-  return bytes;
-}
+using ::Hex;
 
 // A value as a writer takes it. Readers give Int for Int64, String for
 // StringA, and None for what they have no read for.

@@ -71,12 +71,13 @@ namespace qkxdr {
 // input cannot make a type fill memory (2-byte empty records read into
 // 4 KiB structs). Each element a container gets counts at its size, with
 // four pointers more in a container of nodes (std::list, std::set,
-// std::map), and each string and blob at its bytes. A read of n bytes (or
-// text units) whose values would take more than
-// memory_per_unit * n + memory_base fails with ErrorCode::too_large.
-// Containers hold up to twice what counts while they grow; docs/robustness.md
-// has the figures. The defaults pass every value whose encoding takes at
-// least 1/64 of its memory, which every type of the standard library does.
+// std::map) and the blocks a std::deque holds while empty, and each string
+// and blob at its bytes. A read of n bytes (or text units) whose values
+// would take more than memory_per_unit * n + memory_base fails with
+// ErrorCode::too_large. A read holds at most three times what counts (a
+// vector moving to a larger block); docs/robustness.md has the figures. The
+// defaults pass every value whose encoding takes at least 1/64 of its
+// memory, which every type of the standard library does.
 struct ReadLimits {
   std::size_t memory_per_unit = 64;
   std::size_t memory_base = std::size_t{16} << 20;
@@ -185,6 +186,13 @@ struct IsIndexed<T, std::void_t<decltype(std::declval<T&>()[std::size_t{}]),
     : std::true_type {};
 
 template <typename T, typename = void>
+struct HasPushFront : std::false_type {};
+template <typename T>
+struct HasPushFront<
+    T, std::void_t<decltype(std::declval<T&>().push_front(std::declval<typename T::value_type>()))>>
+    : std::true_type {};
+
+template <typename T, typename = void>
 struct HasData : std::false_type {};
 template <typename T>
 struct HasData<T, std::void_t<decltype(std::declval<const T&>().data())>> : std::true_type {};
@@ -232,6 +240,47 @@ auto Fields(T& v) {
     return qkxdr_fields(v);
   }
 }
+
+// The members of a record (a struct with fields, a pair, a tuple) as a
+// tuple of references.
+template <typename T>
+auto Members(T& v) {
+  if constexpr (kIsInstance<T, std::pair>) {
+    return std::tie(v.first, v.second);
+  } else if constexpr (kIsInstance<T, std::tuple>) {
+    return std::apply([](auto&... m) { return std::tie(m...); }, v);
+  } else {
+    return Fields(v);
+  }
+}
+
+// What a value-initialised T holds on the heap, as a read's budget counts
+// it: a double-ended queue allocates its first block and its map of blocks
+// while empty (512 bytes and eight pointers), and so does each one that a
+// record, a tuple, a std::array or a variant's first alternative holds.
+template <typename T, typename = void>
+struct HeldEmpty : std::integral_constant<std::size_t, 0> {};
+template <typename T>
+struct HeldEmpty<T, std::enable_if_t<IsIndexed<T>::value && HasPushFront<T>::value>>
+    : std::integral_constant<std::size_t, 512 + 8 * sizeof(void*)> {};
+template <typename T, std::size_t N>
+struct HeldEmpty<std::array<T, N>> : std::integral_constant<std::size_t, N * HeldEmpty<T>::value> {
+};
+template <typename T>
+inline constexpr std::size_t kHeldEmpty = HeldEmpty<Plain<T>>::value;
+
+template <typename Tuple>
+struct HeldEmptyInAll;
+template <typename... Ts>
+struct HeldEmptyInAll<std::tuple<Ts...>>
+    : std::integral_constant<std::size_t, (std::size_t{0} + ... + kHeldEmpty<Ts>)> {};
+template <typename T>
+struct HeldEmpty<
+    T, std::enable_if_t<kIsRecord<T> || kIsInstance<T, std::pair> || kIsInstance<T, std::tuple>>>
+    : HeldEmptyInAll<decltype(Members(std::declval<T&>()))> {};
+template <template <typename...> class Variant, typename First, typename... Ts>
+struct HeldEmpty<Variant<First, Ts...>, std::enable_if_t<IsVariant<Variant<First, Ts...>>::value>>
+    : HeldEmpty<First> {};
 
 // The name of field i of record T from its QKXDR_FIELDS list, or "[i]".
 template <typename T>
@@ -812,7 +861,8 @@ struct SequenceCodec {
   // replaced whole, so nothing of its old value shows.
   static constexpr bool kReusesItems = IsIndexed<Container>::value && !std::is_same_v<Item, bool>;
   // What a new element counts for the read's memory budget.
-  static constexpr std::size_t kItemBytes = sizeof(Item) + NodeBytes<Container>();
+  static constexpr std::size_t kItemBytes =
+      sizeof(Item) + NodeBytes<Container>() + kHeldEmpty<Item>;
 
   // Reads the runs of numbers that follow into out from element n on,
   // growing it while values follow; n becomes the number of elements read.
@@ -887,17 +937,6 @@ struct Codec<std::array<T, N>, std::enable_if_t<!kIsByteElement<T>>> {
 // array of their members in order. Data with fewer members sets the last
 // ones to their defaults (those of a value-initialised T); data with more
 // has them skipped.
-template <typename T>
-auto Members(T& v) {
-  if constexpr (kIsInstance<T, std::pair>) {
-    return std::tie(v.first, v.second);
-  } else if constexpr (kIsInstance<T, std::tuple>) {
-    return std::apply([](auto&... m) { return std::tie(m...); }, v);
-  } else {
-    return Fields(v);
-  }
-}
-
 template <typename T>
 struct RecordCodec {
   template <typename E>
@@ -978,7 +1017,8 @@ struct Codec<Map, std::enable_if_t<kIsMap<Map>>> {
     out.clear();
     for (std::size_t i = 0; r.Peek() != QkXDRType2::ArrayEnd; ++i) {
       Entry entry{};
-      if (!r.Take(sizeof(Entry) + NodeBytes<Map>()) || !detail::Read(r, entry)) {
+      if (!r.Take(sizeof(Entry) + NodeBytes<Map>() + kHeldEmpty<Entry>) ||
+          !detail::Read(r, entry)) {
         return r.Within(Index(i));
       }
       out.insert_or_assign(std::move(entry.first), std::move(entry.second));
@@ -1001,7 +1041,7 @@ struct Codec<std::optional<T>> {
     if (!OpenArray(r)) return false;
     if (r.Peek() == QkXDRType2::ArrayEnd) {
       out.reset();
-    } else if (!detail::Read(r, out.emplace())) {
+    } else if (!r.Take(kHeldEmpty<T>) || !detail::Read(r, out.emplace())) {
       return r.Within("[0]");
     }
     return CloseArray(r, false);
@@ -1040,7 +1080,9 @@ struct Codec<Variant<Ts...>, std::enable_if_t<IsVariant<Variant<Ts...>>::value>>
                               std::index_sequence<I...>) {
     bool ok = false;
     static_cast<void>(
-        ((index == I && (ok = detail::Read(r, out.template emplace<I>()), true)) || ...));
+        ((index == I &&
+          (ok = r.Take(kHeldEmpty<Ts>) && detail::Read(r, out.template emplace<I>()), true)) ||
+         ...));
     return ok;
   }
 };

@@ -32,10 +32,11 @@ class BinarySource {
 
   // Appends the next bytes to *bytes, *got of them, and sets *ended at the
   // end of the input; shows the progress. A piece of hex input may give no
-  // byte before its end. A character that is no hex digit is reported only
-  // once the bytes before it are walked, so that a fault among them comes
-  // first, however the input is cut. On failure clears the progress, prints
-  // why and returns false with the exit status in *status.
+  // byte before its end. A character that is no hex digit, and an odd
+  // number of digits, are reported only once the bytes before them are
+  // walked, so that a fault among them comes first, however the input is
+  // cut. On failure clears the progress, prints why and returns false with
+  // the exit status in *status.
   bool Read(std::vector<uint8_t>* bytes, Progress* progress, size_t* got, bool* ended,
             int* status) {
     std::string error = pending_;
@@ -47,8 +48,8 @@ class BinarySource {
       const size_t read = input_.Read(options_.fromHex ? &digits_ : bytes, &error);
       read_ += read;
       progress->Update(read_);
-      *ended = read == 0;
-      if (error.empty() && options_.fromHex) error = ParseDigits(bytes, *ended, status);
+      if (error.empty() && options_.fromHex) ParseDigits(bytes, read == 0);
+      *ended = read == 0 && !stopping();
     }
     *got = bytes->size() - before;
     if (error.empty()) return true;
@@ -58,18 +59,16 @@ class BinarySource {
   }
 
  private:
-  // The hex digits just read, into bytes; what is wrong with them at the
-  // end of the input, if anything.
-  std::string ParseDigits(std::vector<uint8_t>* bytes, bool end, int* status) {
+  // The hex digits just read, into bytes; what is wrong with them, once
+  // they end, becomes pending.
+  void ParseDigits(std::vector<uint8_t>* bytes, bool end) {
     size_t bad;
     if (!hex_.Feed(digits_.data(), digits_.data() + digits_.size(), bytes, &bad)) {
       pending_ = "byte " + std::to_string(read_ - digits_.size() + bad) +
                  " of the hex input is not a hex digit";
-      return "";
+    } else if (end && !hex_.Paired()) {
+      pending_ = "the hex input has an odd number of digits";
     }
-    if (!end || hex_.Paired()) return "";
-    *status = kExitBadData;
-    return "the hex input has an odd number of digits";
   }
 
   const Options& options_;
