@@ -376,7 +376,8 @@ TEST(StreamWriter, TypedRecordsRoundTripAsElements) {
       }
     }
     reader.finish();
-    EXPECT_TRUE(reader.done());
+    EXPECT_FALSE(reader.done());  // until next() has found nothing left
+    EXPECT_TRUE(reader.next() == nullptr && reader.done());
     EXPECT_EQ(back, points);
     // The second point's label follows 01, 54 73 83, A8 80, 00 7E and 8
     // bytes, 2B 00, 54 71 83, A8.

@@ -764,8 +764,9 @@ class StreamReader {
   bool failed() const { return error_.has_value(); }
   // Why the reader stopped; valid when failed().
   const Error& error() const { return *error_; }
-  // finish() was called and every value handed out.
-  bool done() const { return finished_ && !error_ && scanner_.Kept() == buffer_.size(); }
+  // finish() was called and next() or next_all() found nothing left: every
+  // value was handed out and the input ended whole.
+  bool done() const { return drained_ && !error_; }
   // Units held: the open value and what came after it.
   std::size_t buffered() const { return buffer_.size() - scanner_.Kept(); }
 
@@ -776,7 +777,10 @@ class StreamReader {
     if (error_) return nullptr;
     const Scanned found = scanner_.Scan(buffer_.data(), buffer_.size(), finished_, many);
     if (scanner_.fault().status == ScanStatus::Malformed) Fail(scanner_.fault());
-    if (found.status != ScanStatus::Value) return nullptr;
+    if (found.status != ScanStatus::Value) {
+      drained_ = finished_;
+      return nullptr;
+    }
     view_.Open(passed_ + found.begin, found.end - found.begin);
     scanner_.Open(buffer_.data(), found, &view_.decoder_);
     return &view_;
@@ -802,6 +806,7 @@ class StreamReader {
   std::vector<Unit> buffer_;
   std::uint64_t passed_ = 0;  // units dropped from the buffer's front
   bool finished_ = false;
+  bool drained_ = false;  // a scan after finish() found no value
   std::optional<Error> error_;
   View view_;
 };

@@ -395,7 +395,7 @@ template <typename Decoder>
 class Reading {
  public:
   Reading(Decoder& decoder, std::size_t input_size, const ReadLimits& limits)
-      : in(decoder), limit(input_size), budget_(limits.budget(input_size)), left_(budget_) {}
+      : in(decoder), limit(input_size), limits_(limits), left_(limits.memory_base) {}
 
   // The current value's type; None also at the end of the data. Every read
   // looks first, so a failure is reported where its value starts.
@@ -425,8 +425,7 @@ class Reading {
       left_ -= bytes;
       return true;
     }
-    return Fail(ErrorCode::too_large, "values taking more than the read's memory budget of " +
-                                          std::to_string(budget_) + " bytes (ReadLimits)");
+    return TakeBeyondBase(bytes);
   }
   template <typename Unit>
   bool TakeString(const std::basic_string<Unit>& s) {
@@ -491,6 +490,20 @@ class Reading {
   std::u16string units;  // room for strings read as other types
 
  private:
+  // Take once the values pass the budget's base: the part that grows with
+  // the input is added the first time (most reads never get here, and the
+  // budget's overflow check divides).
+  QKXDR_NOINLINE bool TakeBeyondBase(std::size_t bytes) {
+    const std::size_t budget = limits_.budget(limit);
+    if (!grown_) {
+      grown_ = true;
+      left_ += budget - limits_.memory_base;
+      if (bytes <= left_) return Take(bytes);
+    }
+    return Fail(ErrorCode::too_large, "values taking more than the read's memory budget of " +
+                                          std::to_string(budget) + " bytes (ReadLimits)");
+  }
+
   // ReadUnits without the check for U+0000.
   bool ReadAllUnits(std::u16string& into) {
     // Text that starts "0x" is announced as a blob, but reads as a string.
@@ -526,8 +539,9 @@ class Reading {
   };
 
   std::size_t at_ = 0;  // where the value looked at last starts
-  std::size_t budget_;  // memory the values read may take
-  std::size_t left_;    // what is left of it
+  ReadLimits limits_;
+  std::size_t left_;  // of the budget: of its base until grown_
+  bool grown_ = false;
 };
 
 // How each type is written and read. A type with none gets here.
