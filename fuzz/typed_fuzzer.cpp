@@ -54,19 +54,16 @@ void Check(const Input& in) {
   tight.memory_base = 1024;
   const size_t before = counting_new::counts().held;
   counting_new::ResetPeak();
-  bool read = false;
-  {
-    T value{};
-    read = Read(in, value, tight);
-    // Strings pass a scratch buffer and, as UTF-8, a second one.
-    FUZZ_CHECK(counting_new::PeakSince(before) <=
-               3 * tight.budget(in.size()) + 8 * in.size() * sizeof(in[0]) + kHeldBeside);
-    if (!read) return;
-    const Input written = Write<Input>(value);
-    T again{};
-    FUZZ_CHECK(Read(written, again, qkxdr::ReadLimits{}));
-    FUZZ_CHECK(Write<Input>(again) == written);
-  }
+  T value{};
+  const bool read = Read(in, value, tight);
+  // Strings pass a scratch buffer and, as UTF-8, a second one.
+  FUZZ_CHECK(counting_new::PeakSince(before) <=
+             3 * tight.budget(in.size()) + 8 * in.size() * sizeof(in[0]) + kHeldBeside);
+  if (!read) return;
+  const Input written = Write<Input>(value);
+  T again{};
+  FUZZ_CHECK(Read(written, again, qkxdr::ReadLimits{}));
+  FUZZ_CHECK(Write<Input>(again) == written);
 }
 
 template <typename Input>
