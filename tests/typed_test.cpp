@@ -265,7 +265,7 @@ TEST(Typed, MemoryIsBoundedByTheInput) {
   };
   qkxdr::ReadLimits limits;
   limits.memory_per_unit = 16;
-  limits.memory_base = 64 << 10;
+  limits.memory_base = 4 << 10;
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.unit);
     std::string hex = c.head;
