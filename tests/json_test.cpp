@@ -240,10 +240,10 @@ std::vector<std::string> RandomValues(std::mt19937& random, int count) {
         text += "-1099511627776";
         break;
       case 2:
-        text += "2.5e-3";
+        text += pick(2) ? "2.5e-3" : "9.0e5";
         break;
-      case 3:
-        text += "\"caf\xC3\xA9 \\u00e9\\n\"";
+      case 3:  // sequences of 2, 3 and 4 bytes, the last one U+10FFFF
+        text += "\"caf\xC3\xA9 \xE2\x82\xAC\xF4\x8F\xBF\xBF \\u00e9\\n\"";
         break;
       case 4:
         text += "{\"$blob\": \"3q2+7w==\"}";
