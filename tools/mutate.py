@@ -256,15 +256,20 @@ def build_switched(root, mutants, originals):
 
 
 def tests(root, mutant_id, timeout):
-    """True when every test passes with mutant_id on, None on a timeout."""
+    """True when every test passes with mutant_id on, None on a timeout.
+
+    On a timeout the whole process group goes: ctest and the test programs
+    it started, which a mutant may have sent into an endless loop."""
     env = dict(os.environ, QKXDR_MUTANT=str(mutant_id))
-    try:
-        result = subprocess.run(["ctest", "--preset", "mutate", "--stop-on-failure", "-j", "2"],
-                                cwd=root, env=env, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL, timeout=timeout)
-        return result.returncode == 0
-    except subprocess.TimeoutExpired:
-        return None
+    with subprocess.Popen(["ctest", "--preset", "mutate", "--stop-on-failure", "-j", "2"],
+                          cwd=root, env=env, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, start_new_session=True) as ctest:
+        try:
+            return ctest.wait(timeout=timeout) == 0
+        except subprocess.TimeoutExpired:
+            os.killpg(ctest.pid, signal.SIGKILL)
+            ctest.wait()
+            return None
 
 
 def load_replay(path, root):
