@@ -20,7 +20,7 @@ cd "$(dirname "$0")"
 
 COVERAGE_MIN=98
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
-FUZZERS=(binary_reader text_reader text_parse round_trip blob stream typed json tool_input)
+FUZZERS=(binary_reader text_reader text_parse round_trip blob stream typed int_kernels json tool_input)
 
 # Installs the Debian packages among "package:file ..." whose file is missing.
 require() {

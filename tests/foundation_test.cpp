@@ -21,12 +21,14 @@
 #include <tuple>
 #include <vector>
 
+#include "int_kernel_agreement.h"
 #include "qkxdr/detail/base/assert.h"
 #include "qkxdr/detail/base/blob_buffer.h"
 #include "qkxdr/detail/base/inline_buffer.h"
 #include "qkxdr/detail/base/utf8.h"
 #include "qkxdr/detail/binary/binary_encoder.h"
 #include "qkxdr/detail/binary/coding.h"
+#include "qkxdr/detail/binary/run_state.h"
 #include "test_values.h"
 
 namespace qkxdr::impl {
@@ -77,6 +79,39 @@ TEST(Coding, VarintDecodings) {
   for (const auto& c : cases) {
     EXPECT_EQ(Get(c.width, Hex(c.hex)), std::make_tuple(c.value, c.consumed, c.complete)) << c.hex;
   }
+}
+
+// Every integer kernel this processor runs decodes and encodes as the scalar
+// one: runs of one-byte varints, of mixed lengths, of long and overlong ones
+// (values beyond 32 bits, varints beyond a word), cut anywhere, as int32_t
+// and int64_t.
+TEST(IntKernels, AgreeWithTheScalarKernel) {
+  std::mt19937_64 rng(7);
+  // The longest varint of each kind of data, and the bits of its last byte:
+  // 0x01 keeps the values below 256, one-byte ones and others mixed.
+  const struct {
+    int longest;
+    uint8_t last;
+  } kinds[] = {{1, 0x7F}, {2, 0x01}, {3, 0x7F}, {5, 0x7F}, {10, 0x7F}, {12, 0x7F}};
+  int ran = 0;
+  for (int trial = 0; trial < 4000; ++trial) {
+    const auto& kind = kinds[trial % 6];
+    Bytes data;
+    while (data.size() < 160) {
+      for (auto n = rng() % kind.longest; n != 0; --n) data.push_back(rng() & 0x7F);
+      data.push_back(static_cast<uint8_t>(0x80 | (rng() & kind.last)));
+    }
+    const uint8_t* const e = data.data() + rng() % (data.size() + 1);
+    const size_t k = 1 + rng() % kMaxRunLength;
+    EXPECT_EQ(int_kernels::Disagreeing<int32_t>(data.data(), e, k, &ran), "") << trial;
+    EXPECT_EQ(int_kernels::Disagreeing<int64_t>(data.data(), e, k, &ran), "") << trial;
+  }
+  std::string kernels;
+  for (const IntKernel kernel : int_kernels::kAll) {
+    if (IntKernelRuns(kernel)) kernels += int_kernels::Name(kernel) + " ";
+  }
+  RecordProperty("kernels", kernels);
+  std::printf("kernels run: %s(%d runs)\n", kernels.c_str(), ran);
 }
 
 // A buffer with the binary writer's room taken to each row's size (appending

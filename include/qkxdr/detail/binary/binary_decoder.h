@@ -17,6 +17,7 @@
 #include "qkxdr/detail/base/int_range.h"
 #include "qkxdr/detail/base/truncate.h"
 #include "qkxdr/detail/binary/coding.h"
+#include "qkxdr/detail/binary/int_kernels.h"
 #include "qkxdr/detail/binary/run_state.h"
 #include "qkxdr/detail/binary/skip.h"
 #include "qkxdr/detail/binary/unit_varints.h"
@@ -278,12 +279,7 @@ class BinaryDecoder {
       dc.p += k * kDoubleSize;
     } else {
       if (run.type != WireType::Int) return 0;
-      for (uint64_t u; i < k && dc.l - dc.p >= kWordSize; ++i) {
-        const uint8_t* const next = GetVarintWord(dc.p, &u);
-        if (next == nullptr || !HoldsInt<T>(UnZigZag64(u))) break;
-        out[i] = static_cast<T>(UnZigZag64(u));
-        dc.p = next;
-      }
+      i = GetInts(BestIntKernel(), &dc.p, dc.l, out, k);
     }
     run.count = static_cast<uint8_t>(run.count - i);
     if (run.count == 0) LoadRun();

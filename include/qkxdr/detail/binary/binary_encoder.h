@@ -14,6 +14,7 @@
 #include "qkxdr/detail/base/inline_buffer.h"
 #include "qkxdr/detail/base/int_range.h"
 #include "qkxdr/detail/binary/coding.h"
+#include "qkxdr/detail/binary/int_kernels.h"
 #include "qkxdr/detail/binary/run_state.h"
 #include "qkxdr/detail/binary/unit_varints.h"
 #include "qkxdr/detail/binary/varint_word.h"
@@ -184,21 +185,12 @@ class BinaryEncoderInto : public EncoderWrites<BinaryEncoderInto<Buffer>> {
     tag_index_ = start;
     uint8_t* p = buffer_.data() + start;
     *p++ = run_.TagByte();
-    for (size_t i = 0; i < k; ++i) p = PutNumber(p, v[i]);
-    Finish(p);
-  }
-
-  // The payload of a number as WriteNumber gives it, into kInPlaceRoom - 1
-  // bytes of room.
-  template <typename T>
-  static uint8_t* PutNumber(uint8_t* p, T v) {
     if constexpr (std::is_floating_point_v<T>) {
-      return PutDouble(p, static_cast<double>(v));
-    } else if constexpr (kFitsInt32<T>) {
-      return PutVarintInRoom(p, ZigZag32(static_cast<int32_t>(v)));
+      for (size_t i = 0; i < k; ++i) p = PutDouble(p, static_cast<double>(v[i]));
     } else {
-      return PutVarintInRoom(p, ZigZag64(static_cast<int64_t>(v)));
+      p = PutInts(BestIntKernel(), v, k, p);
     }
+    Finish(p);
   }
 
   // The unit count, then each unit as a varint of the unit's own width.
