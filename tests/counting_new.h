@@ -30,7 +30,9 @@ inline std::size_t PeakSince(std::size_t held_before) { return counts().peak - h
 
 }  // namespace counting_new
 
-void* operator new(std::size_t n) {
+// Out of line, so that no compiler reads the size in front of a block that
+// it cannot see came from here.
+[[gnu::noinline]] void* operator new(std::size_t n) {
   auto* block = static_cast<std::max_align_t*>(std::malloc(n + sizeof(std::max_align_t)));
   if (block == nullptr) throw std::bad_alloc();
   *reinterpret_cast<std::size_t*>(block) = n;
@@ -39,7 +41,7 @@ void* operator new(std::size_t n) {
   c.peak = (std::max)(c.peak, c.held);
   return block + 1;
 }
-void operator delete(void* p) noexcept {
+[[gnu::noinline]] void operator delete(void* p) noexcept {
   if (p == nullptr) return;
   auto* block = static_cast<std::max_align_t*>(p) - 1;
   counting_new::counts().held -= *reinterpret_cast<std::size_t*>(block);

@@ -107,6 +107,7 @@ inline uint64_t FirstBytes(size_t n) { return (uint64_t{1} << n) - 1; }
 // of a value that T does not hold.
 template <typename Isa, typename T>
 bool GetBlockInts(const uint8_t** p, uint32_t stops, T* out, size_t k, size_t* done) {
+  const uint8_t* const block = *p;
   uint32_t start = 0;
   size_t i = 0;
   bool taken = true;
@@ -117,7 +118,7 @@ bool GetBlockInts(const uint8_t** p, uint32_t stops, T* out, size_t k, size_t* d
       taken = false;
       break;
     }
-    const int64_t v = UnZigZag64(Isa::Gather(LoadWord(*p + start), length));
+    const int64_t v = UnZigZag64(Isa::Gather(LoadWord(block + start), length));
     if (!HoldsInt<T>(v)) {
       taken = false;
       break;
@@ -125,7 +126,7 @@ bool GetBlockInts(const uint8_t** p, uint32_t stops, T* out, size_t k, size_t* d
     out[i++] = static_cast<T>(v);
     start = end + 1;
   }
-  *p += start;
+  *p = block + start;
   *done = i;
   return taken && start != 0;
 }

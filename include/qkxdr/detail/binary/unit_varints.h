@@ -8,9 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "qkxdr/detail/base/compiler.h"
 #include "qkxdr/detail/binary/coding.h"
 
-#if defined(__SSE2__)
+#if defined(QKXDR_SIMD_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -32,7 +33,7 @@ struct Round {
   size_t at[4];
 };
 
-#if defined(__SSE2__)
+#if defined(QKXDR_SIMD_SSE2)
 // The 8 units at s as their one-byte varints, in the low half; *small is
 // 0xFFFF when all of them are below 0x80, and only then is the result right.
 inline __m128i OneByteVarints(const char16_t* s, uint32_t* small) {
@@ -70,7 +71,7 @@ inline uint8_t* PutUnitVarint(uint8_t* dst, char unit) {
 template <typename Unit>
 uint8_t* PutUnitVarints(const Unit* s, size_t n, uint8_t* dst) {
   size_t i = 0;
-#if defined(__SSE2__)
+#if defined(QKXDR_SIMD_SSE2)
   for (; n >= kUnitLanes && i < n; i += kRoundUnits) {
     const Round r(i, n);
     uint32_t small[4];
@@ -98,7 +99,7 @@ uint8_t* PutUnitVarints(const Unit* s, size_t n, uint8_t* dst) {
 template <typename Unit>
 const uint8_t* GetUnitVarints(const uint8_t* p, const uint8_t* e, Unit* out, uint32_t n) {
   size_t i = 0;
-#if defined(__SSE2__)
+#if defined(QKXDR_SIMD_SSE2)
   const bool whole = static_cast<size_t>(e - p) >= n;
   for (; whole && n >= kUnitLanes && i < n; i += kRoundUnits) {
     const Round r(i, n);

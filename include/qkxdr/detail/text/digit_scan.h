@@ -7,7 +7,9 @@
 #include <array>
 #include <cstdint>
 
-#if defined(__SSE2__)
+#include "qkxdr/detail/base/compiler.h"
+
+#if defined(QKXDR_SIMD_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -16,7 +18,7 @@ namespace qkxdr::impl {
 // Ten to the power k, for k <= 8.
 constexpr uint32_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
-#if defined(__SSE2__)
+#if defined(QKXDR_SIMD_SSE2)
 // The inverse of 5^k modulo 2^64, for k <= 8: x * 10^k shifted right by k
 // and multiplied by it gives x back.
 constexpr uint64_t InverseOfFivePower(int k) {
@@ -66,7 +68,7 @@ inline uint32_t EightDigits(const char16_t* s, uint32_t* value) {
 // accumulator * 10 + its value, modulo 2^64. Returns the position after them.
 inline const char16_t* ReadDigits(const char16_t* cur, const char16_t* end, uint64_t* accumulator) {
   uint64_t a = *accumulator;
-#if defined(__SSE2__)
+#if defined(QKXDR_SIMD_SSE2)
   while (end - cur >= 8) {
     uint32_t value;
     const uint32_t count = EightDigits(cur, &value);

@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__SSE2__)
+#include "qkxdr/detail/base/compiler.h"
+
+#if defined(QKXDR_SIMD_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -53,7 +55,7 @@ inline size_t CopyPlainUnits(const char* s, size_t n, char16_t* dst) {
   return CopyPlainUnitsOneByOne(s, n, dst);
 }
 
-#if defined(__SSE2__)
+#if defined(QKXDR_SIMD_SSE2)
 // Copies the eight units at s + at to dst + at; returns the lanes of those
 // that take an escape, two mask bits per unit.
 inline uint32_t CopyEightUnits(const char16_t* s, size_t at, char16_t* dst) {
@@ -73,7 +75,7 @@ inline uint32_t CopyEightUnits(const char16_t* s, size_t at, char16_t* dst) {
 // processor allows. dst must have room for n units; those after the first
 // escaped unit may be overwritten.
 inline size_t CopyPlainUnits(const char16_t* s, size_t n, char16_t* dst) {
-#if defined(__SSE2__)
+#if defined(QKXDR_SIMD_SSE2)
   constexpr size_t kLanes = 8;
   if (n >= kLanes) {
     // Chunks of eight from the start, four per round, none beyond the last

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <string>
 
-#if defined(__SSE2__)
+#include "qkxdr/detail/base/compiler.h"
+
+#if defined(QKXDR_SIMD_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -57,7 +59,7 @@ inline const char16_t* AppendEscape(const char16_t* cur, const char16_t* end,
   return cur + 4;
 }
 
-#if defined(__SSE2__)
+#if defined(QKXDR_SIMD_SSE2)
 // The units among the 8 at s that are `quote` or a backslash, two mask bits
 // each.
 inline uint32_t StopLanes(const char16_t* s, __m128i quote) {
@@ -72,7 +74,7 @@ inline uint32_t StopLanes(const char16_t* s, __m128i quote) {
 // the processor allows, 32 units are looked at a round, so that a string of
 // up to 32 units is found with no branch on its length.
 inline const char16_t* FindStop(const char16_t* cur, const char16_t* end, char16_t quote) {
-#if defined(__SSE2__)
+#if defined(QKXDR_SIMD_SSE2)
   const __m128i q = _mm_set1_epi16(static_cast<short>(quote));
   for (; end - cur >= 32; cur += 32) {
     const uint64_t lanes = uint64_t{StopLanes(cur, q)} | uint64_t{StopLanes(cur + 8, q)} << 16 |
