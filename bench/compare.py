@@ -16,7 +16,9 @@ floor: the same calls made on a writer that encodes nothing
 A second table compares the typed C++ layer (qkxdr/typed.hpp: to_binary,
 from_binary, to_text, from_text on std::vector and struct values) with the
 peers' own ways of handling the same C++ types: msgpack-c's pack and
-unpack + convert, RapidJSON's Writer and SAX Reader written by hand (UTF-16),
+unpack + convert, cereal's binary archives, protobuf's SerializeToString and
+ParseFromString on generated messages (bench/typed_values.proto), RapidJSON's
+Writer and SAX Reader written by hand (UTF-16),
 nlohmann/json's dump and parse + get (UTF-8), memcpy of as many bytes as
 the typed layer's encoding takes, and for ints, doubles and records the
 format floor. The typed cases of each workload run in a
@@ -64,9 +66,13 @@ CALLS_ONLY = {
 # reading the same bytes (bench/format_floor_cases.cpp).
 TYPED_PAIRS = {
     "to-binary": [("msgpack/pack", "msgpack pack", 1.0),
+                  ("cereal/save", "cereal BinaryOutputArchive", None),
+                  ("protobuf/serialize", "protobuf SerializeToString", None),
                   ("memcpy/binary-size", "memcpy", 3.0),
                   ("floor/encode", "format floor", None)],
     "from-binary": [("msgpack/unpack-convert", "msgpack unpack+convert", 1.0),
+                    ("cereal/load", "cereal BinaryInputArchive", None),
+                    ("protobuf/parse", "protobuf ParseFromString", None),
                     ("memcpy/binary-size", "memcpy", 3.0),
                     ("floor/decode", "format floor", None)],
     "to-text": [("rapidjson/write", "RapidJSON Writer", 1.0),
