@@ -65,6 +65,8 @@ std::vector<Case> AllCases() {
   AddMsgpackTypedCases(cases);
   AddRapidjsonTypedCases(cases);
   AddNlohmannCases(cases);
+  AddCerealTypedCases(cases);
+  AddProtobufTypedCases(cases);
   AddFormatFloorCases(cases);
   AddStreamCases(cases);
   return cases;

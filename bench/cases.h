@@ -66,6 +66,8 @@ void AddQkxdrTypedCases(std::vector<Case>& cases);
 void AddMsgpackTypedCases(std::vector<Case>& cases);
 void AddRapidjsonTypedCases(std::vector<Case>& cases);
 void AddNlohmannCases(std::vector<Case>& cases);
+void AddCerealTypedCases(std::vector<Case>& cases);
+void AddProtobufTypedCases(std::vector<Case>& cases);
 // The least an encoder and a decoder of the binary format do for a vector of
 // ints or doubles (format_floor_cases.cpp).
 void AddFormatFloorCases(std::vector<Case>& cases);

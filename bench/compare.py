@@ -16,7 +16,9 @@ floor: the same calls made on a writer that encodes nothing
 A second table compares the typed C++ layer (qkxdr/typed.hpp: to_binary,
 from_binary, to_text, from_text on std::vector and struct values) with the
 peers' own ways of handling the same C++ types: msgpack-c's pack and
-unpack + convert, RapidJSON's Writer and SAX Reader written by hand (UTF-16),
+unpack + convert, cereal's binary archives, protobuf's SerializeToString and
+ParseFromString on generated messages (bench/typed_values.proto), RapidJSON's
+Writer and SAX Reader written by hand (UTF-16),
 nlohmann/json's dump and parse + get (UTF-8), memcpy of as many bytes as
 the typed layer's encoding takes, and for ints, doubles and records the
 format floor. The typed cases of each workload run in a
@@ -59,15 +61,23 @@ CALLS_ONLY = {
 
 
 # Typed layer: QkXDR operation -> [(case compared with, label, target ratio)].
-# The memcpy target (a stretch) holds for ints and doubles only. Ints,
-# doubles and records also have the format floor: a bare loop writing or
-# reading the same bytes (bench/format_floor_cases.cpp).
+# A target given as (ratio, workloads) holds for those workloads only: the
+# memcpy target (a stretch) for ints and doubles, the cereal and protobuf
+# encoding targets for strings and blobs. Ints, doubles and records also
+# have the format floor: a bare loop writing or reading the same bytes
+# (bench/format_floor_cases.cpp).
+MEMCPY_TARGETS = ("ints", "doubles")
+ENCODE_TARGETS = ("strings", "blobs")
 TYPED_PAIRS = {
     "to-binary": [("msgpack/pack", "msgpack pack", 1.0),
-                  ("memcpy/binary-size", "memcpy", 3.0),
+                  ("cereal/save", "cereal BinaryOutputArchive", (1.0, ENCODE_TARGETS)),
+                  ("protobuf/serialize", "protobuf SerializeToString", (1.0, ENCODE_TARGETS)),
+                  ("memcpy/binary-size", "memcpy", (3.0, MEMCPY_TARGETS)),
                   ("floor/encode", "format floor", None)],
     "from-binary": [("msgpack/unpack-convert", "msgpack unpack+convert", 1.0),
-                    ("memcpy/binary-size", "memcpy", 3.0),
+                    ("cereal/load", "cereal BinaryInputArchive", None),
+                    ("protobuf/parse", "protobuf ParseFromString", None),
+                    ("memcpy/binary-size", "memcpy", (3.0, MEMCPY_TARGETS)),
                     ("floor/decode", "format floor", None)],
     "to-text": [("rapidjson/write", "RapidJSON Writer", 1.0),
                 ("nlohmann/dump", "nlohmann dump (UTF-8)", 1.0),
@@ -76,7 +86,6 @@ TYPED_PAIRS = {
                   ("nlohmann/parse-get", "nlohmann parse+get (UTF-8)", 1.0),
                   ("memcpy/text-size", "memcpy", None)],
 }
-MEMCPY_TARGETS = ("ints", "doubles")
 
 
 def targets(workload, operation):
@@ -193,8 +202,8 @@ def typed_rows(found):
                 other = found.get(f"{workload}/typed/{case}")
                 if other is None:
                     continue
-                if case.startswith("memcpy") and workload not in MEMCPY_TARGETS:
-                    limit = None
+                if isinstance(limit, tuple):
+                    limit = limit[0] if workload in limit[1] else None
                 ratio = own["ns"] / other["ns"]
                 yield [workload, operation, f"{own['ns']:.2f}", str(own["bytes"]), label,
                        f"{other['ns']:.2f}", str(other["bytes"]), f"{ratio:.2f}",

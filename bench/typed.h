@@ -1,6 +1,7 @@
 // The typed cases: the workloads as plain C++ values, and runners that encode
 // and decode them through one library's typed interface (the QkXDR typed
-// layer, msgpack-c's pack and convert, RapidJSON by hand, nlohmann/json).
+// layer, msgpack-c's pack and convert, RapidJSON by hand, nlohmann/json,
+// cereal; protobuf's generated messages have runners of their own).
 
 #ifndef QKXDR_BENCH_TYPED_H_
 #define QKXDR_BENCH_TYPED_H_
@@ -22,7 +23,8 @@ namespace bench {
 // A record of the records workload as its user would declare it, with 8-bit
 // (Str = std::string) or UTF-16 (std::u16string) names. msgpack binds it by
 // MSGPACK_DEFINE, QkXDR by qkxdr_fields below (which needs no QkXDR header),
-// nlohmann/json by to_json and from_json (nlohmann_cases.cpp).
+// nlohmann/json by to_json and from_json (nlohmann_cases.cpp), cereal by
+// serialize (cereal_typed_cases.cpp).
 template <typename Str>
 struct BasicRecord {
   int32_t id = 0;
