@@ -67,6 +67,7 @@ std::vector<Case> AllCases() {
   AddNlohmannCases(cases);
   AddFormatFloorCases(cases);
   AddStreamCases(cases);
+  AddJsonCases(cases);
   return cases;
 }
 
