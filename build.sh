@@ -12,7 +12,7 @@
 #   ./build.sh large     the tests labelled "large" (inputs of hundreds of MiB, 4 GiB output)
 #   ./build.sh package   install into build/package, build and run examples/ against it
 #   ./build.sh windows   cross-build both Windows DLLs; their checks, and the suite under Wine
-#   ./build.sh bench-build  build the benchmarks against msgpack-c, RapidJSON and nlohmann/json
+#   ./build.sh bench-build  build the benchmarks against msgpack-c, RapidJSON, simdjson and nlohmann/json
 #   ./build.sh bench     build and run them; the table of ratios (not part of test; under 5 min)
 # Missing Debian packages are installed with apt-get when run as root.
 set -euo pipefail
@@ -162,6 +162,7 @@ stage_bench-build() {
     libmsgpack-cxx-dev:/usr/include/msgpack.hpp \
     rapidjson-dev:/usr/include/rapidjson/reader.h \
     nlohmann-json3-dev:/usr/include/nlohmann/json.hpp \
+    libsimdjson-dev:/usr/include/simdjson.h \
     python3:/usr/bin/python3
   build bench
 }
