@@ -19,6 +19,7 @@
 #include "json/json_text.h"
 #include "json/tagged_forms.h"
 #include "qkxdr/detail/base/string_rules.h"
+#include "qkxdr/detail/base/utf8.h"
 #include "qkxdr/json.hpp"
 
 namespace qkxdr::json {
@@ -89,11 +90,16 @@ std::string Beyond(const JsonNumber& number, std::string_view text) {
 // array's elements, an object's members as name then value.
 struct Node {
   enum Kind : std::uint8_t { Array, Object, String, Integer, Real, Null, True, False };
+
+  explicit Node(Kind k, SizeType n = 0, std::size_t first = 0) : kind(k), count(n), at(first) {}
+
   Kind kind;
-  SizeType count = 0;  // elements, members, or bytes of a string
-  std::size_t at = 0;  // the node after an array or object; a string's first byte
-  std::int64_t integer = 0;
-  double real = 0;
+  SizeType count;    // elements, members, or bytes of a string
+  union {            // as `kind` tells
+    std::size_t at;  // the node after an array or object; a string's first byte
+    std::int64_t integer;
+    double real;
+  };
 };
 
 // The nodes of one top-level value (or of the whole array), with their
@@ -122,12 +128,13 @@ class NodeBuilder {
   // beyond 64 bits for doubles: both are read again from the text.
   bool Double(double /*inexact*/) { return Number(NumberText()); }
 
-  bool Null() { return Add({Node::Null}); }
-  bool Bool(bool b) { return Add({b ? Node::True : Node::False}); }
+  bool Null() { return Add(Node(Node::Null)); }
+  bool Bool(bool b) { return Add(Node(b ? Node::True : Node::False)); }
   bool RawNumber(const char*, SizeType, bool) { return false; }  // never called
   bool String(const char* s, SizeType length, bool /*copy*/) {
-    nodes_.push_back({Node::String, length, bytes_.size()});
+    nodes_.emplace_back(Node::String, length, bytes_.size());
     bytes_.append(s, length);
+    bytes_.push_back('\0');  // for WriteStringA
     return true;
   }
   bool Key(const char* s, SizeType length, bool copy) { return String(s, length, copy); }
@@ -141,7 +148,7 @@ class NodeBuilder {
   std::size_t End(std::size_t i) const {
     return nodes_[i].kind == Node::Array || nodes_[i].kind == Node::Object ? nodes_[i].at : i + 1;
   }
-  // The bytes of string node i.
+  // The bytes of string node i, a zero byte after them.
   std::string_view Text(std::size_t i) const {
     return std::string_view(bytes_).substr(nodes_[i].at, nodes_[i].count);
   }
@@ -159,7 +166,7 @@ class NodeBuilder {
 
   bool Open(Node::Kind kind) {
     open_.push_back(nodes_.size());
-    return Add({kind});
+    return Add(Node(kind));
   }
 
   bool Close(SizeType count) {
@@ -171,7 +178,7 @@ class NodeBuilder {
   }
 
   bool Integer(std::int64_t i) {
-    Node node{Node::Integer};
+    Node node(Node::Integer);
     node.integer = i;
     return Add(node);
   }
@@ -192,8 +199,8 @@ class NodeBuilder {
       problem_offset_ = stream_.Tell() - text.size();
       return false;
     }
-    Node node{number.is_integer ? Node::Integer : Node::Real};
-    node.integer = number.integer;
+    if (number.is_integer) return Integer(number.integer);
+    Node node(Node::Real);
     node.real = number.real;
     return Add(node);
   }
@@ -376,8 +383,14 @@ class NodeWriter {
 
   // A zero unit comes only from a zero byte: the text is UTF-8 without
   // overlong forms.
+  // ASCII goes to the stream as it is: its UTF-16 units are its bytes.
   bool String(std::size_t i) {
     const std::string_view utf8 = parsed_.Text(i);
+    if (impl::IsAsciiWithoutZero(utf8)) {
+      QkXDROStream2* stream = out_.get();
+      if (stream != nullptr) stream->WriteStringA(utf8.data());
+      return Wrote(stream != nullptr);
+    }
     if (utf8.find('\0') != std::string_view::npos) {
       return Refuse(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
     }
