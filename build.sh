@@ -12,7 +12,7 @@
 #   ./build.sh large     the tests labelled "large" (inputs of hundreds of MiB, 4 GiB output)
 #   ./build.sh package   install into build/package, build and run examples/ against it
 #   ./build.sh windows   cross-build both Windows DLLs; their checks, and the suite under Wine
-#   ./build.sh bench-build  build the benchmarks against msgpack-c, RapidJSON, nlohmann/json, cereal, protobuf
+#   ./build.sh bench-build  build the benchmarks against msgpack-c, RapidJSON, simdjson, nlohmann/json, cereal, protobuf
 #   ./build.sh bench     build and run them; the table of ratios (not part of test; under 5 min)
 # Missing Debian packages are installed with apt-get when run as root.
 set -euo pipefail
@@ -165,6 +165,7 @@ stage_bench-build() {
     libcereal-dev:/usr/include/cereal/archives/binary.hpp \
     libprotobuf-dev:/usr/include/google/protobuf/message.h \
     protobuf-compiler:/usr/bin/protoc \
+    libsimdjson-dev:/usr/include/simdjson.h \
     python3:/usr/bin/python3
   build bench
 }

@@ -69,6 +69,7 @@ std::vector<Case> AllCases() {
   AddProtobufTypedCases(cases);
   AddFormatFloorCases(cases);
   AddStreamCases(cases);
+  AddJsonCases(cases);
   return cases;
 }
 

@@ -37,7 +37,7 @@ std::unique_ptr<Runner> MakeRunner(const Workload& w) {
 
 struct Case {
   Kind kind;
-  // "qkxdr", "msgpack", "rapidjson", "calls" or "memcpy"; "typed/<library>"
+  // "qkxdr", "msgpack", "rapidjson", "simdjson", "calls" or "memcpy"; "typed/<library>"
   // for the typed C++ interfaces (typed.h).
   std::string library;
   std::string operation;  // "binary-write", "text-parse", ...
@@ -68,6 +68,8 @@ void AddRapidjsonTypedCases(std::vector<Case>& cases);
 void AddNlohmannCases(std::vector<Case>& cases);
 void AddCerealTypedCases(std::vector<Case>& cases);
 void AddProtobufTypedCases(std::vector<Case>& cases);
+// The JSON converter against RapidJSON and simdjson (json_cases.cpp).
+void AddJsonCases(std::vector<Case>& cases);
 // The least an encoder and a decoder of the binary format do for a vector of
 // ints or doubles (format_floor_cases.cpp).
 void AddFormatFloorCases(std::vector<Case>& cases);

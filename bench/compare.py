@@ -24,6 +24,10 @@ the typed layer's encoding takes, and for ints, doubles and records the
 format floor. The typed cases of each workload run in a
 process of their own, after the other cases' process.
 
+A third table compares the JSON converter (qkxdr/json.hpp) with RapidJSON's
+SAX Reader feeding its Writer and with simdjson's DOM parse, on the same
+UTF-8 text.
+
   bench/compare.py                       build the bench preset, run, print
   bench/compare.py --markdown            the table as Markdown
   bench/compare.py --json out.json       also keep the raw results
@@ -85,6 +89,16 @@ TYPED_PAIRS = {
     "from-text": [("rapidjson/read", "RapidJSON Reader", 1.0),
                   ("nlohmann/parse-get", "nlohmann parse+get (UTF-8)", 1.0),
                   ("memcpy/text-size", "memcpy", None)],
+}
+
+# The JSON converter (bench/json_cases.cpp), on one UTF-8 text a workload:
+# json::from_json and json::to_json against RapidJSON's Reader feeding its
+# Writer (the text parsed and written again), and simdjson's DOM parse alone.
+JSON_PAIRS = {
+    "json-read": [("rapidjson/json-pass", "RapidJSON Reader+Writer", 1.0),
+                  ("simdjson/dom-parse", "simdjson DOM parse", None)],
+    "json-read-lines": [("rapidjson/json-pass", "RapidJSON Reader+Writer", None)],
+    "json-write": [("rapidjson/json-pass", "RapidJSON Reader+Writer", None)],
 }
 
 
@@ -192,14 +206,16 @@ def cells(row):
             {True: "met", False: "MISSED", None: "-"}[row["met"]]]
 
 
-def typed_rows(found):
+def pair_rows(found, pairs_of, prefix):
+    """Rows of QkXDR's <prefix>qkxdr/<operation> against each case paired
+    with it in pairs_of."""
     for workload in WORKLOADS:
-        for operation, pairs in TYPED_PAIRS.items():
-            own = found.get(f"{workload}/typed/qkxdr/{operation}")
+        for operation, pairs in pairs_of.items():
+            own = found.get(f"{workload}/{prefix}qkxdr/{operation}")
             if own is None:
                 continue
             for case, label, limit in pairs:
-                other = found.get(f"{workload}/typed/{case}")
+                other = found.get(f"{workload}/{prefix}{case}")
                 if other is None:
                     continue
                 if isinstance(limit, tuple):
@@ -258,11 +274,13 @@ def main():
     table = [cells(r) for r in rows(found)]
     if table:
         show(HEADER, table, args.markdown)
-    typed = list(typed_rows(found))
-    if typed:
-        if table:
-            print()
-        show(TYPED_HEADER, typed, args.markdown)
+    for rows_of in (list(pair_rows(found, TYPED_PAIRS, "typed/")),
+                    list(pair_rows(found, JSON_PAIRS, ""))):
+        if rows_of:
+            if table:
+                print()
+            show(TYPED_HEADER, rows_of, args.markdown)
+            table = rows_of
     context = results.get("context", {})
     print(f"\n{context.get('host_name', '?')}: {context.get('num_cpus', '?')} CPUs at "
           f"{context.get('mhz_per_cpu', '?')} MHz; {context.get('date', '')}")

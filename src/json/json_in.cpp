@@ -1,9 +1,11 @@
-// JSON text to QkXDR values. RapidJSON parses each top-level value into a
-// document (iteratively, so that deep nesting needs no deep call stack);
-// numbers reach us as their text, to tell integers from doubles and to
-// refuse those that no QkXDR type holds. The document is then written out
-// with an explicit stack.
+// JSON text to QkXDR values. RapidJSON's SAX reader parses each top-level
+// value (iteratively, so that deep nesting needs no deep call stack) into a
+// flat list of nodes. It reads integers; a double, and an integer it cannot
+// hold, is read again from its text, exactly, or refused with its text. The nodes are then
+// written out with an explicit stack. A value is parsed whole before any of
+// it is written: a syntax error anywhere in it comes first.
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <string>
@@ -11,25 +13,25 @@
 #include <system_error>
 #include <vector>
 
-#include <rapidjson/document.h>
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
 #include "json/json_text.h"
 #include "json/tagged_forms.h"
 #include "qkxdr/detail/base/string_rules.h"
+#include "qkxdr/detail/base/utf8.h"
 #include "qkxdr/json.hpp"
 
 namespace qkxdr::json {
 namespace {
 
-using JsonValue = rapidjson::Value;
 using rapidjson::SizeType;
 
-constexpr unsigned kParseFlags =
-    rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
+constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag;
 
 bool IsWhitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+using detail::IsDigit;
+using detail::IsNumberPart;
 
 // The power of ten of the first non-zero digit of a number's text that
 // from_chars found out of range: negative when it is below 1.
@@ -63,8 +65,9 @@ struct JsonNumber {
 JsonNumber ReadNumber(std::string_view text) {
   JsonNumber number;
   const char* end = text.data() + text.size();
-  if (text.find_first_of(".eE") == std::string_view::npos) {
-    number.is_integer = true;
+  number.is_integer =
+      std::all_of(text.begin(), text.end(), [](char c) { return IsDigit(c) || c == '-'; });
+  if (number.is_integer) {
     if (std::from_chars(text.data(), end, number.integer).ec != std::errc()) {
       number.beyond = "an integer beyond 64 bits";
     }
@@ -83,28 +86,72 @@ std::string Beyond(const JsonNumber& number, std::string_view text) {
          (text.size() > kShown ? "..." : "");
 }
 
-// The document of one top-level value, its numbers read by Number().
-class DocumentBuilder {
- public:
-  DocumentBuilder(rapidjson::Document& document, const rapidjson::MemoryStream& stream)
-      : doc_(document), stream_(stream) {}
+// One value of the parsed text. The nodes of what it holds follow it: an
+// array's elements, an object's members as name then value.
+struct Node {
+  enum Kind : std::uint8_t { Array, Object, String, Integer, Real, Null, True, False };
 
-  bool Null() { return doc_.Null(); }
-  bool Bool(bool b) { return doc_.Bool(b); }
-  bool Int(int i) { return doc_.Int(i); }
-  bool Uint(unsigned u) { return doc_.Uint(u); }
-  bool Int64(std::int64_t i) { return doc_.Int64(i); }
-  bool Uint64(std::uint64_t u) { return doc_.Uint64(u); }
-  bool Double(double d) { return doc_.Double(d); }
-  bool RawNumber(const char* text, SizeType length, bool /*copy*/) {
-    return Number(std::string_view(text, length));
+  explicit Node(Kind k, SizeType n = 0, std::size_t first = 0) : kind(k), count(n), at(first) {}
+
+  Kind kind;
+  SizeType count;    // elements, members, or bytes of a string
+  union {            // as `kind` tells
+    std::size_t at;  // the node after an array or object; a string's first byte
+    std::int64_t integer;
+    double real;
+  };
+};
+
+// The nodes of one top-level value (or of the whole array), with their
+// strings' bytes in one buffer, as the parser gives them.
+class NodeBuilder {
+ public:
+  NodeBuilder(std::string_view text, const rapidjson::MemoryStream& stream)
+      : text_(text), stream_(stream) {}
+
+  // Drops the nodes of the last value.
+  void Clear() {
+    nodes_.clear();
+    bytes_.clear();
+    open_.clear();
+    problem_.clear();
   }
-  bool String(const char* s, SizeType length, bool copy) { return doc_.String(s, length, copy); }
-  bool StartObject() { return doc_.StartObject(); }
-  bool Key(const char* s, SizeType length, bool copy) { return doc_.Key(s, length, copy); }
-  bool EndObject(SizeType members) { return doc_.EndObject(members); }
-  bool StartArray() { return doc_.StartArray(); }
-  bool EndArray(SizeType elements) { return doc_.EndArray(elements); }
+
+  bool Int(int i) { return Integer(i); }
+  bool Uint(unsigned u) { return Integer(u); }
+  bool Int64(std::int64_t i) { return Integer(i); }
+  bool Uint64(std::uint64_t u) {
+    return u <= static_cast<std::uint64_t>(INT64_MAX) ? Integer(static_cast<std::int64_t>(u))
+                                                      : Number(NumberText());
+  }
+  // The parser's double may be off in its last bit, and it takes integers
+  // beyond 64 bits for doubles: both are read again from the text.
+  bool Double(double /*inexact*/) { return Number(NumberText()); }
+
+  bool Null() { return Add(Node(Node::Null)); }
+  bool Bool(bool b) { return Add(Node(b ? Node::True : Node::False)); }
+  bool RawNumber(const char*, SizeType, bool) { return false; }  // never called
+  bool String(const char* s, SizeType length, bool /*copy*/) {
+    nodes_.emplace_back(Node::String, length, bytes_.size());
+    bytes_.append(s, length);
+    bytes_.push_back('\0');  // for WriteStringA
+    return true;
+  }
+  bool Key(const char* s, SizeType length, bool copy) { return String(s, length, copy); }
+  bool StartObject() { return Open(Node::Object); }
+  bool EndObject(SizeType members) { return Close(members); }
+  bool StartArray() { return Open(Node::Array); }
+  bool EndArray(SizeType elements) { return Close(elements); }
+
+  const std::vector<Node>& nodes() const { return nodes_; }
+  // The node after node i and all it holds.
+  std::size_t End(std::size_t i) const {
+    return nodes_[i].kind == Node::Array || nodes_[i].kind == Node::Object ? nodes_[i].at : i + 1;
+  }
+  // The bytes of string node i, a zero byte after them.
+  std::string_view Text(std::size_t i) const {
+    return std::string_view(bytes_).substr(nodes_[i].at, nodes_[i].count);
+  }
 
   // Why Number() stopped the parse, and where the number starts; empty
   // when it did not.
@@ -112,6 +159,39 @@ class DocumentBuilder {
   std::size_t problem_offset() const { return problem_offset_; }
 
  private:
+  bool Add(const Node& node) {
+    nodes_.push_back(node);
+    return true;
+  }
+
+  bool Open(Node::Kind kind) {
+    open_.push_back(nodes_.size());
+    return Add(Node(kind));
+  }
+
+  bool Close(SizeType count) {
+    Node& node = nodes_[open_.back()];
+    open_.pop_back();
+    node.count = count;
+    node.at = nodes_.size();
+    return true;
+  }
+
+  bool Integer(std::int64_t i) {
+    Node node(Node::Integer);
+    node.integer = i;
+    return Add(node);
+  }
+
+  // The number that ends where the parser stands: no character that can
+  // stand before a number is part of one.
+  std::string_view NumberText() const {
+    const std::size_t end = stream_.Tell();
+    std::size_t start = end;
+    while (start > 0 && IsNumberPart(text_[start - 1])) --start;
+    return text_.substr(start, end - start);
+  }
+
   bool Number(std::string_view text) {
     const JsonNumber number = ReadNumber(text);
     if (number.beyond != nullptr) {
@@ -119,11 +199,17 @@ class DocumentBuilder {
       problem_offset_ = stream_.Tell() - text.size();
       return false;
     }
-    return number.is_integer ? doc_.Int64(number.integer) : doc_.Double(number.real);
+    if (number.is_integer) return Integer(number.integer);
+    Node node(Node::Real);
+    node.real = number.real;
+    return Add(node);
   }
 
-  rapidjson::Document& doc_;
+  std::string_view text_;
   const rapidjson::MemoryStream& stream_;
+  std::vector<Node> nodes_;
+  std::string bytes_;
+  std::vector<std::size_t> open_;  // the arrays and objects not yet closed
   std::string problem_;
   std::size_t problem_offset_ = 0;
 };
@@ -131,7 +217,7 @@ class DocumentBuilder {
 // The converter's words for each error of the parser that is not at the
 // end of the text. The others do not come here: the text is checked for
 // UTF-8 and its surrogate escapes are rewritten before the parser sees it,
-// numbers reach us as their text, and a string without its closing quote
+// numbers too big for the parser are read again, and a string without its closing quote
 // runs to the end of the text.
 const char* ParseProblem(rapidjson::ParseErrorCode code) {
   switch (code) {
@@ -172,21 +258,24 @@ std::string_view NumberAt(std::string_view text, std::size_t at) {
   return text.substr(at, detail::JsonNumberLength(text.substr(at)));
 }
 
-// A JSON Pointer (RFC 6901) to the value being written, for messages.
+// An array or object being written, or a member as its [name, value] pair.
 struct PathStep {
-  const JsonValue* node;
-  SizeType next;  // the index of the next element or member
   enum Kind { Array, Object, Pair } kind;
+  std::size_t node;  // the array or object; a pair's name
+  std::size_t next;  // the node of the next element, member or pair value
+  SizeType begun;    // elements or members begun
+  std::size_t name;  // an object's member begun last: its name node
 };
 
-// Writes documents to a Writer.
-class DocumentWriter {
+// Writes parsed values to a Writer.
+class NodeWriter {
  public:
-  DocumentWriter(Writer& out, Others others) : out_(out), others_(others) {}
+  NodeWriter(Writer& out, Others others, const NodeBuilder& parsed)
+      : out_(out), others_(others), parsed_(parsed) {}
 
-  // Writes `root` and all it holds; false at the first value that no QkXDR
-  // type holds, or that `out` does not take: Problem() tells which.
-  bool Write(const JsonValue& root) {
+  // Writes node `root` and all it holds; false at the first value that no
+  // QkXDR type holds, or that `out` does not take: Problem() tells which.
+  bool Write(std::size_t root) {
     stack_.clear();
     if (!Value(root)) return false;
     while (!stack_.empty()) {
@@ -196,73 +285,84 @@ class DocumentWriter {
   }
 
   // The Error of the value that Write() stopped at, at `offset`, with the
-  // JSON Pointer to it as its path.
+  // JSON Pointer (RFC 6901) to it as its path.
   Error Problem(std::uint64_t offset) const {
     std::string path;
     for (const PathStep& step : stack_) {
-      if (step.kind == PathStep::Array) path += "/" + std::to_string(step.next - 1);
-      if (step.kind == PathStep::Object) {
-        const auto member = step.node->MemberBegin() + (step.next - 1);
-        path += "/" + std::string(member->name.GetString(), member->name.GetStringLength());
-      }
+      if (step.begun == 0 || step.kind == PathStep::Pair) continue;
+      path += '/';
+      path += step.kind == PathStep::Array ? std::to_string(step.begun - 1)
+                                           : std::string(parsed_.Text(step.name));
     }
     return Error(code_, offset, problem_, path);
   }
 
  private:
+  const Node& At(std::size_t i) const { return parsed_.nodes()[i]; }
+
   // Writes the next thing inside the innermost open array or object.
   bool Step() {
     PathStep& top = stack_.back();
-    const JsonValue& node = *top.node;
-    const SizeType size = top.kind == PathStep::Array    ? node.Size()
-                          : top.kind == PathStep::Object ? node.MemberCount()
-                                                         : 1;
-    if (top.next == size) {
+    const SizeType size = top.kind == PathStep::Pair ? 1 : At(top.node).count;
+    if (top.begun == size) {
       stack_.pop_back();
       return Wrote(out_.end_array());
     }
-    const SizeType at = top.next++;
-    if (top.kind == PathStep::Array) return Value(node[at]);
-    if (top.kind == PathStep::Pair) return Value(node);
-    const auto member = node.MemberBegin() + at;
-    stack_.push_back({&member->value, 0, PathStep::Pair});
-    return Wrote(out_.begin_array()) && String(member->name);
+    ++top.begun;
+    const std::size_t at = top.next;
+    if (top.kind == PathStep::Pair) return Value(at);
+    top.next = parsed_.End(top.kind == PathStep::Array ? at : at + 1);
+    if (top.kind == PathStep::Array) return Value(at);
+    top.name = at;
+    stack_.push_back({PathStep::Pair, at, at + 1, 0, 0});
+    return Wrote(out_.begin_array()) && String(at);
   }
 
-  bool Value(const JsonValue& v) {
-    if (v.IsArray()) return Open(v, PathStep::Array);
-    if (v.IsObject()) return Object(v);
-    if (v.IsString()) return String(v);
-    if (v.IsDouble()) return Wrote(out_.write(v.GetDouble()));
-    if (v.IsNumber()) return Wrote(out_.write(v.GetInt64()));
+  bool Value(std::size_t i) {
+    const Node& v = At(i);
+    switch (v.kind) {
+      case Node::Array:
+        return Open(i, PathStep::Array);
+      case Node::Object:
+        return Object(i);
+      case Node::String:
+        return String(i);
+      case Node::Real:
+        return Wrote(out_.write(v.real));
+      case Node::Integer:
+        return Wrote(out_.write(v.integer));
+      default:
+        return Other(v.kind);
+    }
+  }
+
+  // null, true and false.
+  bool Other(Node::Kind kind) {
     if (others_ == Others::refuse) {
-      return Refuse(ErrorCode::unsupported, std::string(v.IsNull()   ? "null"
-                                                        : v.IsTrue() ? "true"
-                                                                     : "false") +
+      return Refuse(ErrorCode::unsupported, std::string(kind == Node::Null   ? "null"
+                                                        : kind == Node::True ? "true"
+                                                                             : "false") +
                                                 ", which QkXDR has no type for");
     }
-    if (v.IsBool()) return Wrote(out_.write(v.IsTrue() ? 1 : 0));
+    if (kind != Node::Null) return Wrote(out_.write(kind == Node::True ? 1 : 0));
     return Wrote(out_.begin_array() && out_.end_array());
   }
 
-  bool Open(const JsonValue& v, PathStep::Kind kind) {
-    stack_.push_back({&v, 0, kind});
+  bool Open(std::size_t i, PathStep::Kind kind) {
+    stack_.push_back({kind, i, i + 1, 0, 0});
     return Wrote(out_.begin_array());
   }
 
-  bool Object(const JsonValue& v) {
-    if (v.MemberCount() == 1 && v.MemberBegin()->value.IsString()) {
-      const std::string_view key(v.MemberBegin()->name.GetString(),
-                                 v.MemberBegin()->name.GetStringLength());
-      const JsonValue& form = v.MemberBegin()->value;
-      const std::string_view text(form.GetString(), form.GetStringLength());
-      if (key == detail::kBlobKey) return Blob(text);
-      if (key == detail::kDoubleKey) return Double(text);
+  bool Object(std::size_t i) {
+    if (At(i).count == 1 && At(i + 2).kind == Node::String) {
+      const std::string_view key = parsed_.Text(i + 1);
+      if (key == detail::kBlobKey) return Blob(parsed_.Text(i + 2));
+      if (key == detail::kDoubleKey) return Double(parsed_.Text(i + 2));
     }
     if (others_ == Others::refuse) {
       return Refuse(ErrorCode::unsupported, "an object, which QkXDR has no type for");
     }
-    return Open(v, PathStep::Object);
+    return Open(i, PathStep::Object);
   }
 
   bool Blob(std::string_view base64) {
@@ -281,13 +381,21 @@ class DocumentWriter {
     return Wrote(out_.write(v));
   }
 
-  bool String(const JsonValue& v) {
-    const std::u16string units =
-        detail::ToUtf16(std::string_view(v.GetString(), v.GetStringLength()));
-    if (impl::HoldsZeroUnit(std::u16string_view(units))) {
+  // A zero unit comes only from a zero byte: the text is UTF-8 without
+  // overlong forms.
+  // ASCII goes to the stream as it is: its UTF-16 units are its bytes.
+  bool String(std::size_t i) {
+    const std::string_view utf8 = parsed_.Text(i);
+    if (impl::IsAsciiWithoutZero(utf8)) {
+      QkXDROStream2* stream = out_.get();
+      if (stream != nullptr) stream->WriteStringA(utf8.data());
+      return Wrote(stream != nullptr);
+    }
+    if (utf8.find('\0') != std::string_view::npos) {
       return Refuse(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
     }
-    return Wrote(out_.write(std::u16string_view(units)));
+    detail::ToUtf16(utf8, &units_);
+    return Wrote(out_.write(units_.c_str()));
   }
 
   // A write's outcome: false only where `out` is empty.
@@ -301,8 +409,10 @@ class DocumentWriter {
 
   Writer& out_;
   Others others_;
+  const NodeBuilder& parsed_;
   std::vector<PathStep> stack_;
   std::vector<std::uint8_t> bytes_;
+  std::u16string units_;
   ErrorCode code_ = ErrorCode::malformed;
   std::string problem_;
 };
@@ -314,7 +424,8 @@ class Converter {
       : prepared_(prepared),
         text_(prepared.text()),
         stream_(text_.data(), text_.size()),
-        writer_(out, options.others),
+        parsed_(text_, stream_),
+        writer_(out, options.others, parsed_),
         layout_(options.layout) {}
 
   Result<void> Run() {
@@ -323,7 +434,7 @@ class Converter {
       const std::size_t start = stream_.Tell();
       Result<void> value = Parse<rapidjson::kParseStopWhenDoneFlag>();
       if (!value) return value;
-      if (!writer_.Write(doc_)) return writer_.Problem(prepared_.InputOffset(start));
+      if (!writer_.Write(0)) return writer_.Problem(prepared_.InputOffset(start));
       if (!LineEnds()) {
         return Fail(stream_.Tell(), ErrorCode::malformed,
                     AtZeroByte() ? kZeroByte
@@ -339,28 +450,23 @@ class Converter {
     Result<void> parsed = Parse<0>();
     if (!parsed) return parsed;
     if (AtZeroByte()) return Fail(stream_.Tell(), ErrorCode::malformed, kZeroByte);
-    if (!doc_.IsArray()) return Fail(0, ErrorCode::malformed, "the text is not one array");
-    for (const JsonValue& v : doc_.GetArray()) {
-      if (!writer_.Write(v)) return writer_.Problem(0);
+    const Node& root = parsed_.nodes()[0];
+    if (root.kind != Node::Array) return Fail(0, ErrorCode::malformed, "the text is not one array");
+    for (std::size_t i = 1; i < root.at; i = parsed_.End(i)) {
+      if (!writer_.Write(i)) return writer_.Problem(0);
     }
     return {};
   }
 
   template <unsigned kFlags>
   Result<void> Parse() {
-    doc_.SetNull();
-    doc_.GetAllocator().Clear();  // memory for one top-level value at a time
-    DocumentBuilder builder(doc_, stream_);
-    rapidjson::Reader reader;
-    auto generate = [&](rapidjson::Document&) {
-      return !reader.Parse<kParseFlags | kFlags>(stream_, builder).IsError();
-    };
-    doc_.Populate(generate);
-    if (!builder.problem().empty()) {
-      return Fail(builder.problem_offset(), ErrorCode::out_of_range, builder.problem());
+    parsed_.Clear();
+    reader_.Parse<kParseFlags | kFlags>(stream_, parsed_);
+    if (!parsed_.problem().empty()) {
+      return Fail(parsed_.problem_offset(), ErrorCode::out_of_range, parsed_.problem());
     }
-    if (!reader.HasParseError()) return {};
-    return ParseError(reader.GetParseErrorCode(), reader.GetErrorOffset());
+    if (!reader_.HasParseError()) return {};
+    return ParseError(reader_.GetParseErrorCode(), reader_.GetErrorOffset());
   }
 
   // RapidJSON refuses numbers its own reading would overflow before handing
@@ -407,8 +513,9 @@ class Converter {
   const detail::PreparedText& prepared_;
   std::string_view text_;
   rapidjson::MemoryStream stream_;
-  rapidjson::Document doc_;
-  DocumentWriter writer_;
+  NodeBuilder parsed_;
+  NodeWriter writer_;
+  rapidjson::Reader reader_;
   Layout layout_;
 };
 

@@ -30,6 +30,12 @@ void AppendDouble(double v, std::string* out) {
   if (shortest.find_first_of(".e") == std::string_view::npos) *out += ".0";
 }
 
+void AppendInteger(std::int64_t v, std::string* out) {
+  char text[24];
+  out->append(text,
+              static_cast<std::size_t>(std::to_chars(text, text + sizeof text, v).ptr - text));
+}
+
 void AppendBlob(const Blob& blob, std::string* out) {
   *out += "{\"";
   *out += detail::kBlobKey;
@@ -85,7 +91,7 @@ class JsonWriter {
   Result<void> Scalar(Type type) {
     switch (type) {
       case Type::Int:
-        return Put(in_.read_int64(), [&](std::int64_t v) { out_ += std::to_string(v); });
+        return Put(in_.read_int64(), [&](std::int64_t v) { AppendInteger(v, &out_); });
       case Type::Double:
         return Put(in_.read_double(), [&](double v) { AppendDouble(v, &out_); });
       case Type::String:

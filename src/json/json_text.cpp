@@ -2,12 +2,59 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 
 namespace qkxdr::json::detail {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// For bytes outside strings ([0]) and inside them ([1]): whether Scan()
+// passes the byte over. It looks at the quotes, at bytes beyond ASCII, and
+// outside strings at "0" and "-" (numbers that may be rewritten), inside
+// them at escapes.
+struct PlainBytes {
+  bool plain[2][256];
+};
+
+constexpr PlainBytes MakePlainBytes() {
+  PlainBytes table{};
+  for (int byte = 0; byte < 0x80; ++byte) {
+    table.plain[0][byte] = byte != '"' && byte != '0' && byte != '-';
+    table.plain[1][byte] = byte != '"' && byte != '\\';
+  }
+  return table;
+}
+
+constexpr PlainBytes kPlainBytes = MakePlainBytes();
+
+constexpr std::uint64_t kOnes = 0x0101010101010101;
+constexpr std::uint64_t kHigh = 0x8080808080808080;
+
+// The eight bytes at text[at] as one word.
+std::uint64_t WordAt(std::string_view text, std::size_t at) {
+  std::uint64_t word;
+  std::memcpy(&word, text.data() + at, sizeof word);
+  return word;
+}
+
+// Whether `word` holds the byte `c`.
+bool Holds(std::uint64_t word, char c) {
+  const std::uint64_t diff = word ^ (kOnes * static_cast<unsigned char>(c));
+  return ((diff - kOnes) & ~diff & kHigh) != 0;
+}
+
+// Passes over bytes inside a string eight at a time, up to a word that
+// holds a quote, a backslash or a byte beyond ASCII.
+std::size_t SkipPlainWords(std::string_view text, std::size_t i) {
+  while (text.size() - i >= sizeof(std::uint64_t)) {
+    const std::uint64_t word = WordAt(text, i);
+    if ((word & kHigh) != 0 || Holds(word, '"') || Holds(word, '\\')) break;
+    i += sizeof word;
+  }
+  return i;
+}
 
 bool IsSurrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
 bool IsHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -49,6 +96,21 @@ int HexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// Appends the units of s from s[i] on that a JSON string holds as they are,
+// ASCII other than quotes, backslashes and control characters; returns the
+// index of the first other unit.
+std::size_t AppendPlainRun(std::u16string_view s, std::size_t i, std::string* out) {
+  std::size_t end = i;
+  while (end < s.size() && s[end] >= 0x20 && s[end] < 0x80 && s[end] != '"' && s[end] != '\\') {
+    ++end;
+  }
+  const std::size_t at = out->size();
+  out->resize(at + (end - i));
+  char* to = out->data() + at;
+  for (; i < end; ++i) *to++ = static_cast<char>(s[i]);
+  return end;
 }
 
 // Whether `text` holds \uXXXX at `at`; its unit in *unit.
@@ -114,6 +176,8 @@ bool IsZeroWithExponent(std::string_view number) {
 void AppendJsonString(std::u16string_view s, std::string* out) {
   out->push_back('"');
   for (std::size_t i = 0; i < s.size(); ++i) {
+    i = AppendPlainRun(s, i, out);
+    if (i == s.size()) break;
     const unsigned unit = s[i];
     if (unit == '"' || unit == '\\') {
       out->push_back('\\');
@@ -135,7 +199,12 @@ PreparedText::PreparedText(std::string_view json) : original_(json) { Scan(); }
 
 void PreparedText::Scan() {
   bool in_string = false;
-  for (std::size_t i = 0; i < original_.size();) {
+  const std::size_t size = original_.size();
+  for (std::size_t i = 0; i < size;) {
+    if (in_string) i = SkipPlainWords(original_, i);
+    const bool* plain = kPlainBytes.plain[in_string ? 1 : 0];
+    while (i < size && plain[static_cast<unsigned char>(original_[i])]) ++i;
+    if (i == size) break;
     const char c = original_[i];
     if (static_cast<unsigned char>(c) >= 0x80) {
       const std::size_t length = SequenceLength(original_, i);
@@ -144,13 +213,13 @@ void PreparedText::Scan() {
         return;
       }
       i += length;
-    } else if (c == '\\' && in_string) {
-      i += Escape(i);
-    } else if (!in_string && (c == '-' || (c >= '0' && c <= '9'))) {
-      i += Number(i);
-    } else {
-      in_string ^= c == '"';
+    } else if (c == '"') {
+      in_string = !in_string;
       ++i;
+    } else if (in_string) {
+      i += Escape(i);
+    } else {
+      i += StartsZero(i) ? Number(i) : 1;
     }
   }
   if (!shifts_.empty()) rewritten_.append(original_.substr(copied_));
@@ -176,30 +245,35 @@ std::size_t PreparedText::Escape(std::size_t i) {
 
 std::size_t JsonNumberLength(std::string_view text) {
   std::size_t at = 0;
-  const auto take = [&](std::string_view set) {
-    const bool taken = at < text.size() && set.find(text[at]) != std::string_view::npos;
+  const auto take = [&](char a, char b) {
+    const bool taken = at < text.size() && (text[at] == a || text[at] == b);
     at += taken ? 1 : 0;
     return taken;
   };
   const auto digits = [&] {
     const std::size_t from = at;
-    while (take("0123456789")) {
-    }
+    while (at < text.size() && IsDigit(text[at])) ++at;
     return at - from;
   };
-  take("-");
-  if (!take("0") && digits() == 0) return 0;
-  if (take(".")) digits();
-  if (take("eE")) {
-    take("+-");
+  take('-', '-');
+  if (!take('0', '0') && digits() == 0) return 0;
+  if (take('.', '.')) digits();
+  if (take('e', 'E')) {
+    take('+', '-');
     digits();
   }
   return at;
 }
 
+// Only a number whose first digit is 0 can be rewritten.
+bool PreparedText::StartsZero(std::size_t i) const {
+  if (i > 0 && IsNumberPart(original_[i - 1])) return false;  // inside a number
+  const std::size_t digit = original_[i] == '-' ? i + 1 : i;
+  return digit < original_.size() && original_[digit] == '0';
+}
+
 std::size_t PreparedText::Number(std::size_t i) {
   const std::string_view number = original_.substr(i, JsonNumberLength(original_.substr(i)));
-  if (number.empty()) return 1;  // a '-' that starts no number: the parser refuses it
   if (IsZeroWithExponent(number)) Rewrite(i, number.size(), number[0] == '-' ? "-0.0" : "0.0");
   return number.size();
 }
@@ -219,23 +293,34 @@ std::size_t PreparedText::InputOffset(std::size_t offset) const {
   return after == shifts_.begin() ? offset : offset + std::prev(after)->removed;
 }
 
-std::u16string ToUtf16(std::string_view utf8) {
-  std::u16string units;
-  units.reserve(utf8.size());
+void ToUtf16(std::string_view utf8, std::u16string* units) {
+  units->resize(utf8.size());  // never more units than bytes
+  char16_t* out = units->data();
   for (std::size_t i = 0; i < utf8.size();) {
+    if (utf8.size() - i >= sizeof(std::uint64_t) && (WordAt(utf8, i) & kHigh) == 0) {
+      for (std::size_t end = i + sizeof(std::uint64_t); i < end; ++i) {
+        *out++ = static_cast<unsigned char>(utf8[i]);
+      }
+      continue;
+    }
     const auto lead = static_cast<unsigned char>(utf8[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    std::uint32_t cp = length == 1 ? lead : lead & (0x7F >> length);
+    if (lead < 0x80) {
+      *out++ = lead;
+      ++i;
+      continue;
+    }
+    const std::size_t length = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    std::uint32_t cp = lead & (0x7F >> length);
     for (std::size_t k = 1; k < length && i + k < utf8.size(); ++k)
       cp = cp << 6 | (utf8[i + k] & 0x3F);
     if (cp >= 0x10000) {
-      units.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      *out++ = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
       cp = 0xDC00 + (cp & 0x3FF);
     }
-    units.push_back(static_cast<char16_t>(cp));
+    *out++ = static_cast<char16_t>(cp);
     i += length;
   }
-  return units;
+  units->resize(static_cast<std::size_t>(out - units->data()));
 }
 
 }  // namespace qkxdr::json::detail

@@ -18,6 +18,12 @@ namespace qkxdr::json::detail {
 // that is not half of a pair.
 void AppendJsonString(std::u16string_view s, std::string* out);
 
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+// Whether `c` can stand in a JSON number.
+inline bool IsNumberPart(char c) {
+  return IsDigit(c) || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-';
+}
+
 // JSON input made ready for the parser.
 // Bytes of the JSON number (RFC 8259) at the start of `text`: 0 when none
 // starts there; a number cut short ("1.", "1e+") counts to where it stops.
@@ -51,6 +57,9 @@ class PreparedText {
   void Scan();
   // Handles the escape at original_[i] inside a string; returns its length.
   std::size_t Escape(std::size_t i);
+  // Whether a number whose first digit is 0 starts at original_[i]: at a
+  // "0" or "-0" not inside a number.
+  bool StartsZero(std::size_t i) const;
   // Handles the number at original_[i]; returns its length.
   std::size_t Number(std::size_t i);
   // Puts `replacement` in place of the `length` bytes at original_[i].
@@ -63,8 +72,9 @@ class PreparedText {
   std::size_t bad_byte_ = std::string_view::npos;
 };
 
-// The UTF-16 units of parser output (UTF-8 with surrogates in three bytes).
-std::u16string ToUtf16(std::string_view utf8);
+// Puts in *units the UTF-16 units of parser output (UTF-8 with surrogates in
+// three bytes).
+void ToUtf16(std::string_view utf8, std::u16string* units);
 
 }  // namespace qkxdr::json::detail
 
