@@ -381,7 +381,24 @@ class BinaryScanner : public ScanBatch {
       if (n > size - at) return 0;
       return at + n;
     }
+    if (n <= size - at && EveryByteEnds(data + at, n)) return at + n;  // ASCII
     return PassStops(data, size, &at, n) == n ? at : 0;
+  }
+
+  // Whether each of the n bytes at p ends a varint: the units of a string
+  // below 0x80, one byte each. A word at a time, the last one overlapping.
+  static bool EveryByteEnds(const std::uint8_t* p, std::size_t n) {
+    constexpr std::uint64_t kStops = 0x8080808080808080;
+    if (n < impl::kWordSize) {
+      std::uint8_t ends = 0x80;
+      for (std::size_t i = 0; i != n; ++i) ends &= p[i];
+      return ends != 0;
+    }
+    std::uint64_t ends = impl::LoadWord(p + n - impl::kWordSize);
+    for (std::size_t i = 0; i < n - impl::kWordSize; i += impl::kWordSize) {
+      ends &= impl::LoadWord(p + i);
+    }
+    return (ends & kStops) == kStops;
   }
 
   // Passes at once a value that is an array, from the run of openings just
