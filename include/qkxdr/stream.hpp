@@ -162,7 +162,9 @@ class ScanBatch {
 // its place between calls: every byte is looked at once, runs of numbers
 // and the units of strings a word at a time, but for those of an item cut
 // by the end of a chunk, which are looked at up to twice more (a length cut
-// there, up to five bytes, again with each chunk).
+// there, up to five bytes, again with each chunk), and for those of an array
+// value that is not all there where its scan starts, looked at once more.
+// An array value that is all there is passed in one loop over its runs.
 class BinaryScanner : public ScanBatch {
  public:
   using Unit = std::uint8_t;
