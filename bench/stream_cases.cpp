@@ -1,10 +1,11 @@
 // Streaming reads. QkXDR's stream readers (qkxdr/stream.hpp) are fed the
 // encoded workload in chunks of 4 KiB and 64 KiB, and after each chunk the
 // values it completed are read, value by value, through the view next_all()
-// hands out ("stream-*-read-4k", "-64k"); the same reads run over the whole
-// buffer fed at once ("decoder-*-read"), which is what chunks cost on top. msgpack-c's
-// msgpack::unpacker is fed its own encoding of the values, one top-level object each, in the same
-// chunks ("msgpack/stream-read-*").
+// hands out ("stream-*-read-4k", "-64k"); the same typed reads run over the
+// whole buffer with the library's decoder, as from_binary and from_text read
+// ("decoder-*-read"), which is what streaming costs on top. msgpack-c's
+// msgpack::unpacker is fed its own encoding of the values, one top-level
+// object each, in the same chunks ("msgpack/stream-read-*").
 
 #include <msgpack.hpp>
 
@@ -20,6 +21,40 @@
 namespace bench {
 namespace {
 
+// The reads of a view, over a decoder of the whole buffer: each value read
+// as from_binary and from_text read theirs.
+template <typename Decoder>
+class WholeBuffer {
+ public:
+  template <typename Unit>
+  explicit WholeBuffer(const std::basic_string<Unit>& input)
+      : decoder_(input.data(), input.data() + input.size()), size_(input.size()) {}
+
+  bool valid() const { return decoder_.IsValid(); }
+  template <typename T>
+  qkxdr::Result<void> read(T& out) {
+    return qkxdr::detail::DecodeNext(decoder_, size_, qkxdr::ReadLimits{}, out);
+  }
+  template <typename T>
+  qkxdr::Result<T> read() {
+    T value{};
+    qkxdr::Result<void> done = read(value);
+    if (!done) return done.error();
+    return qkxdr::Result<T>(std::move(value));
+  }
+  qkxdr::Result<void> begin_array() { return Marker(decoder_.ReadBeginArray()); }
+  qkxdr::Result<void> end_array() { return Marker(decoder_.ReadEndArray()); }
+
+ private:
+  static qkxdr::Result<void> Marker(bool ok) {
+    if (ok) return {};
+    return qkxdr::Error(qkxdr::ErrorCode::type_mismatch, 0, "not an array marker");
+  }
+
+  Decoder decoder_;
+  std::size_t size_;
+};
+
 // Reads Consume's calls, value by value, from the views that next_all()
 // hands out, asking for the next one whenever the one in hand has no value
 // left.
@@ -27,6 +62,8 @@ template <typename View, typename Next>
 class ViewSource {
  public:
   explicit ViewSource(Next next) : next_(next) {}
+  static constexpr bool kBinary = std::is_same_v<View, qkxdr::BinaryValues> ||
+                                  std::is_same_v<View, WholeBuffer<qkxdr::impl::BinaryDecoder>>;
 
   void BeginTop() {}
   void EndTop() {}
@@ -36,7 +73,7 @@ class ViewSource {
   // Strings as bytes from binary (as msgpack's), as UTF-16 from text, each
   // into one kept string, as a caller keeping it would.
   void String(Tally& t) {
-    if constexpr (std::is_same_v<View, qkxdr::BinaryValues>) {
+    if constexpr (kBinary) {
       ok_ &= Current().read(narrow_).ok();  // ASCII: a byte a unit
       t.Units(reinterpret_cast<const uint8_t*>(narrow_.data()), narrow_.size());
     } else {
@@ -45,7 +82,7 @@ class ViewSource {
     }
   }
   void Binary(Tally& t) {
-    if constexpr (std::is_same_v<View, qkxdr::BinaryValues>) {
+    if constexpr (kBinary) {
       ok_ &= Current().read(bytes_).ok();
       t.Units(bytes_.data(), bytes_.size());
     } else {
@@ -94,6 +131,7 @@ Tally ReadWith(const Workload& w, Next next, bool* ok) {
 // An input: QkXDR's binary or text encoding, with its reader and view.
 struct BinaryEncoding {
   using Unit = uint8_t;
+  using Decoder = qkxdr::impl::BinaryDecoder;
   using View = qkxdr::BinaryValues;
   using Reader = qkxdr::BinaryStreamReader;
   static std::basic_string<Unit> Encode(const Workload& w) {
@@ -103,12 +141,14 @@ struct BinaryEncoding {
 };
 struct TextEncoding {
   using Unit = char16_t;
+  using Decoder = qkxdr::impl::TextDecoder;
   using View = qkxdr::TextValues;
   using Reader = qkxdr::TextStreamReader;
   static std::basic_string<Unit> Encode(const Workload& w) { return QkxdrText(w); }
 };
 
-// Feeds the whole buffer at once (kChunk 0) or in chunks of kChunk bytes.
+// Reads the whole buffer with the decoder (kChunk 0) or feeds it to the
+// stream reader in chunks of kChunk bytes.
 template <typename Encoding, size_t kChunk>
 class StreamReadRunner final : public Runner {
   using Unit = typename Encoding::Unit;
@@ -128,6 +168,11 @@ class StreamReadRunner final : public Runner {
 
  private:
   Tally Read(bool* ok) {
+    if constexpr (kChunk == 0) {
+      WholeBuffer<typename Encoding::Decoder> whole(input_);
+      return ReadWith<WholeBuffer<typename Encoding::Decoder>>(
+          w_, [&whole] { return &whole; }, ok);
+    }
     typename Encoding::Reader reader;
     size_t fed = 0;
     return ReadWith<View>(
@@ -136,7 +181,7 @@ class StreamReadRunner final : public Runner {
 
   // The next values, feeding chunks until one is complete.
   View* Next(typename Encoding::Reader& reader, size_t& fed) {
-    constexpr size_t kUnits = kChunk == 0 ? SIZE_MAX : kChunk / sizeof(Unit);
+    constexpr size_t kUnits = kChunk / sizeof(Unit);
     while (true) {
       if (View* values = reader.next_all()) return values;
       if (fed == input_.size()) throw std::runtime_error("QkXDR stream reader: no value left");

@@ -162,7 +162,9 @@ class ScanBatch {
 // its place between calls: every byte is looked at once, runs of numbers
 // and the units of strings a word at a time, but for those of an item cut
 // by the end of a chunk, which are looked at up to twice more (a length cut
-// there, up to five bytes, again with each chunk).
+// there, up to five bytes, again with each chunk), and for those of an array
+// value that is not all there where its scan starts, looked at once more.
+// An array value that is all there is passed in one loop over its runs.
 class BinaryScanner : public ScanBatch {
  public:
   using Unit = std::uint8_t;
@@ -238,6 +240,7 @@ class BinaryScanner : public ScanBatch {
     }
     switch (run_.type) {
       case impl::WireType::ArrayBegin:
+        if (!InValue() && depth_ == base_ && PassWholeArray(data, size)) return Completed();
         Begins();
         return false;
       case impl::WireType::ArrayEnd:
@@ -361,19 +364,100 @@ class BinaryScanner : public ScanBatch {
 
   // Passes a string or blob when its length and payload are all there.
   bool PassSized(const std::uint8_t* data, std::size_t size) {
-    const std::uint8_t* const p = data + pos_;
+    const std::size_t end = SizedEnd(data, size, pos_, run_.type);
+    if (end == 0) return false;
+    pos_ = end;
+    return true;
+  }
+
+  // Where the string or blob (`type`) at `at` ends when its length and
+  // payload are all there; else 0, where no item ends.
+  QKXDR_INLINE static std::size_t SizedEnd(const std::uint8_t* data, std::size_t size,
+                                           std::size_t at, impl::WireType type) {
+    const std::uint8_t* const p = data + at;
     std::uint32_t n = 0;
     const std::uint8_t* const after = impl::GetVarint32(p, data + size, &n);
-    if (!impl::VarintComplete(p, after)) return false;
-    auto at = static_cast<std::size_t>(after - data);
-    if (run_.type == impl::WireType::Binary) {
-      if (n > size - at) return false;
-      at += n;
-    } else if (PassStops(data, size, &at, n) != n) {
-      return false;
+    if (!impl::VarintComplete(p, after)) return 0;
+    at = static_cast<std::size_t>(after - data);
+    if (type == impl::WireType::Binary) {
+      if (n > size - at) return 0;
+      return at + n;
     }
-    pos_ = at;
+    if (n <= size - at && EveryByteEnds(data + at, n)) return at + n;  // ASCII
+    return PassStops(data, size, &at, n) == n ? at : 0;
+  }
+
+  // Whether each of the n bytes at p ends a varint: the units of a string
+  // below 0x80, one byte each. A word at a time, the last one overlapping.
+  static bool EveryByteEnds(const std::uint8_t* p, std::size_t n) {
+    constexpr std::uint64_t kStops = 0x8080808080808080;
+    if (n < impl::kWordSize) {
+      std::uint8_t ends = 0x80;
+      for (std::size_t i = 0; i != n; ++i) ends &= p[i];
+      return ends != 0;
+    }
+    std::uint64_t ends = impl::LoadWord(p + n - impl::kWordSize);
+    for (std::size_t i = 0; i < n - impl::kWordSize; i += impl::kWordSize) {
+      ends &= impl::LoadWord(p + i);
+    }
+    return (ends & kStops) == kStops;
+  }
+
+  // Passes at once a value that is an array, from the run of openings just
+  // loaded to the run of ends that closes it, when all its bytes are there:
+  // the state is then the one Step leaves after passing it run by run. False,
+  // with nothing changed, when the value is cut, holds a malformed tag byte
+  // or a cut item, or closes inside a run of ends: Step passes it then.
+  bool PassWholeArray(const std::uint8_t* data, std::size_t size) {
+    std::size_t p = pos_;
+    std::uint64_t open = run_.count;
+    impl::RunState run;
+    std::size_t tag = 0;
+    while (open != 0) {
+      if (p >= size) return false;
+      tag = p;
+      run.Split(data[p++]);
+      if (!PassRunIn(data, size, run, &p, &open)) return false;
+    }
+    StartValue({impl::WireType::ArrayBegin, run_.count});
+    run_ = {impl::WireType::ArrayEnd, 0};
+    run_tag_ = static_cast<std::ptrdiff_t>(tag);
+    run_total_ = run.count;
+    pos_ = p;
     return true;
+  }
+
+  // Passes the payloads of `run`, whose tag byte is before *p, inside an
+  // array value with *open arrays open; false when they are not all there,
+  // the tag byte has no type, or its ends close more than is open.
+  QKXDR_INLINE static bool PassRunIn(const std::uint8_t* data, std::size_t size, impl::RunState run,
+                                     std::size_t* p, std::uint64_t* open) {
+    switch (run.type) {
+      case impl::WireType::ArrayBegin:
+        *open += run.count;
+        return true;
+      case impl::WireType::ArrayEnd:
+        if (run.count > *open) return false;
+        *open -= run.count;
+        return true;
+      case impl::WireType::Int:
+        return PassStops(data, size, p, run.count) == run.count;
+      case impl::WireType::Double: {
+        const std::size_t bytes = std::size_t{run.count} * impl::kDoubleSize;
+        if (size - *p < bytes) return false;
+        *p += bytes;
+        return true;
+      }
+      case impl::WireType::String:
+      case impl::WireType::Binary:
+        for (std::uint8_t i = 0; i != run.count; ++i) {
+          *p = SizedEnd(data, size, *p, run.type);
+          if (*p == 0) return false;
+        }
+        return true;
+      default:
+        return false;
+    }
   }
 
   // Passes varints from *pos until n have ended or the data does, eight
@@ -694,8 +778,14 @@ class ValueView {
   }
   // Moves into the array that is the next value, or out of the one being
   // read at its end.
-  Result<void> begin_array() { return Marker(&Decoder::ReadBeginArray, "expected Array"); }
-  Result<void> end_array() { return Marker(&Decoder::ReadEndArray, "expected ArrayEnd"); }
+  Result<void> begin_array() {
+    if (valid() && decoder_->ReadBeginArray()) return {};
+    return Refused("expected Array");
+  }
+  Result<void> end_array() {
+    if (valid() && decoder_->ReadEndArray()) return {};
+    return Refused("expected ArrayEnd");
+  }
 
  protected:
   ValueView() = default;
@@ -705,11 +795,11 @@ class ValueView {
   template <typename Scanner, typename View>
   friend class StreamReader;
 
-  Result<void> Marker(bool (Decoder::*read)(), const char* expected) {
+  // Why an array marker that was `expected` was not read: none is left, or
+  // the next value (not consumed) is another.
+  QKXDR_NOINLINE Error Refused(const char* expected) const {
     if (!valid()) return Error(ErrorCode::no_value, offset(), "no value left to read");
-    const std::uint64_t at = offset();
-    if ((*decoder_.*read)()) return {};
-    return Error(ErrorCode::type_mismatch, at,
+    return Error(ErrorCode::type_mismatch, offset(),
                  std::string(expected) + ", found " + TypeName(decoder_->PeekType()));
   }
 
