@@ -293,6 +293,14 @@ TEST(Typed, WritesRefuseWhatHasNoForm) {
   EXPECT_EQ(zero.error().code(), Code::unsupported);
   EXPECT_EQ(zero.error().message(), "a string holding U+0000");
   EXPECT_TRUE(out.empty());
+  for (const std::size_t n : {3, 9, 20}) {
+    for (const std::size_t at : {std::size_t{0}, n / 2, n - 1}) {
+      std::string s(n, 'x');
+      s[at] = '\0';
+      EXPECT_FALSE(qkxdr::to_binary(s)) << n << " " << at;
+      EXPECT_FALSE(qkxdr::to_text(s)) << n << " " << at;
+    }
+  }
   EXPECT_FALSE(qkxdr::to_text(std::u16string(u"\0", 1)));
   EXPECT_FALSE(qkxdr::to_binary(qkxdr::Latin1{std::string(2, '\0')}));
 }

@@ -7,11 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <type_traits>
 
 #include "QkXDR.h"
 #include "qkxdr/detail/base/blob_buffer.h"
 #include "qkxdr/detail/base/int_range.h"
+#include "qkxdr/detail/base/utf8.h"
 
 namespace qkxdr::impl {
 
@@ -40,6 +42,14 @@ class EncoderWrites {
   // Zero-terminated strings; a null pointer is written as an empty string.
   void WriteString(const char16_t* s) { WriteString(s, StringLength(s)); }
   void WriteStringA(const char* s) { WriteStringA(s, StringLength(s)); }
+  // The n bytes at s as 8-bit units when every one is ASCII other than 0
+  // (its own UTF-16 unit); false, with nothing written, otherwise. An
+  // encoder may hide this with one that checks as it copies.
+  bool WriteAsciiString(const char* s, size_t n) {
+    if (!IsAsciiWithoutZero(std::string_view(s, n))) return false;
+    self().WriteUnits(s, n);
+    return true;
+  }
   // The n units at s, zero units included.
   void WriteString(const char16_t* s, size_t n) { self().WriteUnits(s, n); }
   void WriteStringA(const char* s, size_t n) { self().WriteUnits(s, n); }

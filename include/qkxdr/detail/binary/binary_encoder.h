@@ -64,6 +64,21 @@ class BinaryEncoderInto : public EncoderWrites<BinaryEncoderInto<Buffer>> {
     }
   }
 
+  // The n bytes at s as a string of 8-bit units, when every one is ASCII
+  // other than 0 (its own UTF-16 unit); false, with nothing written,
+  // otherwise. The check and the copy are one pass. Throws as growth does.
+  bool WriteAsciiString(const char* s, size_t n) {
+    const uint64_t room = 1 + uint64_t{kMaxVarint32} + n;
+    if (Free() < room) ReserveRoom(room);
+    const bool opens = !run_.Continues(WireType::String);
+    uint8_t* const units =
+        PutVarint32(buffer_.data() + buffer_.size() + opens, static_cast<uint32_t>(n));
+    if (PutOneByteUnits<true>(s, n, units) != n) return false;
+    StartInPlace(WireType::String);  // the tag byte, where `opens` left room for it
+    Finish(units + n);
+    return true;
+  }
+
   void BeginArray() { WriteMarker(WireType::ArrayBegin); }
   void EndArray() { WriteMarker(WireType::ArrayEnd); }
 
@@ -118,6 +133,14 @@ class BinaryEncoderInto : public EncoderWrites<BinaryEncoderInto<Buffer>> {
     if (!tag_behind_) return;
     buffer_[tag_index_] = run_.TagByte();
     tag_behind_ = false;
+  }
+
+  // Grows the capacity to hold `room` more bytes, changing nothing else;
+  // throws as growth does.
+  void ReserveRoom(uint64_t room) {
+    const uint32_t size = buffer_.size();
+    buffer_.Resize(size + room);
+    buffer_.ResizeWithin(size);
   }
 
   // Room in which a tag byte and any payload of a number fit.
@@ -175,10 +198,7 @@ class BinaryEncoderInto : public EncoderWrites<BinaryEncoderInto<Buffer>> {
   void WriteRun(const T* v, size_t k) {
     const uint32_t start = buffer_.size();
     const uint64_t room = 1 + uint64_t{k} * kInPlaceRoom;
-    if (Free() < room) {
-      buffer_.Resize(start + room);  // grows the capacity, or throws
-      buffer_.ResizeWithin(start);
-    }
+    if (Free() < room) ReserveRoom(room);
     CatchUpTag();
     run_.type = kType;
     run_.count = static_cast<uint8_t>(k);
