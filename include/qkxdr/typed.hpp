@@ -355,7 +355,9 @@ class Writing {
   // UTF-8, through the lossless mapping to UTF-16; ASCII, its own UTF-16,
   // is written as 8-bit units.
   void WriteUtf8(std::string_view text) {
-    if (out_.WriteAsciiString(text.data(), text.size())) return;
+    if (!out_.WriteAsciiString(text.data(), text.size())) WriteConverted(text);
+  }
+  QKXDR_NOINLINE void WriteConverted(std::string_view text) {
     impl::Utf8ToUtf16(text, &units_);
     WriteUnits(units_);
   }

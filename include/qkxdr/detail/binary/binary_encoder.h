@@ -151,7 +151,7 @@ class BinaryEncoderInto : public EncoderWrites<BinaryEncoderInto<Buffer>> {
   // StartValue for a payload of at most kInPlaceRoom - 1 bytes when that
   // much is free: the buffer cannot grow, so the run and the tag byte change
   // at once. The caller then writes the payload and calls Finish.
-  uint8_t* StartInPlace(WireType t) {
+  QKXDR_INLINE uint8_t* StartInPlace(WireType t) {
     uint8_t* const bytes = buffer_.data();
     uint32_t used = buffer_.size();
     if (run_.Continues(t)) {
