@@ -40,18 +40,27 @@ std::uint64_t WordAt(std::string_view text, std::size_t at) {
   return word;
 }
 
-// Whether `word` holds the byte `c`.
-bool Holds(std::uint64_t word, char c) {
+// The high bit of each byte of `word` that is `c`. Its lowest set bit is
+// exact; a byte above a match may be marked too.
+std::uint64_t Matches(std::uint64_t word, char c) {
   const std::uint64_t diff = word ^ (kOnes * static_cast<unsigned char>(c));
-  return ((diff - kOnes) & ~diff & kHigh) != 0;
+  return (diff - kOnes) & ~diff & kHigh;
 }
 
-// Passes over bytes eight at a time, up to a word that holds a quote, a
-// byte beyond ASCII or, inside a string, a backslash.
+// Passes over bytes eight at a time, up to a quote, a byte beyond ASCII or,
+// inside a string, a backslash: to that byte where the machine is
+// little-endian, else to the word that holds it.
 std::size_t SkipPlainWords(std::string_view text, std::size_t i, bool in_string) {
   while (text.size() - i >= sizeof(std::uint64_t)) {
     const std::uint64_t word = WordAt(text, i);
-    if ((word & kHigh) != 0 || Holds(word, '"') || (in_string && Holds(word, '\\'))) break;
+    const std::uint64_t marks =
+        (word & kHigh) | Matches(word, '"') | (in_string ? Matches(word, '\\') : 0);
+    if (marks != 0) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      i += static_cast<std::size_t>(__builtin_ctzll(marks)) / 8;
+#endif
+      return i;
+    }
     i += sizeof word;
   }
   return i;
