@@ -1,11 +1,12 @@
 // JSON text to QkXDR values. RapidJSON's SAX reader parses each top-level
 // value into a flat list of nodes: recursively while arrays and objects nest
-// no deeper than kRecursiveDepth, else, and whenever that parse fails, again
-// iteratively, so that deep nesting needs no deep call stack and errors are
-// always the iterative parser's. It reads integers; a double, and an integer it cannot
-// hold, is read again from its text, exactly, or refused with its text. The nodes are then
-// written out with an explicit stack. A value is parsed whole before any of
-// it is written: a syntax error anywhere in it comes first.
+// no deeper than kRecursiveDepth; a value nested deeper, and any value that
+// parse fails on, again iteratively, so that deep nesting needs no deep call
+// stack and every error is the iterative parser's. It reads integers; a
+// double, and an integer it cannot hold, is read again from its text,
+// exactly, or refused with its text. The nodes are then written out with an
+// explicit stack. A value is parsed whole before any of it is written: a
+// syntax error anywhere in it comes first.
 
 #include <algorithm>
 #include <charconv>
