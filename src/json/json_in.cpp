@@ -139,8 +139,7 @@ class NodeBuilder {
   bool RawNumber(const char*, SizeType, bool) { return false; }  // never called
   bool String(const char* s, SizeType length, bool /*copy*/) {
     nodes_.emplace_back(Node::String, length, bytes_.size());
-    bytes_.append(s, length);
-    bytes_.push_back('\0');  // for WriteStringA
+    bytes_.append(s, length + 1);  // with the parser's zero byte, for WriteStringA
     return true;
   }
   bool Key(const char* s, SizeType length, bool copy) { return String(s, length, copy); }
