@@ -145,6 +145,7 @@ TEST(Json, RefusedTextsNameTheirPlace) {
       {"[18e307]", ErrorCode::out_of_range, 1, "a number beyond the range of a double: 18e307"},
       {"[0, 1e400]", ErrorCode::out_of_range, 4, "a number beyond the range of a double: 1e400"},
       {"[0.5e400]", ErrorCode::out_of_range, 1, "beyond the range of a double"},
+      {"\"\\uD800\"\n[0e400, \"\\uDC00\", x]", ErrorCode::malformed, 27, "not a JSON value"},
       {"1\n[2, [true]]", ErrorCode::unsupported, 2, "true, which QkXDR has no type for", "/1/0"},
       {"[null, false]", ErrorCode::unsupported, 0, "null, which QkXDR has no type for", "/0"},
       {"{\"a\": 1}", ErrorCode::unsupported, 0, "an object, which QkXDR has no type for"},

@@ -1,9 +1,12 @@
 // JSON text to QkXDR values. RapidJSON's SAX reader parses each top-level
-// value (iteratively, so that deep nesting needs no deep call stack) into a
-// flat list of nodes. It reads integers; a double, and an integer it cannot
-// hold, is read again from its text, exactly, or refused with its text. The nodes are then
-// written out with an explicit stack. A value is parsed whole before any of
-// it is written: a syntax error anywhere in it comes first.
+// value into a flat list of nodes: recursively while arrays and objects nest
+// no deeper than kRecursiveDepth; a value nested deeper, and any value that
+// parse fails on, again iteratively, so that deep nesting needs no deep call
+// stack and every error is the iterative parser's. It reads integers; a
+// double, and an integer it cannot hold, is read again from its text,
+// exactly, or refused with its text. The nodes are then written out with an
+// explicit stack. A value is parsed whole before any of it is written: a
+// syntax error anywhere in it comes first.
 
 #include <algorithm>
 #include <charconv>
@@ -27,7 +30,8 @@ namespace {
 
 using rapidjson::SizeType;
 
-constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag;
+// The deepest nesting parsed with the recursive parser, which is faster.
+constexpr std::size_t kRecursiveDepth = 64;
 
 bool IsWhitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 using detail::IsDigit;
@@ -109,8 +113,10 @@ class NodeBuilder {
   NodeBuilder(std::string_view text, const rapidjson::MemoryStream& stream)
       : text_(text), stream_(stream) {}
 
-  // Drops the nodes of the last value.
-  void Clear() {
+  // Drops the nodes of the last value; the parse stops at arrays and
+  // objects nested deeper than `max_depth`.
+  void Clear(std::size_t max_depth) {
+    max_depth_ = max_depth;
     nodes_.clear();
     bytes_.clear();
     open_.clear();
@@ -133,8 +139,7 @@ class NodeBuilder {
   bool RawNumber(const char*, SizeType, bool) { return false; }  // never called
   bool String(const char* s, SizeType length, bool /*copy*/) {
     nodes_.emplace_back(Node::String, length, bytes_.size());
-    bytes_.append(s, length);
-    bytes_.push_back('\0');  // for WriteStringA
+    bytes_.append(s, length + 1);  // with the parser's zero byte, for WriteStringA
     return true;
   }
   bool Key(const char* s, SizeType length, bool copy) { return String(s, length, copy); }
@@ -165,6 +170,7 @@ class NodeBuilder {
   }
 
   bool Open(Node::Kind kind) {
+    if (open_.size() == max_depth_) return false;
     open_.push_back(nodes_.size());
     return Add(Node(kind));
   }
@@ -210,6 +216,7 @@ class NodeBuilder {
   std::vector<Node> nodes_;
   std::string bytes_;
   std::vector<std::size_t> open_;  // the arrays and objects not yet closed
+  std::size_t max_depth_ = 0;
   std::string problem_;
   std::size_t problem_offset_ = 0;
 };
@@ -445,6 +452,10 @@ class Converter {
     return {};
   }
 
+  // Where the conversion must start again with zeros rewritten: the input
+  // offset of the value it stopped at, or npos.
+  std::size_t redo_at() const { return redo_at_; }
+
  private:
   Result<void> Array() {
     Result<void> parsed = Parse<0>();
@@ -460,21 +471,29 @@ class Converter {
 
   template <unsigned kFlags>
   Result<void> Parse() {
-    parsed_.Clear();
-    reader_.Parse<kParseFlags | kFlags>(stream_, parsed_);
+    const std::size_t start = stream_.Tell();
+    parsed_.Clear(kRecursiveDepth);
+    reader_.Parse<kFlags>(stream_, parsed_);
+    if (!reader_.HasParseError()) return {};
+    stream_.src_ = stream_.begin_ + start;
+    parsed_.Clear(SIZE_MAX);
+    reader_.Parse<rapidjson::kParseIterativeFlag | kFlags>(stream_, parsed_);
     if (!parsed_.problem().empty()) {
       return Fail(parsed_.problem_offset(), ErrorCode::out_of_range, parsed_.problem());
     }
     if (!reader_.HasParseError()) return {};
-    return ParseError(reader_.GetParseErrorCode(), reader_.GetErrorOffset());
+    return ParseError(reader_.GetParseErrorCode(), reader_.GetErrorOffset(), start);
   }
 
   // RapidJSON refuses numbers its own reading would overflow before handing
   // their text over; at the end of the text, every error is a value cut
-  // short, or no array at all.
-  Error ParseError(rapidjson::ParseErrorCode code, std::size_t offset) const {
+  // short, or no array at all. A zero it refuses, such as 0e400, calls for
+  // the value that starts at `start` to be converted again, with the zeros
+  // rewritten.
+  Error ParseError(rapidjson::ParseErrorCode code, std::size_t offset, std::size_t start) {
     if (code == rapidjson::kParseErrorNumberTooBig) {
       const std::string_view text = NumberAt(text_, offset);
+      if (detail::IsZeroWithExponent(text)) redo_at_ = prepared_.InputOffset(start);
       return Fail(offset, ErrorCode::out_of_range, Beyond(ReadNumber(text), text));
     }
     if (offset < text_.size()) {
@@ -517,18 +536,34 @@ class Converter {
   NodeWriter writer_;
   rapidjson::Reader reader_;
   Layout layout_;
+  std::size_t redo_at_ = std::string_view::npos;
 };
+
+// Converts `json`, made ready as `prepared` without rewriting zeros. Only
+// once the parser has refused a zero does the conversion start again with
+// them rewritten, at the top-level value that holds it: nothing of that value
+// has been written yet.
+Result<void> Convert(std::string_view json, const detail::PreparedText& prepared, Writer& out,
+                     const Options& options) {
+  Converter converter(prepared, out, options);
+  Result<void> converted = converter.Run();
+  const std::size_t redo = converter.redo_at();
+  if (redo == std::string_view::npos) return converted;
+  const detail::PreparedText rest(json.substr(redo), /*rewrite_zeros=*/true, redo);
+  return Converter(rest, out, options).Run();
+}
 
 }  // namespace
 
 Result<void> from_json(std::string_view json, Writer& out, const Options& options) {
-  const detail::PreparedText prepared(json);
+  const detail::PreparedText prepared(json, /*rewrite_zeros=*/false);
   const std::size_t bad = prepared.bad_byte();
-  if (bad == std::string_view::npos) return Converter(prepared, out, options).Run();
+  if (bad == std::string_view::npos) return Convert(json, prepared, out, options);
   // The text before the first byte that is not UTF-8 is converted first: a
   // problem there comes first. One that the cut makes is not reported.
-  const detail::PreparedText before(json.substr(0, bad));
-  Result<void> converted = Converter(before, out, options).Run();
+  const std::string_view valid = json.substr(0, bad);
+  const detail::PreparedText before(valid, /*rewrite_zeros=*/false);
+  Result<void> converted = Convert(valid, before, out, options);
   if (!converted && converted.error().offset() < bad &&
       converted.error().code() != ErrorCode::truncated) {
     return converted;

@@ -10,19 +10,20 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// For bytes outside strings ([0]) and inside them ([1]): whether Scan()
-// passes the byte over. It looks at the quotes, at bytes beyond ASCII, and
-// outside strings at "0" and "-" (numbers that may be rewritten), inside
-// them at escapes.
+// For bytes outside strings ([0]), inside them ([1]) and outside them when
+// zeros are rewritten ([2]): whether Scan() passes the byte over. It looks at
+// the quotes, at bytes beyond ASCII, inside strings at escapes, and in [2]
+// at "0" and "-" (numbers that may be rewritten).
 struct PlainBytes {
-  bool plain[2][256];
+  bool plain[3][256];
 };
 
 constexpr PlainBytes MakePlainBytes() {
   PlainBytes table{};
   for (int byte = 0; byte < 0x80; ++byte) {
-    table.plain[0][byte] = byte != '"' && byte != '0' && byte != '-';
+    table.plain[0][byte] = byte != '"';
     table.plain[1][byte] = byte != '"' && byte != '\\';
+    table.plain[2][byte] = byte != '"' && byte != '0' && byte != '-';
   }
   return table;
 }
@@ -39,18 +40,27 @@ std::uint64_t WordAt(std::string_view text, std::size_t at) {
   return word;
 }
 
-// Whether `word` holds the byte `c`.
-bool Holds(std::uint64_t word, char c) {
+// The high bit of each byte of `word` that is `c`. Its lowest set bit is
+// exact; a byte above a match may be marked too.
+std::uint64_t Matches(std::uint64_t word, char c) {
   const std::uint64_t diff = word ^ (kOnes * static_cast<unsigned char>(c));
-  return ((diff - kOnes) & ~diff & kHigh) != 0;
+  return (diff - kOnes) & ~diff & kHigh;
 }
 
-// Passes over bytes inside a string eight at a time, up to a word that
-// holds a quote, a backslash or a byte beyond ASCII.
-std::size_t SkipPlainWords(std::string_view text, std::size_t i) {
+// Passes over bytes eight at a time, up to a quote, a byte beyond ASCII or,
+// inside a string, a backslash: to that byte where the machine is
+// little-endian, else to the word that holds it.
+std::size_t SkipPlainWords(std::string_view text, std::size_t i, bool in_string) {
   while (text.size() - i >= sizeof(std::uint64_t)) {
     const std::uint64_t word = WordAt(text, i);
-    if ((word & kHigh) != 0 || Holds(word, '"') || Holds(word, '\\')) break;
+    const std::uint64_t marks =
+        (word & kHigh) | Matches(word, '"') | (in_string ? Matches(word, '\\') : 0);
+    if (marks != 0) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      i += static_cast<std::size_t>(__builtin_ctzll(marks)) / 8;
+#endif
+      return i;
+    }
     i += sizeof word;
   }
   return i;
@@ -152,8 +162,8 @@ std::size_t SequenceLength(std::string_view text, std::size_t at) {
   return length;
 }
 
-// Whether `number` is a JSON number with an exponent whose other digits are
-// all zeros: -0.00e+400.
+}  // namespace
+
 bool IsZeroWithExponent(std::string_view number) {
   const auto skip = [&](std::size_t at, std::string_view set) {
     return std::min(number.find_first_not_of(set, at), number.size());
@@ -170,8 +180,6 @@ bool IsZeroWithExponent(std::string_view number) {
   at = skip(at + 1, "+-") == at + 2 ? at + 2 : at + 1;
   return at < number.size() && skip(at, "0123456789") == number.size();
 }
-
-}  // namespace
 
 void AppendJsonString(std::u16string_view s, std::string* out) {
   out->push_back('"');
@@ -195,14 +203,17 @@ void AppendJsonString(std::u16string_view s, std::string* out) {
   out->push_back('"');
 }
 
-PreparedText::PreparedText(std::string_view json) : original_(json) { Scan(); }
+PreparedText::PreparedText(std::string_view json, bool rewrite_zeros, std::size_t base)
+    : original_(json), rewrite_zeros_(rewrite_zeros), base_(base) {
+  Scan();
+}
 
 void PreparedText::Scan() {
   bool in_string = false;
   const std::size_t size = original_.size();
   for (std::size_t i = 0; i < size;) {
-    if (in_string) i = SkipPlainWords(original_, i);
-    const bool* plain = kPlainBytes.plain[in_string ? 1 : 0];
+    if (in_string || !rewrite_zeros_) i = SkipPlainWords(original_, i, in_string);
+    const bool* plain = kPlainBytes.plain[in_string ? 1 : rewrite_zeros_ ? 2 : 0];
     while (i < size && plain[static_cast<unsigned char>(original_[i])]) ++i;
     if (i == size) break;
     const char c = original_[i];
@@ -290,7 +301,7 @@ std::size_t PreparedText::InputOffset(std::size_t offset) const {
   const auto after =
       std::lower_bound(shifts_.begin(), shifts_.end(), offset,
                        [](const Shift& shift, std::size_t at) { return shift.at < at; });
-  return after == shifts_.begin() ? offset : offset + std::prev(after)->removed;
+  return base_ + (after == shifts_.begin() ? offset : offset + std::prev(after)->removed);
 }
 
 void ToUtf16(std::string_view utf8, std::u16string* units) {

@@ -29,21 +29,25 @@ inline bool IsNumberPart(char c) {
 // starts there; a number cut short ("1.", "1e+") counts to where it stops.
 std::size_t JsonNumberLength(std::string_view text);
 
+// Whether `number` is a JSON number with an exponent whose other digits are
+// all zeros: -0.00e+400, which the parser refuses as too big.
+bool IsZeroWithExponent(std::string_view number);
+
 class PreparedText {
  public:
-  // Checks that `json` is UTF-8 (RFC 3629) and rewrites two forms the
-  // parser would not take as they are: each \uXXXX escape of an unpaired
-  // surrogate inside a string becomes the surrogate's three bytes, and a
-  // number whose digits are all zeros and that has an exponent becomes
-  // "0.0" or "-0.0" (the parser refuses 0e400 as too big). The text must
-  // outlive the object.
-  explicit PreparedText(std::string_view json);
+  // Checks that `json`, the input from offset `base` on, is UTF-8 (RFC 3629)
+  // and rewrites the forms the parser would not take as they are: each
+  // \uXXXX escape of an unpaired surrogate inside a string becomes the
+  // surrogate's three bytes, and with `rewrite_zeros` a number that
+  // IsZeroWithExponent() becomes "0.0" or "-0.0". The text must outlive the
+  // object.
+  PreparedText(std::string_view json, bool rewrite_zeros, std::size_t base = 0);
 
   // The text for the parser: `json` itself, or its rewritten copy.
   std::string_view text() const { return rewritten_.empty() ? original_ : rewritten_; }
   // The offset of the first byte that is not UTF-8, or npos when all are.
   std::size_t bad_byte() const { return bad_byte_; }
-  // The offset in the input of the byte at `offset` in text().
+  // The offset in the input of the byte at `offset` in text(), `base` added.
   std::size_t InputOffset(std::size_t offset) const;
 
  private:
@@ -66,6 +70,8 @@ class PreparedText {
   void Rewrite(std::size_t i, std::size_t length, std::string_view replacement);
 
   std::string_view original_;
+  bool rewrite_zeros_;
+  std::size_t base_;
   std::string rewritten_;
   std::size_t copied_ = 0;     // original_ bytes up to here are in rewritten_
   std::vector<Shift> shifts_;  // in the order of the text
