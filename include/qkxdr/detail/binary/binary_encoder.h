@@ -138,9 +138,9 @@ class BinaryEncoderInto : public EncoderWrites<BinaryEncoderInto<Buffer>> {
   // Grows the capacity to hold `room` more bytes, changing nothing else;
   // throws as growth does.
   void ReserveRoom(uint64_t room) {
-    const uint32_t size = buffer_.size();
-    buffer_.Resize(size + room);
-    buffer_.ResizeWithin(size);
+    const uint32_t used = buffer_.size();
+    buffer_.Resize(used + room);
+    buffer_.ResizeWithin(used);
   }
 
   // Room in which a tag byte and any payload of a number fit.
