@@ -790,12 +790,12 @@ class ValueView {
   // Reads the next value as a T, as from_binary and from_text do; the
   // memory budget counts the units of the values handed out together.
   template <typename T>
-  Result<void> read(T& out, const ReadLimits& limits = {}) {
+  QKXDR_INLINE Result<void> read(T& out, const ReadLimits& limits = {}) {
     if (!valid()) return NoValue();
     return DecodeNext(*decoder_, size_, limits, out, offset_);
   }
   template <typename T>
-  Result<T> read(const ReadLimits& limits = {}) {
+  QKXDR_INLINE Result<T> read(const ReadLimits& limits = {}) {
     T value{};
     Result<void> done = read(value, limits);
     if (!done) return done.error();
