@@ -136,7 +136,9 @@ class [[nodiscard]] Result {
 template <>
 class [[nodiscard]] Result<void> {
  public:
-  Result() = default;
+  // Not defaulted: a success built from {} then sets one flag instead of
+  // zeroing the room of an Error it does not hold.
+  Result() noexcept {}  // NOLINT(modernize-use-equals-default)
   Result(Error error) : error_(std::in_place, std::move(error)) {}  // NOLINT: implicit
 
   bool ok() const noexcept { return !error_; }

@@ -30,6 +30,7 @@
 #define QKXDR_STREAM_HPP_
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -158,6 +159,18 @@ class ScanBatch {
   Scanned fault_;
 };
 
+// The run each tag byte announces, as RunState::Split loads it, worked out
+// once: the scan loads one for every run it passes.
+constexpr std::array<impl::RunState, 256> SplitTagBytes() {
+  std::array<impl::RunState, 256> runs{};
+  for (unsigned b = 0; b < runs.size(); ++b) {
+    runs[b] = {static_cast<impl::WireType>(b / impl::kMaxRunLength),
+               static_cast<std::uint8_t>(b % impl::kMaxRunLength + 1)};
+  }
+  return runs;
+}
+inline constexpr std::array<impl::RunState, 256> kTagRuns = SplitTagBytes();
+
 // Finds where the values of a binary stream end as the bytes come, keeping
 // its place between calls: every byte is looked at once, runs of numbers
 // and the units of strings a word at a time, but for those of an item cut
@@ -258,7 +271,7 @@ class BinaryScanner : public ScanBatch {
 
   bool LoadTag(std::uint8_t tag) {
     run_tag_ = static_cast<std::ptrdiff_t>(pos_++);
-    run_.Split(tag);
+    run_ = kTagRuns[tag];
     run_total_ = run_.count;
     return run_.type != impl::WireType::Other;
   }
@@ -416,7 +429,7 @@ class BinaryScanner : public ScanBatch {
     while (open != 0) {
       if (p >= size) return false;
       tag = p;
-      run.Split(data[p++]);
+      run = kTagRuns[data[p++]];
       if (!PassRunIn(data, size, run, &p, &open)) return false;
     }
     StartValue({impl::WireType::ArrayBegin, run_.count});
@@ -624,13 +637,15 @@ class BinaryScanner : public ScanBatch {
 };
 
 // Finds where the values of a text end, with the library's tokenizer, token
-// by token as the units come. A token counts once the units after it decide
-// it: two units more, or the end of the input. A token cut off by the end of
-// what came is scanned again only once the input past its start has doubled
-// (or is longer than a value may be), so every unit is scanned a bounded
-// number of times on average. Separators between values are passed as they
-// come and not held. Objects, words, the literals and separators without a
-// value between them have no value type and are malformed here.
+// by token as the units come; numbers and strings are passed where the
+// tokenizer would end them, without working out their values. A token
+// counts once the units after it decide it: two units more, or the end of
+// the input. A token cut off by the end of what came is scanned again only
+// once the input past its start has doubled (or is longer than a value may
+// be), so every unit is scanned a bounded number of times on average.
+// Separators between values are passed as they come and not held. Objects,
+// words, the literals and separators without a value between them have no
+// value type and are malformed here.
 class TextScanner : public ScanBatch {
  public:
   using Unit = char16_t;
@@ -651,10 +666,8 @@ class TextScanner : public ScanBatch {
       const char16_t* const start = PassSeparators(data + pos_, end);
       pos_ = static_cast<std::size_t>(start - data);
       if (start == end) return Stop(size, final);
-      tokenizer_.ClearToken();
-      // After a comma another is no value (None); the tokenizer would pass it.
-      const char16_t* const after = comma_ && *start == u',' ? start : tokenizer_.Step(start, end);
-      const impl::TextToken token = tokenizer_.GetToken();
+      impl::TextToken token = impl::TextToken::None;
+      const char16_t* const after = StepToken(start, end, &token);
       if (token == impl::TextToken::Value && !final && end - after < 2 && !Misplaced()) {
         waited_ = size - pos_;
         if (!InValue()) BeginValue(pos_);
@@ -688,6 +701,25 @@ class TextScanner : public ScanBatch {
     return impl::TextTokenizer::SkipWhitespace(cur + 1, end);
   }
 
+  // Reads the token at start, after separators. A number or quoted string
+  // is passed without its value, which the decoder works out; anything else
+  // is the tokenizer's Step. After a comma another is no value (None): the
+  // tokenizer would pass it.
+  const char16_t* StepToken(const char16_t* start, const char16_t* end, impl::TextToken* token) {
+    literal_ = false;
+    if (comma_ && *start == u',') return start;
+    const char16_t* const after = impl::TextTokenizer::PassScalar(start, end);
+    if (after != start) {
+      *token = impl::TextToken::Value;
+      return after;
+    }
+    tokenizer_.ClearToken();
+    const char16_t* const next = tokenizer_.Step(start, end);
+    *token = tokenizer_.GetToken();
+    literal_ = *token == impl::TextToken::Value;  // numbers and strings are passed above
+    return next;
+  }
+
   // No token past pos_ is decided; the open value is known up to `known`.
   // At the end of the input an array still open is cut there.
   Scanned Stop(std::size_t known, bool final) {
@@ -698,9 +730,7 @@ class TextScanner : public ScanBatch {
   // Why the value token read last cannot stand where it is, or null. Its
   // first unit and the open arrays tell, so no more units are awaited.
   const char* Misplaced() const {
-    if (tokenizer_.GetValue().kind <= impl::TextValueKind::Boolean) {
-      return "a word or literal, which has no value type";
-    }
+    if (literal_) return "a word or literal, which has no value type";
     if (tokenizer_.containers().depth() < base_) return "a value outside the outer array";
     return nullptr;
   }
@@ -740,6 +770,7 @@ class TextScanner : public ScanBatch {
   std::size_t pos_ = 0;     // after the last token taken and the separators after it
   std::size_t waited_ = 0;  // units after pos_ when the last scan had to wait
   bool comma_ = false;      // a comma was passed since the last token
+  bool literal_ = false;    // the token read last is a word or literal
 };
 
 // What a stream reader handed out last: one value (next()) or every value a
@@ -759,18 +790,12 @@ class ValueView {
   // Reads the next value as a T, as from_binary and from_text do; the
   // memory budget counts the units of the values handed out together.
   template <typename T>
-  Result<void> read(T& out, const ReadLimits& limits = {}) {
-    if (!valid()) return Error(ErrorCode::no_value, offset(), "no value left to read");
-    Result<void> got = DecodeNext(*decoder_, size_, limits, out);
-    if (!got) {
-      Error error = got.error();
-      error.shift(offset_);
-      return error;
-    }
-    return got;
+  QKXDR_INLINE Result<void> read(T& out, const ReadLimits& limits = {}) {
+    if (!valid()) return NoValue();
+    return DecodeNext(*decoder_, size_, limits, out, offset_);
   }
   template <typename T>
-  Result<T> read(const ReadLimits& limits = {}) {
+  QKXDR_INLINE Result<T> read(const ReadLimits& limits = {}) {
     T value{};
     Result<void> done = read(value, limits);
     if (!done) return done.error();
@@ -798,9 +823,13 @@ class ValueView {
   // Why an array marker that was `expected` was not read: none is left, or
   // the next value (not consumed) is another.
   QKXDR_NOINLINE Error Refused(const char* expected) const {
-    if (!valid()) return Error(ErrorCode::no_value, offset(), "no value left to read");
+    if (!valid()) return NoValue();
     return Error(ErrorCode::type_mismatch, offset(),
                  std::string(expected) + ", found " + TypeName(decoder_->PeekType()));
+  }
+
+  QKXDR_NOINLINE Error NoValue() const {
+    return Error(ErrorCode::no_value, offset(), "no value left to read");
   }
 
   void Open(std::uint64_t offset, std::size_t size) {

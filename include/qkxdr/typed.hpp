@@ -1133,12 +1133,19 @@ Result<void> DecodeOne(Decoder& in, std::size_t input_size, const ReadLimits& li
   return {};
 }
 
-// The next value of a decoder over several, read as a T.
+// The next value of a decoder over several, read as a T. `base` is where
+// the decoder's data starts in the input, added to the offset of an error.
+// One result object, returned in place: a read that succeeds builds nothing.
 template <typename Decoder, typename T>
-Result<void> DecodeNext(Decoder& in, std::size_t input_size, const ReadLimits& limits, T& out) {
+Result<void> DecodeNext(Decoder& in, std::size_t input_size, const ReadLimits& limits, T& out,
+                        std::uint64_t base = 0) {
   Reading<Decoder> r(in, input_size, limits);
-  if (!detail::Read(r, out)) return std::move(*r.error);
-  return {};
+  Result<void> done;
+  if (!detail::Read(r, out)) {
+    r.error->shift(base);
+    done = std::move(*r.error);
+  }
+  return done;
 }
 
 template <typename C>

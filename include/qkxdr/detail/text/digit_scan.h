@@ -37,16 +37,26 @@ constexpr std::array<uint64_t, 9> BuildInversesOfFivePowers() {
 
 inline constexpr std::array<uint64_t, 9> kInversesOfFivePowers = BuildInversesOfFivePowers();
 
-// The number of leading digits among the 8 units at s (0 to 8), and in
-// *value the number they spell.
-inline uint32_t EightDigits(const char16_t* s, uint32_t* value) {
+// The 8 units at s, less "0" (wrapping).
+inline __m128i DigitLanes(const char16_t* s) {
   const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-  const __m128i digits = _mm_sub_epi16(units, _mm_set1_epi16('0'));
-  // A unit is a digit when, less "0" (wrapping), it is at most 9.
+  return _mm_sub_epi16(units, _mm_set1_epi16('0'));
+}
+
+// The number of leading lanes of DigitLanes that are digits (0 to 8): a
+// unit is a digit when, less "0", it is at most 9.
+inline uint32_t LeadingDigits(__m128i digits) {
   const __m128i is_digit =
       _mm_cmpeq_epi16(_mm_subs_epu16(digits, _mm_set1_epi16(9)), _mm_setzero_si128());
   const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(is_digit));
-  const auto count = static_cast<uint32_t>(__builtin_ctz(~mask | 0x10000)) / 2;
+  return static_cast<uint32_t>(__builtin_ctz(~mask | 0x10000)) / 2;
+}
+
+// The number of leading digits among the 8 units at s (0 to 8), and in
+// *value the number they spell.
+inline uint32_t EightDigits(const char16_t* s, uint32_t* value) {
+  const __m128i digits = DigitLanes(s);
+  const uint32_t count = LeadingDigits(digits);
   // Lanes from the count on are cleared; the eight lanes then spell the
   // number followed by 8 - count zeros, which are divided out at the end.
   const __m128i lane = _mm_set_epi16(7, 6, 5, 4, 3, 2, 1, 0);
@@ -86,6 +96,20 @@ inline const char16_t* ReadDigits(const char16_t* cur, const char16_t* end, uint
     a = a * 10 + digit;
   }
   *accumulator = a;
+  return cur;
+}
+
+// Where the decimal digits at cur, up to end, end: ReadDigits without
+// their value.
+inline const char16_t* SkipDigits(const char16_t* cur, const char16_t* end) {
+#if defined(QKXDR_SIMD_SSE2)
+  while (end - cur >= 8) {
+    const uint32_t count = LeadingDigits(DigitLanes(cur));
+    cur += count;
+    if (count < 8) return cur;
+  }
+#endif
+  while (cur < end && static_cast<uint32_t>(*cur) - u'0' < 10) ++cur;
   return cur;
 }
 

@@ -146,6 +146,27 @@ inline const char16_t* ScanNumber(const char16_t* cur, const char16_t* end, Text
   return cur;
 }
 
+// Where the number at cur, which starts as for ScanNumber, ends as
+// ScanNumber reads it; without its value.
+inline const char16_t* PassNumber(const char16_t* cur, const char16_t* end) {
+  cur += *cur == u'-' || *cur == u'+';
+  const char16_t* const whole = cur;
+  cur = SkipDigits(cur, end);
+  if (cur == end || (*cur != u'.' && *cur != u'e' && *cur != u'E')) return cur;
+  if (*cur == u'.') {
+    ++cur;
+    const bool has_fraction = cur < end && IsDigit(*cur);
+    if (!has_fraction && cur - 1 == whole) return cur;  // a "." alone
+    cur = SkipDigits(cur, end);
+  }
+  if (cur < end && (*cur == u'e' || *cur == u'E')) {
+    ++cur;
+    cur += cur < end && (*cur == u'-' || *cur == u'+');
+    cur = SkipDigits(cur, end);
+  }
+  return cur;
+}
+
 }  // namespace qkxdr::impl
 
 #endif  // QKXDR_DETAIL_TEXT_NUMBER_SCAN_H_

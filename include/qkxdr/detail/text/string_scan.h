@@ -41,10 +41,17 @@ inline char16_t Unescape(char16_t e) {
 // The value of one "\u" digit; a unit that is no hexadecimal digit counts 0.
 inline uint32_t EscapeDigit(char16_t c) { return c < 0x80 ? HexDigitTable[c] : 0; }
 
+// A target that keeps no units: where a string ends, without its units.
+struct NoUnits {
+  void clear() {}
+  void append(const char16_t* /*units*/, size_t /*n*/) {}
+  void push_back(char16_t /*unit*/) {}
+};
+
 // Appends the escape whose first unit after the backslash is at cur;
 // returns the position after it.
-inline const char16_t* AppendEscape(const char16_t* cur, const char16_t* end,
-                                    std::u16string* target) {
+template <typename Target>
+const char16_t* AppendEscape(const char16_t* cur, const char16_t* end, Target* target) {
   if (cur >= end) return end;
   const char16_t e = *cur++;
   if (e != u'u') {
@@ -95,9 +102,10 @@ inline const char16_t* FindStop(const char16_t* cur, const char16_t* end, char16
 // *target; returns the position after the closing quote, or end when the
 // string is not terminated. Never reads at or beyond end. A "\u" escape
 // with fewer than five units left from its first digit, or a backslash as
-// the last unit, appends nothing and ends the string at end.
-inline const char16_t* ScanString(const char16_t* cur, const char16_t* end,
-                                  std::u16string* target) {
+// the last unit, appends nothing and ends the string at end. Target is
+// std::u16string, or NoUnits.
+template <typename Target>
+const char16_t* ScanString(const char16_t* cur, const char16_t* end, Target* target) {
   const char16_t quote = *cur++;
   target->clear();
   while (true) {

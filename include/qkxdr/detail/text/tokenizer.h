@@ -63,6 +63,24 @@ class TextTokenizer {
     return cur;
   }
 
+  // Where the number or quoted string at cur (before end) ends, as a Step
+  // reads it, without working out its value; cur where neither starts.
+  static const char16_t* PassScalar(const char16_t* cur, const char16_t* end) {
+    switch (ClassOf(*cur)) {
+      case kQuoteClass: {
+        NoUnits none;
+        return ScanString(cur, end, &none);
+      }
+      case u'+':
+      case u'-':
+      case u'.':
+      case kDigitClass:
+        return PassNumber(cur, end);
+      default:
+        return cur;
+    }
+  }
+
   TextToken GetToken() const { return token_; }
   // The scalar read last; valid until the next Step changes it.
   const TextValue& GetValue() const { return value_; }
