@@ -265,6 +265,9 @@ class BinaryDecoder {
     return true;
   }
 
+  // Runs of integers shorter than this are decoded by the scalar kernel.
+  static constexpr size_t kShortRun = 16;
+
   // ReadNumbers within the current run, for at most k <= run.count values.
   template <typename T>
   size_t ReadFromRun(T* out, size_t k) {
@@ -279,7 +282,9 @@ class BinaryDecoder {
       dc.p += k * kDoubleSize;
     } else {
       if (run.type != WireType::Int) return 0;
-      i = GetInts(BestIntKernel(), &dc.p, dc.l, out, k);
+      // Short runs (a record's few numbers) are decoded where the vector
+      // kernels' setup would cost more than they save.
+      i = GetInts(k < kShortRun ? IntKernel::scalar : BestIntKernel(), &dc.p, dc.l, out, k);
     }
     run.count = static_cast<uint8_t>(run.count - i);
     if (run.count == 0) LoadRun();
