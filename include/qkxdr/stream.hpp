@@ -30,7 +30,6 @@
 #define QKXDR_STREAM_HPP_
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -159,18 +158,6 @@ class ScanBatch {
   Scanned fault_;
 };
 
-// The run each tag byte announces, as RunState::Split loads it, worked out
-// once: the scan loads one for every run it passes.
-constexpr std::array<impl::RunState, 256> SplitTagBytes() {
-  std::array<impl::RunState, 256> runs{};
-  for (unsigned b = 0; b < runs.size(); ++b) {
-    runs[b] = {static_cast<impl::WireType>(b / impl::kMaxRunLength),
-               static_cast<std::uint8_t>(b % impl::kMaxRunLength + 1)};
-  }
-  return runs;
-}
-inline constexpr std::array<impl::RunState, 256> kTagRuns = SplitTagBytes();
-
 // Finds where the values of a binary stream end as the bytes come, keeping
 // its place between calls: every byte is looked at once, runs of numbers
 // and the units of strings a word at a time, but for those of an item cut
@@ -271,7 +258,7 @@ class BinaryScanner : public ScanBatch {
 
   bool LoadTag(std::uint8_t tag) {
     run_tag_ = static_cast<std::ptrdiff_t>(pos_++);
-    run_ = kTagRuns[tag];
+    run_.Split(tag);
     run_total_ = run_.count;
     return run_.type != impl::WireType::Other;
   }
@@ -396,24 +383,8 @@ class BinaryScanner : public ScanBatch {
       if (n > size - at) return 0;
       return at + n;
     }
-    if (n <= size - at && EveryByteEnds(data + at, n)) return at + n;  // ASCII
+    if (n <= size - at && impl::EveryByteEnds(data + at, n)) return at + n;  // ASCII
     return PassStops(data, size, &at, n) == n ? at : 0;
-  }
-
-  // Whether each of the n bytes at p ends a varint: the units of a string
-  // below 0x80, one byte each. A word at a time, the last one overlapping.
-  static bool EveryByteEnds(const std::uint8_t* p, std::size_t n) {
-    constexpr std::uint64_t kStops = 0x8080808080808080;
-    if (n < impl::kWordSize) {
-      std::uint8_t ends = 0x80;
-      for (std::size_t i = 0; i != n; ++i) ends &= p[i];
-      return ends != 0;
-    }
-    std::uint64_t ends = impl::LoadWord(p + n - impl::kWordSize);
-    for (std::size_t i = 0; i < n - impl::kWordSize; i += impl::kWordSize) {
-      ends &= impl::LoadWord(p + i);
-    }
-    return (ends & kStops) == kStops;
   }
 
   // Passes at once a value that is an array, from the run of openings just
@@ -429,7 +400,7 @@ class BinaryScanner : public ScanBatch {
     while (open != 0) {
       if (p >= size) return false;
       tag = p;
-      run = kTagRuns[data[p++]];
+      run.Split(data[p++]);
       if (!PassRunIn(data, size, run, &p, &open)) return false;
     }
     StartValue({impl::WireType::ArrayBegin, run_.count});

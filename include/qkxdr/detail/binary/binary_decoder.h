@@ -111,7 +111,7 @@ class BinaryDecoder {
     const uint8_t* const next = GetUnitVarints(f, dc.l, reinterpret_cast<uint8_t*>(out->data()), n);
     // n units in n bytes: one byte each. Where the input ends there, they
     // may also be fewer units, cut: then not every byte ends a varint.
-    if (next != f + n || (next == dc.l && !EveryByteEnds(f, next))) return false;
+    if (next != f + n || (next == dc.l && !EveryByteEnds(f, n))) return false;
     Advance(next);
     return true;
   }
@@ -297,12 +297,6 @@ class BinaryDecoder {
     if (run.count == 0 || run.type != WireType::String) return nullptr;
     const uint8_t* const f = GetWholeVarint32(dc.p, dc.l, n);
     return f != nullptr && *n <= static_cast<size_t>(dc.l - f) ? f : nullptr;
-  }
-
-  static bool EveryByteEnds(const uint8_t* p, const uint8_t* e) {
-    uint8_t ends = 0x80;
-    for (; p < e; ++p) ends &= *p;
-    return ends != 0;
   }
 
   // Whether [p, e) is exactly n varints: only a string that ends with the

@@ -142,6 +142,20 @@ inline bool VarintComplete(const uint8_t* start, const uint8_t* after) {
   return after > start && (after[-1] & 0x80) != 0;
 }
 
+// Whether each of the n bytes at p ends a varint: the units of a string
+// below 0x80, one byte each. A word at a time, the last one overlapping.
+inline bool EveryByteEnds(const uint8_t* p, size_t n) {
+  constexpr uint64_t kStops = 0x8080808080808080;
+  if (n < kWordSize) {
+    uint8_t ends = 0x80;
+    for (size_t i = 0; i != n; ++i) ends &= p[i];
+    return ends != 0;
+  }
+  uint64_t ends = LoadWord(p + n - kWordSize);
+  for (size_t i = 0; i < n - kWordSize; i += kWordSize) ends &= LoadWord(p + i);
+  return (ends & kStops) == kStops;
+}
+
 // As GetVarint, for a varint that must be whole: null when e cuts it off,
 // and *value is then left as it was.
 template <typename T, int kMaxBytes>

@@ -287,8 +287,10 @@ uint8_t* PutInts(const T* v, size_t k, uint8_t* dst) {
 
 namespace avx2 {
 
+// SSE2's Isa but for what AVX2 and BMI2 do better; encoding a block of
+// one-byte varints stays SSE2's.
 template <bool kPext>
-struct Isa {
+struct Isa : sse2::Isa {
   static constexpr size_t kBlock = 32;
   static inline uint32_t Stops(const uint8_t* p) {
     return static_cast<uint32_t>(
@@ -298,10 +300,6 @@ struct Isa {
   static inline void OneByteInts(const uint8_t* p, T* out) {
     sse2::StoreWidened(sse2::OneByteValues(p), out);
     sse2::StoreWidened(sse2::OneByteValues(p + 16), out + 16);
-  }
-  template <typename T>
-  static inline bool PutOneByteInts(const T* v, uint8_t* dst) {
-    return sse2::PutOneByteInts(v, dst);
   }
   static inline uint64_t Gather(uint64_t word, uint32_t n) {
 #if defined(__x86_64__)

@@ -6,6 +6,7 @@
 #ifndef QKXDR_DETAIL_BINARY_RUN_STATE_H_
 #define QKXDR_DETAIL_BINARY_RUN_STATE_H_
 
+#include <array>
 #include <cstdint>
 
 namespace qkxdr::impl {
@@ -54,14 +55,25 @@ struct RunState {
   }
 
   // Reader side: loads the run announced by tag byte b.
-  void Split(uint8_t b) {
-    type = static_cast<WireType>(b / kMaxRunLength);
-    count = static_cast<uint8_t>(b % kMaxRunLength + 1);
-  }
+  void Split(uint8_t b);
 
   // Reader side: consumes one value; true when the run is used up.
   bool Consume() { return --count == 0; }
 };
+
+// The run each tag byte announces, worked out once: a reader loads one for
+// every run it passes.
+constexpr std::array<RunState, 256> SplitTagBytes() {
+  std::array<RunState, 256> runs{};
+  for (unsigned b = 0; b < runs.size(); ++b) {
+    runs[b] = {static_cast<WireType>(b / kMaxRunLength),
+               static_cast<uint8_t>(b % kMaxRunLength + 1)};
+  }
+  return runs;
+}
+inline constexpr std::array<RunState, 256> kTagRuns = SplitTagBytes();
+
+inline void RunState::Split(uint8_t b) { *this = kTagRuns[b]; }
 
 }  // namespace qkxdr::impl
 
