@@ -1,0 +1,351 @@
+// Python objects read through the typed layer's reads: a Codec for
+// ObjectRead, so that qkxdr::from_binary, qkxdr::from_text and the stream
+// readers' views read them, with the library's checks, offsets and paths.
+//
+// Int -> int, Double -> float, String -> str, Binary -> bytes, Array ->
+// list; with `arrays`, an array of Ints only gives a numpy int64 array and
+// one of Doubles only a float64 array.
+//
+// Memory: each object counts against the read's budget (ReadLimits) at
+// more than it takes, so that a read of n units makes at most
+// 64 * n + 16 MiB bytes of objects. Every valid value takes less than 64
+// bytes a unit but arrays nested in runs of brackets.
+
+#ifndef QKXDR_PYTHON_OBJECT_READER_H_
+#define QKXDR_PYTHON_OBJECT_READER_H_
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "qkxdr/typed.hpp"
+#include "str_units.h"
+
+namespace qkxdr::python {
+
+// What an object read counts against the budget (ReadLimits): at least
+// its size, with its place in the list that holds it.
+namespace cost {
+constexpr std::size_t kItem = sizeof(PyObject*);
+constexpr std::size_t kInt = kItem + 32;
+constexpr std::size_t kFloat = kItem + 24;
+constexpr std::size_t kAsciiStr = kItem + 48;  // and a byte a unit
+constexpr std::size_t kStr = kItem + 80;       // and four bytes a unit
+constexpr std::size_t kBytes = kItem + 40;     // and a byte a byte
+constexpr std::size_t kList = kItem + 56;
+constexpr std::size_t kArray = kItem + 112;  // numpy; and 8 bytes a number
+}  // namespace cost
+
+struct ReadOptions {
+  bool arrays = false;  // numpy arrays for arrays of Ints or of Doubles
+};
+
+// The object read (a new reference, null until one is), and how to read.
+struct ObjectRead {
+  explicit ObjectRead(ReadOptions options) : options(options) {}
+  ObjectRead(const ObjectRead&) = delete;
+  ObjectRead& operator=(const ObjectRead&) = delete;
+  ~ObjectRead() { Py_XDECREF(object); }
+
+  // The object, owned by the caller from now on.
+  pybind11::object take() {
+    PyObject* const o = object;
+    object = nullptr;
+    return pybind11::reinterpret_steal<pybind11::object>(o);
+  }
+
+  PyObject* object = nullptr;
+  ReadOptions options;
+};
+
+// Numbers of one type gathered for a numpy array, in memory that the array
+// then owns.
+template <typename T>
+class NumberBlock {
+ public:
+  NumberBlock() = default;
+  NumberBlock(const NumberBlock&) = delete;
+  NumberBlock& operator=(const NumberBlock&) = delete;
+  ~NumberBlock() { std::free(data_); }
+
+  // Room for at least `more` numbers after the ones held; null when memory
+  // runs out.
+  T* Room(std::size_t more) {
+    if (capacity_ - size_ < more) {
+      const std::size_t capacity = (size_ + more) * 3 / 2;
+      void* const grown = std::realloc(data_, capacity * sizeof(T));
+      if (grown == nullptr) return nullptr;
+      data_ = static_cast<T*>(grown);
+      capacity_ = capacity;
+    }
+    return data_ + size_;
+  }
+  void Added(std::size_t n) { size_ += n; }
+  std::size_t size() const { return size_; }
+  const T* data() const { return data_; }
+
+  // A 1-d numpy array that owns the numbers; the block is left empty.
+  pybind11::array ToArray() {
+    T* const exact = size_ == 0 ? data_ : static_cast<T*>(std::realloc(data_, size_ * sizeof(T)));
+    T* const owned = exact != nullptr ? exact : data_;
+    const pybind11::capsule owner(owned, [](void* p) { std::free(p); });
+    const std::size_t n = size_;
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+    return pybind11::array_t<T>({n}, {sizeof(T)}, owned, owner);
+  }
+
+ private:
+  T* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+template <typename Decoder>
+class ObjectReader {
+ public:
+  static constexpr bool kBinary = std::is_same_v<Decoder, impl::BinaryDecoder>;
+
+  ObjectReader(detail::Reading<Decoder>& r, ReadOptions options) : r_(r), options_(options) {}
+  ObjectReader(const ObjectReader&) = delete;
+  ObjectReader& operator=(const ObjectReader&) = delete;
+  ~ObjectReader() {
+    for (PyObject* o : items_) Py_DECREF(o);
+  }
+
+  // The current value as a new object; null after recording why in the
+  // Reading (or, when a Python call failed, with its Python error set).
+  PyObject* Read() {
+    switch (r_.Peek()) {
+      case QkXDRType2::Int:
+        return ReadInt();
+      case QkXDRType2::Double:
+        return ReadDouble();
+      case QkXDRType2::String:
+        return ReadStr();
+      case QkXDRType2::Binary:
+        return ReadBlob();
+      case QkXDRType2::ArrayBegin:
+        return ReadArray();
+      default:
+        r_.Mismatch("a value");
+        return nullptr;
+    }
+  }
+
+ private:
+  PyObject* ReadInt() {
+    std::int64_t v = 0;
+    if (!r_.in.ReadInt64(&v)) return Failed(ErrorCode::truncated, "a cut Int");
+    return r_.Take(cost::kInt) ? Made(PyLong_FromLongLong(v)) : nullptr;
+  }
+
+  PyObject* ReadDouble() {
+    double v = 0;
+    if (!r_.ReadDouble(&v)) return Failed(ErrorCode::truncated, "a cut number");
+    return r_.Take(cost::kFloat) ? Made(PyFloat_FromDouble(v)) : nullptr;
+  }
+
+  PyObject* ReadStr() {
+    if constexpr (kBinary) {
+      if (r_.in.ReadAsciiString(&ascii_)) {
+        if (impl::HoldsZeroUnit<char>(ascii_)) {
+          return Failed(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
+        }
+        if (!r_.Take(cost::kAsciiStr + ascii_.size())) return nullptr;
+        return Made(StrFromAscii(ascii_.data(), ascii_.size()));
+      }
+    }
+    if (!r_.ReadUnits(r_.units)) return nullptr;
+    if (!r_.Take(cost::kStr + 4 * r_.units.size())) return nullptr;
+    return Made(StrFromUnits(r_.units.data(), r_.units.size()));
+  }
+
+  PyObject* ReadBlob() {
+    if constexpr (kBinary) {
+      const std::uint8_t* bytes = nullptr;
+      std::uint32_t n = 0;
+      if (!r_.in.ReadBytes(&bytes, &n)) return Failed(ErrorCode::truncated, "a cut Binary");
+      if (!r_.Take(cost::kBytes + n)) return nullptr;
+      return Made(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes), n));
+    } else {
+      r_.in.ReadBytes(&blob_);  // the type was checked: it reads
+      if (!r_.Take(cost::kBytes + blob_.size())) return nullptr;
+      return Made(PyBytes_FromStringAndSize(blob_.data(), static_cast<Py_ssize_t>(blob_.size())));
+    }
+  }
+
+  PyObject* ReadArray() {
+    if (!detail::OpenArray(r_) || !r_.Take(cost::kList)) return nullptr;
+    const std::size_t first = items_.size();
+    if (options_.arrays) {
+      PyObject* array = nullptr;
+      if (!ReadNumberArray(&array)) return nullptr;
+      if (array != nullptr) return array;
+    }
+    for (QkXDRType2 type; (type = r_.Peek()) != QkXDRType2::ArrayEnd;) {
+      const bool read = kBinary && type == QkXDRType2::Int ? ReadIntRun() : Push(Read());
+      if (!read) return Dropped(first);
+    }
+    if (!detail::CloseArray(r_, false)) return Dropped(first);
+    return ListOf(first);
+  }
+
+  // Ints from the current one on, as many as follow in a row, pushed as
+  // items; the vector kernels decode their runs. False after recording why.
+  bool ReadIntRun() {
+    if constexpr (kBinary) {
+      std::int64_t v[64];
+      const std::size_t n = r_.in.ReadNumbers(v, 64);
+      if (n == 0) return Push(ReadInt());  // a cut Int: its own read says why
+      if (!r_.Take(n * cost::kInt)) return false;
+      for (std::size_t i = 0; i < n; ++i) {
+        if (!Push(Made(PyLong_FromLongLong(v[i])))) return false;
+      }
+      return true;
+    } else {
+      return Push(Read());
+    }
+  }
+
+  // With `arrays`: the array just opened, when its values are all Ints or
+  // all Doubles, as a numpy array in *array (and its end consumed). Else
+  // *array stays null, and the numbers read are pushed as items for the
+  // array to go on from. False after recording why.
+  bool ReadNumberArray(PyObject** array) {
+    switch (r_.Peek()) {
+      case QkXDRType2::Int:
+        return ReadNumbers<std::int64_t>(array);
+      case QkXDRType2::Double:
+        return ReadNumbers<double>(array);
+      default:
+        return true;
+    }
+  }
+
+  template <typename T>
+  bool ReadNumbers(PyObject** array) {
+    NumberBlock<T> block;
+    if (!GatherNumbers(&block)) return false;
+    if (r_.Peek() == QkXDRType2::ArrayEnd) {
+      if (!r_.Take(cost::kArray) || !detail::CloseArray(r_, false)) return false;
+      *array = block.ToArray().release().ptr();
+      return true;
+    }
+    for (std::size_t i = 0; i < block.size(); ++i) {
+      PyObject* const o = std::is_same_v<T, double> ? PyFloat_FromDouble(block.data()[i])
+                                                    : PyLong_FromLongLong(block.data()[i]);
+      if (!Push(Made(o))) return false;
+    }
+    // They count as objects now: the difference to what they counted as.
+    return r_.Take(block.size() * ((std::is_same_v<T, double> ? cost::kFloat : cost::kInt) - 8));
+  }
+
+  // The numbers of type T from the current value on, as far as they go.
+  // The vector kernels stop short of the input's end, where the numbers
+  // left are read one by one.
+  template <typename T>
+  bool GatherNumbers(NumberBlock<T>* block) {
+    constexpr std::size_t kStep = 4096;
+    const bool large = r_.limit - r_.in.Position() >= kNumbersWithoutLockBytes;
+    for (;;) {
+      T* const room = block->Room(kStep);
+      if (room == nullptr) return Failed(ErrorCode::too_large, "numbers beyond the memory left");
+      std::size_t n = 0;
+      if constexpr (kBinary) {
+        if (large) {
+          const pybind11::gil_scoped_release unlocked;
+          n = r_.in.ReadNumbers(room, kStep);
+        } else {
+          n = r_.in.ReadNumbers(room, kStep);
+        }
+      }
+      if (n == 0 && !ReadNumber(room)) return true;
+      n += n == 0;
+      if (!r_.Take(n * sizeof(T))) return false;
+      block->Added(n);
+    }
+  }
+
+  // The current value into *out when it is a number of type T, whole.
+  template <typename T>
+  bool ReadNumber(T* out) {
+    if constexpr (std::is_same_v<T, double>) {
+      return r_.Peek() == QkXDRType2::Double && r_.ReadDouble(out);
+    } else {
+      return r_.Peek() == QkXDRType2::Int && r_.in.ReadInt64(out);
+    }
+  }
+
+  // A list of the items pushed from `first` on, which it takes.
+  PyObject* ListOf(std::size_t first) {
+    const std::size_t n = items_.size() - first;
+    PyObject* const list = PyList_New(static_cast<Py_ssize_t>(n));
+    if (list == nullptr) return Failed(ErrorCode::io, "");
+    for (std::size_t i = 0; i < n; ++i) {
+      PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), items_[first + i]);
+    }
+    items_.resize(first);
+    return list;
+  }
+
+  // Pushes an item read; false for none.
+  bool Push(PyObject* item) {
+    if (item == nullptr) return false;
+    items_.push_back(item);
+    return true;
+  }
+
+  // Drops the items of the array whose first item is at `first`, after the
+  // one that would have followed them failed.
+  PyObject* Dropped(std::size_t first) {
+    if (r_.error) r_.Within(detail::Index(items_.size() - first));
+    for (std::size_t i = first; i < items_.size(); ++i) Py_DECREF(items_[i]);
+    items_.resize(first);
+    return nullptr;
+  }
+
+  // An object a Python call made, or null after recording its failure.
+  PyObject* Made(PyObject* o) { return o != nullptr ? o : Failed(ErrorCode::io, ""); }
+
+  // Records a failure; a Python error already set is the one raised.
+  PyObject* Failed(ErrorCode code, std::string detail) {
+    r_.Fail(code, std::move(detail));
+    return nullptr;
+  }
+
+  // Input left from which numbers are decoded without the GIL.
+  static constexpr std::size_t kNumbersWithoutLockBytes = std::size_t{1} << 16;
+
+  detail::Reading<Decoder>& r_;
+  ReadOptions options_;
+  std::vector<PyObject*> items_;  // of the arrays open, owned
+  std::string ascii_;             // a binary ASCII string
+  std::string blob_;              // a text blob
+};
+
+}  // namespace qkxdr::python
+
+namespace qkxdr::detail {
+
+template <>
+struct Codec<python::ObjectRead> {
+  template <typename D>
+  static bool Read(Reading<D>& r, python::ObjectRead& out) {
+    Py_CLEAR(out.object);
+    out.object = python::ObjectReader<D>(r, out.options).Read();
+    return out.object != nullptr;
+  }
+};
+
+}  // namespace qkxdr::detail
+
+#endif  // QKXDR_PYTHON_OBJECT_READER_H_
