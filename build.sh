@@ -12,6 +12,7 @@
 #   ./build.sh large     the tests labelled "large" (inputs of hundreds of MiB, 4 GiB output)
 #   ./build.sh package   install into build/package, build and run examples/ against it
 #   ./build.sh windows   cross-build both Windows DLLs; their checks, and the suite under Wine
+#   ./build.sh python    the Python module: its tests on the build tree, then installed with pip into a virtual environment
 #   ./build.sh bench-build  build the benchmarks against msgpack-c, RapidJSON, simdjson, nlohmann/json, cereal, protobuf
 #   ./build.sh bench     build and run them; the table of ratios (not part of test; under 5 min)
 # Missing Debian packages are installed with apt-get when run as root.
@@ -201,6 +202,36 @@ stage_windows() {
   done
 }
 
+# The Python module (python/, docs/python.md): built with the python preset
+# and tested from the build tree (tests/python, against the qkxdr tool of the
+# same build, the Dask cluster run included), with the benchmark's quick run
+# checking its results; then installed as docs/python.md tells users, with
+# pip, offline, into a new virtual environment, where the tests run again on
+# the installed package.
+stage_python() {
+  require_base
+  require python3-dev:/usr/include/python3.11/Python.h pybind11-dev:/usr/lib/cmake/pybind11/pybind11Config.cmake \
+    python3-numpy:/usr/lib/python3/dist-packages/numpy/__init__.py \
+    python3-pytest:/usr/lib/python3/dist-packages/pytest/__init__.py \
+    python3-dask:/usr/lib/python3/dist-packages/dask/bag/__init__.py \
+    python3-distributed:/usr/lib/python3/dist-packages/distributed/__init__.py \
+    python3-venv:/usr/share/doc/python3-venv python3-setuptools:/usr/lib/python3/dist-packages/setuptools/__init__.py \
+    python3-wheel:/usr/lib/python3/dist-packages/wheel/__init__.py \
+    python3-msgpack:/usr/lib/python3/dist-packages/msgpack/__init__.py \
+    python3-cbor2:/usr/lib/python3/dist-packages/cbor2/__init__.py python3-ujson:/usr/lib/python3/dist-packages/ujson.cpython-311-x86_64-linux-gnu.so
+  build python
+  local tests=$PWD/tests/python
+  export QKXDR_TOOL=$PWD/build/python/tools/qkxdr
+  PYTHONPATH=$PWD/build/python/python /usr/bin/python3 -m pytest -q -p no:cacheprovider "$tests"
+  PYTHONPATH=$PWD/build/python/python /usr/bin/python3 bench/python_bench.py --quick >/dev/null
+  local venv=$PWD/build/python/venv
+  rm -rf "$venv" python/build python/qkxdr.egg-info
+  /usr/bin/python3 -m venv --system-site-packages "$venv"
+  "$venv/bin/python" -m pip install -q --no-build-isolation --no-index ./python
+  rm -rf python/build python/qkxdr.egg-info
+  (cd "$venv" && "$venv/bin/python" -m pytest -q -p no:cacheprovider "$tests")
+}
+
 # Installs the ci build into build/package/prefix and checks the installed
 # tree; then builds every example of examples/ against it as a user would,
 # with CMake (find_package, component json) and by hand with pkg-config
@@ -343,10 +374,10 @@ case ${1:-demo} in
     build default --target qkxdr
     ./build/default/tools/qkxdr demo
     ;;
-  lint | unit | m32 | asan | tsan | coverage | fuzz | large | package | windows | bench-build | bench)
+  lint | unit | m32 | asan | tsan | coverage | fuzz | large | package | windows | python | bench-build | bench)
     run_stages "$1"
     ;;
-  test) run_stages lint unit m32 asan tsan coverage fuzz large package windows bench-build ;;
+  test) run_stages lint unit m32 asan tsan coverage fuzz large package windows python bench-build ;;
   *)
     sed -n '2,17p' "$0" >&2
     exit 2

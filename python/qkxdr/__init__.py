@@ -97,7 +97,7 @@ def load(fp: IO, *, text: Optional[bool] = None, arrays: bool = False) -> Any:
     """
     data = fp.read()
     if isinstance(data, bytes) and text:
-        data = data.decode("utf-8", _TEXT_ERRORS)
+        data = _utf8_decoder(0)(data, True)
     return loads(data, arrays=arrays)
 
 
@@ -117,12 +117,12 @@ def iter_load(source: Union[IO, Iterable[Union[bytes, str]]], *, text: Optional[
     first = next(chunks, b"" if not text else "")
     textual = text if text is not None else isinstance(first, str)
     stream = (_qkxdr.TextStream if textual else _qkxdr.BinaryStream)(elements, arrays, max_value)
-    decode = _utf8_decoder() if textual and isinstance(first, (bytes, bytearray, memoryview)) else None
+    decode = _utf8_decoder(0) if textual and isinstance(first, (bytes, bytearray, memoryview)) else None
     for chunk in _prepend(first, chunks):
         stream.feed(decode(chunk) if decode else chunk)
         yield from stream.take()
     if decode:
-        stream.feed(decode(b"", final=True))
+        stream.feed(decode(b"", True))
     stream.finish()
     while True:
         values = stream.take()
@@ -143,5 +143,20 @@ def _prepend(first, rest: Iterator) -> Iterator:
     yield from rest
 
 
-def _utf8_decoder() -> Callable[..., str]:
-    return codecs.getincrementaldecoder("utf-8")(_TEXT_ERRORS).decode
+def _utf8_decoder(offset: int) -> Callable[[bytes, bool], str]:
+    """A decoder of UTF-8 chunks, the first at byte `offset`, that raises
+    DecodeError at the first byte that is not UTF-8."""
+    decoder = codecs.getincrementaldecoder("utf-8")(_TEXT_ERRORS)
+
+    def decode(chunk: bytes, final: bool = False) -> str:
+        nonlocal offset
+        try:
+            text = decoder.decode(chunk, final)
+        except UnicodeDecodeError as e:
+            at = offset + e.start - len(decoder.getstate()[0])
+            raise DecodeError(f"at offset {at}: text that is not UTF-8", at, "",
+                              "malformed") from None
+        offset += len(chunk)
+        return text
+
+    return decode

@@ -185,7 +185,7 @@ class ObjectWriter {
     using Contiguous = pybind11::array_t<T, pybind11::array::c_style>;
     const Contiguous c = Contiguous::ensure(a);
     if (!c) throw pybind11::error_already_set();
-    if (c.ndim() == 0) return out_.WriteNumber(*c.data());
+    if (a.ndim() == 0) return out_.WriteNumber(*c.data());
     WriteDimension(c.data(), c.shape(), c.ndim());
   }
 
