@@ -117,9 +117,6 @@ class ObjectReader {
   ObjectReader(detail::Reading<Decoder>& r, ReadOptions options) : r_(r), options_(options) {}
   ObjectReader(const ObjectReader&) = delete;
   ObjectReader& operator=(const ObjectReader&) = delete;
-  ~ObjectReader() {
-    for (PyObject* o : items_) Py_DECREF(o);
-  }
 
   // The current value as a new object; null after recording why in the
   // Reading (or, when a Python call failed, with its Python error set).
@@ -183,56 +180,61 @@ class ObjectReader {
     }
   }
 
+  // The items are appended to the list as they are read, so that the
+  // memory a long array takes is touched once, in the list itself.
   PyObject* ReadArray() {
     if (!detail::OpenArray(r_) || !r_.Take(cost::kList)) return nullptr;
-    const std::size_t first = items_.size();
+    const pybind11::object list = pybind11::reinterpret_steal<pybind11::object>(PyList_New(0));
+    if (!list) return Failed(ErrorCode::io, "");
     if (options_.arrays) {
       PyObject* array = nullptr;
-      if (!ReadNumberArray(&array)) return nullptr;
+      if (!ReadNumberArray(list.ptr(), &array)) return Dropped(list.ptr());
       if (array != nullptr) return array;
     }
     for (QkXDRType2 type; (type = r_.Peek()) != QkXDRType2::ArrayEnd;) {
-      const bool read = kBinary && type == QkXDRType2::Int ? ReadIntRun() : Push(Read());
-      if (!read) return Dropped(first);
+      const bool read =
+          kBinary && type == QkXDRType2::Int ? ReadIntRun(list.ptr()) : Append(list.ptr(), Read());
+      if (!read) return Dropped(list.ptr());
     }
-    if (!detail::CloseArray(r_, false)) return Dropped(first);
-    return ListOf(first);
+    if (!detail::CloseArray(r_, false)) return Dropped(list.ptr());
+    return pybind11::object(list).release().ptr();
   }
 
-  // Ints from the current one on, as many as follow in a row, pushed as
-  // items; the vector kernels decode their runs. False after recording why.
-  bool ReadIntRun() {
+  // Ints from the current one on, as many as follow in a row, appended to
+  // the list; the vector kernels decode their runs. False after recording
+  // why.
+  bool ReadIntRun(PyObject* list) {
     if constexpr (kBinary) {
       std::int64_t v[64];
       const std::size_t n = r_.in.ReadNumbers(v, 64);
-      if (n == 0) return Push(ReadInt());  // a cut Int: its own read says why
+      if (n == 0) return Append(list, ReadInt());  // a cut Int: its own read says why
       if (!r_.Take(n * cost::kInt)) return false;
       for (std::size_t i = 0; i < n; ++i) {
-        if (!Push(Made(PyLong_FromLongLong(v[i])))) return false;
+        if (!Append(list, Made(PyLong_FromLongLong(v[i])))) return false;
       }
       return true;
     } else {
-      return Push(Read());
+      return Append(list, Read());
     }
   }
 
   // With `arrays`: the array just opened, when its values are all Ints or
   // all Doubles, as a numpy array in *array (and its end consumed). Else
-  // *array stays null, and the numbers read are pushed as items for the
-  // array to go on from. False after recording why.
-  bool ReadNumberArray(PyObject** array) {
+  // *array stays null, and the numbers read are appended to the list for
+  // the array to go on from. False after recording why.
+  bool ReadNumberArray(PyObject* list, PyObject** array) {
     switch (r_.Peek()) {
       case QkXDRType2::Int:
-        return ReadNumbers<std::int64_t>(array);
+        return ReadNumbers<std::int64_t>(list, array);
       case QkXDRType2::Double:
-        return ReadNumbers<double>(array);
+        return ReadNumbers<double>(list, array);
       default:
         return true;
     }
   }
 
   template <typename T>
-  bool ReadNumbers(PyObject** array) {
+  bool ReadNumbers(PyObject* list, PyObject** array) {
     NumberBlock<T> block;
     if (!GatherNumbers(&block)) return false;
     if (r_.Peek() == QkXDRType2::ArrayEnd) {
@@ -243,7 +245,7 @@ class ObjectReader {
     for (std::size_t i = 0; i < block.size(); ++i) {
       PyObject* const o = std::is_same_v<T, double> ? PyFloat_FromDouble(block.data()[i])
                                                     : PyLong_FromLongLong(block.data()[i]);
-      if (!Push(Made(o))) return false;
+      if (!Append(list, Made(o))) return false;
     }
     // They count as objects now: the difference to what they counted as.
     return r_.Take(block.size() * ((std::is_same_v<T, double> ? cost::kFloat : cost::kInt) - 8));
@@ -285,31 +287,17 @@ class ObjectReader {
     }
   }
 
-  // A list of the items pushed from `first` on, which it takes.
-  PyObject* ListOf(std::size_t first) {
-    const std::size_t n = items_.size() - first;
-    PyObject* const list = PyList_New(static_cast<Py_ssize_t>(n));
-    if (list == nullptr) return Failed(ErrorCode::io, "");
-    for (std::size_t i = 0; i < n; ++i) {
-      PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), items_[first + i]);
-    }
-    items_.resize(first);
-    return list;
-  }
-
-  // Pushes an item read; false for none.
-  bool Push(PyObject* item) {
+  // Appends an item read to the list, which takes it; false for none.
+  bool Append(PyObject* list, PyObject* item) {
     if (item == nullptr) return false;
-    items_.push_back(item);
-    return true;
+    const int appended = PyList_Append(list, item);
+    Py_DECREF(item);
+    return appended == 0 || Failed(ErrorCode::io, "") != nullptr;
   }
 
-  // Drops the items of the array whose first item is at `first`, after the
-  // one that would have followed them failed.
-  PyObject* Dropped(std::size_t first) {
-    if (r_.error) r_.Within(detail::Index(items_.size() - first));
-    for (std::size_t i = first; i < items_.size(); ++i) Py_DECREF(items_[i]);
-    items_.resize(first);
+  // After the item that would have followed the list's failed: its place.
+  PyObject* Dropped(PyObject* list) {
+    if (r_.error) r_.Within(detail::Index(static_cast<std::size_t>(PyList_GET_SIZE(list))));
     return nullptr;
   }
 
@@ -327,9 +315,8 @@ class ObjectReader {
 
   detail::Reading<Decoder>& r_;
   ReadOptions options_;
-  std::vector<PyObject*> items_;  // of the arrays open, owned
-  std::string ascii_;             // a binary ASCII string
-  std::string blob_;              // a text blob
+  std::string ascii_;  // a binary ASCII string
+  std::string blob_;   // a text blob
 };
 
 }  // namespace qkxdr::python
