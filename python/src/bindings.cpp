@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -208,20 +209,26 @@ class Stream {
   void Finish() { reader_.finish(); }
 
   // The values completed since the last call. A failure is raised once the
-  // values before it are handed out.
+  // values before it are handed out, and from then on.
   py::list Take() {
     py::list values;
-    for (;;) {
+    while (!failed_read_) {
       auto* view = Next();
       if (view == nullptr) break;
       while (view->valid()) {
         ObjectRead read(options_);
         Result<void> done = view->read(read);
-        if (!done) ThrowRead(done.error());
+        if (!done) {
+          if (PyErr_Occurred()) throw py::error_already_set();
+          failed_read_ = done.error();
+          break;
+        }
         values.append(read.take());
       }
     }
-    if (reader_.failed() && values.empty()) throw DecodeFault(reader_.error());
+    if (!values.empty()) return values;
+    if (failed_read_) throw DecodeFault(*failed_read_);
+    if (reader_.failed()) throw DecodeFault(reader_.error());
     return values;
   }
   bool Done() const { return reader_.done(); }
@@ -234,6 +241,7 @@ class Stream {
 
   StreamReader reader_;
   ReadOptions options_;
+  std::optional<Error> failed_read_;  // the first value that did not read, raised from then on
 };
 
 template <typename StreamReader>

@@ -32,16 +32,18 @@
 namespace qkxdr::python {
 
 // What an object read counts against the budget (ReadLimits): at least
-// its size, with its place in the list that holds it.
+// what it takes with the allocator's rounding to 16 bytes, and its place in
+// the list that holds it, which a growing list allocates an eighth more of.
+// The empty str and bytes are shared, and cost only their place.
 namespace cost {
-constexpr std::size_t kItem = sizeof(PyObject*);
+constexpr std::size_t kItem = sizeof(PyObject*) + 2;
 constexpr std::size_t kInt = kItem + 32;
-constexpr std::size_t kFloat = kItem + 24;
-constexpr std::size_t kAsciiStr = kItem + 48;  // and a byte a unit
+constexpr std::size_t kFloat = kItem + 32;
+constexpr std::size_t kAsciiStr = kItem + 64;  // and a byte a unit
 constexpr std::size_t kStr = kItem + 80;       // and four bytes a unit
-constexpr std::size_t kBytes = kItem + 40;     // and a byte a byte
-constexpr std::size_t kList = kItem + 56;
-constexpr std::size_t kArray = kItem + 112;  // numpy; and 8 bytes a number
+constexpr std::size_t kBytes = kItem + 48;     // and a byte a byte
+constexpr std::size_t kList = kItem + 112;     // with the spare places of a growing list
+constexpr std::size_t kArray = kItem + 192;    // numpy, with its owner; and 8 bytes a number
 }  // namespace cost
 
 struct ReadOptions {
@@ -157,12 +159,13 @@ class ObjectReader {
         if (impl::HoldsZeroUnit<char>(ascii_)) {
           return Failed(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
         }
-        if (!r_.Take(cost::kAsciiStr + ascii_.size())) return nullptr;
+        if (!r_.Take(ascii_.empty() ? cost::kItem : cost::kAsciiStr + ascii_.size()))
+          return nullptr;
         return Made(StrFromAscii(ascii_.data(), ascii_.size()));
       }
     }
     if (!r_.ReadUnits(r_.units)) return nullptr;
-    if (!r_.Take(cost::kStr + 4 * r_.units.size())) return nullptr;
+    if (!r_.Take(r_.units.empty() ? cost::kItem : cost::kStr + 4 * r_.units.size())) return nullptr;
     return Made(StrFromUnits(r_.units.data(), r_.units.size()));
   }
 
@@ -171,11 +174,11 @@ class ObjectReader {
       const std::uint8_t* bytes = nullptr;
       std::uint32_t n = 0;
       if (!r_.in.ReadBytes(&bytes, &n)) return Failed(ErrorCode::truncated, "a cut Binary");
-      if (!r_.Take(cost::kBytes + n)) return nullptr;
+      if (!r_.Take(n == 0 ? cost::kItem : cost::kBytes + n)) return nullptr;
       return Made(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes), n));
     } else {
       r_.in.ReadBytes(&blob_);  // the type was checked: it reads
-      if (!r_.Take(cost::kBytes + blob_.size())) return nullptr;
+      if (!r_.Take(blob_.empty() ? cost::kItem : cost::kBytes + blob_.size())) return nullptr;
       return Made(PyBytes_FromStringAndSize(blob_.data(), static_cast<Py_ssize_t>(blob_.size())));
     }
   }
@@ -248,7 +251,8 @@ class ObjectReader {
       if (!Append(list, Made(o))) return false;
     }
     // They count as objects now: the difference to what they counted as.
-    return r_.Take(block.size() * ((std::is_same_v<T, double> ? cost::kFloat : cost::kInt) - 8));
+    return r_.Take(block.size() *
+                   ((std::is_same_v<T, double> ? cost::kFloat : cost::kInt) - sizeof(T)));
   }
 
   // The numbers of type T from the current value on, as far as they go.

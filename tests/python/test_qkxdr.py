@@ -148,6 +148,15 @@ def test_refusals_name_the_place(value, text, error, path, words):
         assert raised.value.path == path
 
 
+def test_arrays_opened_by_runs_of_brackets_stop_at_the_memory_budget():
+    # Each byte 0x29 opens 42 arrays, and 0x53 closes them: 2 bytes make 42
+    # lists, far more than the 64 bytes a unit that valid data comes to.
+    bomb = b"\x00" + b"\x29\x53" * 20000 + b"\x2a"
+    with pytest.raises(qkxdr.DecodeError, match="memory budget of 19337344 bytes") as raised:
+        qkxdr.loads(bomb)
+    assert raised.value.code == "too_large"
+
+
 def test_nesting_deeper_than_the_readers_follow_is_refused():
     deep = []
     for _ in range(511):
