@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -100,6 +101,58 @@ std::u16string UnitsOf(py::handle text) {
   return units;
 }
 
+// A bytes object as the container of a binary encoder's output, so that
+// the encoded bytes are not copied again: it grows by reallocation, and
+// take() cuts it to the size written. Shrinking waits for take(), so that
+// the encoder's end, which sets the size, cannot fail.
+class BytesOutput {
+ public:
+  using value_type = std::uint8_t;
+
+  BytesOutput() : bytes_(PyBytes_FromStringAndSize(nullptr, kFirstRoom)) {
+    if (bytes_ == nullptr) throw py::error_already_set();
+  }
+  BytesOutput(const BytesOutput&) = delete;
+  BytesOutput& operator=(const BytesOutput&) = delete;
+  ~BytesOutput() { Py_XDECREF(bytes_); }
+
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const {
+    return bytes_ == nullptr ? 0 : static_cast<std::size_t>(PyBytes_GET_SIZE(bytes_));
+  }
+  std::uint8_t* data() { return reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes_)); }
+  void reserve(std::size_t n) {
+    if (n > capacity()) Reallocate(n);
+  }
+  // After a failed growth, which lost the bytes, only the size is kept.
+  void resize(std::size_t n) {
+    if (bytes_ != nullptr) reserve(n);
+    size_ = n;
+  }
+  void clear() { size_ = 0; }
+
+  // The bytes written, owned by the caller from now on.
+  py::bytes take() {
+    if (size_ != capacity()) Reallocate(size_);
+    PyObject* const bytes = bytes_;
+    bytes_ = nullptr;
+    return py::reinterpret_steal<py::bytes>(bytes);
+  }
+
+ private:
+  static constexpr Py_ssize_t kFirstRoom = 256;
+
+  void Reallocate(std::size_t n) {
+    if (bytes_ == nullptr || _PyBytes_Resize(&bytes_, static_cast<Py_ssize_t>(n)) != 0) {
+      PyErr_Clear();  // the encoder reports it as std::bad_alloc
+      throw std::bad_alloc();
+    }
+  }
+
+  PyObject* bytes_;  // null after a failed growth
+  std::size_t size_ = kFirstRoom;
+};
+
 py::object Dumps(py::handle o, bool text, py::handle fallback) {
   const ObjectToWrite v{o.ptr(), fallback.is_none() ? nullptr : fallback.ptr()};
   if (text) {
@@ -108,10 +161,10 @@ py::object Dumps(py::handle o, bool text, py::handle fallback) {
     if (!done) throw EncodeFault(done.error().path(), done.error().detail());
     return StrOf(out);
   }
-  std::vector<std::uint8_t> out;
-  Result<void> done = to_binary(v, out);
+  BytesOutput out;
+  Result<void> done = detail::EncodeInto<impl::BinaryEncoderInto>(v, out);
   if (!done) throw EncodeFault(done.error().path(), done.error().detail());
-  return BytesOf(out.data(), out.size());
+  return out.take();
 }
 
 py::object Loads(py::handle data, bool arrays) {
