@@ -21,7 +21,7 @@ cd "$(dirname "$0")"
 
 COVERAGE_MIN=98
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
-FUZZERS=(binary_reader text_reader text_parse round_trip blob stream typed int_kernels json tool_input)
+FUZZERS=(binary_reader text_reader text_parse round_trip blob stream typed int_kernels json tool_input python_module)
 
 # Installs the Debian packages among "package:file ..." whose file is missing.
 require() {
@@ -124,6 +124,7 @@ stage_fuzz() {
   require clang-14:/usr/bin/clang++-14 \
     libclang-rt-14-dev:/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
   require_base
+  require_python
   build fuzz
   ctest --preset fuzz
   local name log work dict
@@ -208,11 +209,17 @@ stage_windows() {
 # checking its results; then installed as docs/python.md tells users, with
 # pip, offline, into a new virtual environment, where the tests run again on
 # the installed package.
+# What the Python module builds with (the python stage, and the fuzz stage's
+# python_module target).
+require_python() {
+  require python3-dev:/usr/include/python3.11/Python.h pybind11-dev:/usr/lib/cmake/pybind11/pybind11Config.cmake \
+    python3-numpy:/usr/lib/python3/dist-packages/numpy/__init__.py
+}
+
 stage_python() {
   require_base
-  require python3-dev:/usr/include/python3.11/Python.h pybind11-dev:/usr/lib/cmake/pybind11/pybind11Config.cmake \
-    python3-numpy:/usr/lib/python3/dist-packages/numpy/__init__.py \
-    python3-pytest:/usr/lib/python3/dist-packages/pytest/__init__.py \
+  require_python
+  require python3-pytest:/usr/lib/python3/dist-packages/pytest/__init__.py \
     python3-dask:/usr/lib/python3/dist-packages/dask/bag/__init__.py \
     python3-distributed:/usr/lib/python3/dist-packages/distributed/__init__.py \
     python3-venv:/usr/share/doc/python3-venv python3-setuptools:/usr/lib/python3/dist-packages/setuptools/__init__.py \
@@ -220,6 +227,7 @@ stage_python() {
     python3-msgpack:/usr/lib/python3/dist-packages/msgpack/__init__.py \
     python3-cbor2:/usr/lib/python3/dist-packages/cbor2/__init__.py python3-ujson:/usr/lib/python3/dist-packages/ujson.cpython-311-x86_64-linux-gnu.so
   build python
+  build/python/fuzz/python_module_replay fuzz/corpus/python_module
   local tests=$PWD/tests/python
   export QKXDR_TOOL=$PWD/build/python/tools/qkxdr
   PYTHONPATH=$PWD/build/python/python /usr/bin/python3 -m pytest -q -p no:cacheprovider "$tests"
