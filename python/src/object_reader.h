@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -33,10 +34,10 @@ namespace qkxdr::python {
 
 // What an object read counts against the budget (ReadLimits): at least
 // what it takes with the allocator's rounding to 16 bytes, and its place in
-// the list that holds it, which a growing list allocates an eighth more of.
+// the list that holds it, which a growing list allocates half more of.
 // The empty str and bytes are shared, and cost only their place.
 namespace cost {
-constexpr std::size_t kItem = sizeof(PyObject*) + 2;
+constexpr std::size_t kItem = sizeof(PyObject*) + 4;  // a list grows by halves
 constexpr std::size_t kInt = kItem + 32;
 constexpr std::size_t kFloat = kItem + 32;
 constexpr std::size_t kAsciiStr = kItem + 64;  // and a byte a unit
@@ -111,6 +112,47 @@ class NumberBlock {
   std::size_t capacity_ = 0;
 };
 
+// Appends an item (a new reference, which the list takes) to a list made
+// by PyList_New(0): the list's own array grows by halves, and no count of
+// references changes.
+inline bool AppendTaking(PyObject* list, PyObject* item) {
+  auto* const l = reinterpret_cast<PyListObject*>(list);
+  const Py_ssize_t n = Py_SIZE(l);
+  if (n == l->allocated) {
+    const Py_ssize_t grown = n + (n >> 1) + 4;
+    auto* const items = static_cast<PyObject**>(
+        PyMem_Realloc(l->ob_item, static_cast<std::size_t>(grown) * sizeof(PyObject*)));
+    if (items == nullptr) {
+      Py_DECREF(item);
+      PyErr_NoMemory();
+      return false;
+    }
+    l->ob_item = items;
+    l->allocated = grown;
+  }
+  l->ob_item[n] = item;
+  Py_SET_SIZE(l, n + 1);
+  return true;
+}
+
+// Gives a list grown by AppendTaking exactly the room of its items.
+inline bool ShrinkToFit(PyObject* list) {
+  auto* const l = reinterpret_cast<PyListObject*>(list);
+  const Py_ssize_t n = Py_SIZE(l);
+  if (n == l->allocated) return true;
+  if (n == 0) {
+    PyMem_Free(l->ob_item);
+    l->ob_item = nullptr;
+  } else {
+    auto* const items = static_cast<PyObject**>(
+        PyMem_Realloc(l->ob_item, static_cast<std::size_t>(n) * sizeof(PyObject*)));
+    if (items == nullptr) return PyErr_NoMemory(), false;
+    l->ob_item = items;
+  }
+  l->allocated = n;
+  return true;
+}
+
 template <typename Decoder>
 class ObjectReader {
  public:
@@ -155,18 +197,29 @@ class ObjectReader {
 
   PyObject* ReadStr() {
     if constexpr (kBinary) {
-      if (r_.in.ReadAsciiString(&ascii_)) {
-        if (impl::HoldsZeroUnit<char>(ascii_)) {
-          return Failed(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
-        }
-        if (!r_.Take(ascii_.empty() ? cost::kItem : cost::kAsciiStr + ascii_.size()))
-          return nullptr;
-        return Made(StrFromAscii(ascii_.data(), ascii_.size()));
-      }
+      // ASCII, the common case, is decoded straight into the str.
+      PyObject* str = nullptr;
+      bool refused = false;
+      const auto room = [&](std::uint32_t n) -> std::uint8_t* {
+        refused = !r_.Take(n == 0 ? cost::kItem : cost::kAsciiStr + n);
+        str = refused ? nullptr : PyUnicode_New(static_cast<Py_ssize_t>(n), 0x7F);
+        return str == nullptr ? nullptr : PyUnicode_1BYTE_DATA(str);
+      };
+      if (r_.in.ReadAsciiUnits(room)) return WithoutZero(str);
+      if (refused) return nullptr;
+      if (PyErr_Occurred()) return Failed(ErrorCode::io, "");
     }
     if (!r_.ReadUnits(r_.units)) return nullptr;
     if (!r_.Take(r_.units.empty() ? cost::kItem : cost::kStr + 4 * r_.units.size())) return nullptr;
     return Made(StrFromUnits(r_.units.data(), r_.units.size()));
+  }
+
+  // An ASCII str read, unless it holds U+0000.
+  PyObject* WithoutZero(PyObject* str) {
+    const auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
+    if (n == 0 || std::memchr(PyUnicode_1BYTE_DATA(str), 0, n) == nullptr) return str;
+    Py_DECREF(str);
+    return Failed(ErrorCode::unsupported, std::string(impl::kZeroUnitDetail));
   }
 
   PyObject* ReadBlob() {
@@ -195,30 +248,41 @@ class ObjectReader {
       if (array != nullptr) return array;
     }
     for (QkXDRType2 type; (type = r_.Peek()) != QkXDRType2::ArrayEnd;) {
-      const bool read =
-          kBinary && type == QkXDRType2::Int ? ReadIntRun(list.ptr()) : Append(list.ptr(), Read());
-      if (!read) return Dropped(list.ptr());
+      if (!ReadItem(type, list.ptr())) return Dropped(list.ptr());
     }
     if (!detail::CloseArray(r_, false)) return Dropped(list.ptr());
+    if (!ShrinkToFit(list.ptr())) return Failed(ErrorCode::io, "");
     return pybind11::object(list).release().ptr();
   }
 
-  // Ints from the current one on, as many as follow in a row, appended to
-  // the list; the vector kernels decode their runs. False after recording
-  // why.
-  bool ReadIntRun(PyObject* list) {
+  // The item of the given type that is current, appended to the list.
+  bool ReadItem(QkXDRType2 type, PyObject* list) {
     if constexpr (kBinary) {
-      std::int64_t v[64];
-      const std::size_t n = r_.in.ReadNumbers(v, 64);
-      if (n == 0) return Append(list, ReadInt());  // a cut Int: its own read says why
-      if (!r_.Take(n * cost::kInt)) return false;
-      for (std::size_t i = 0; i < n; ++i) {
-        if (!Append(list, Made(PyLong_FromLongLong(v[i])))) return false;
-      }
-      return true;
-    } else {
-      return Append(list, Read());
+      if (type == QkXDRType2::Int) return ReadNumberRun<std::int64_t>(list);
+      if (type == QkXDRType2::Double) return ReadNumberRun<double>(list);
     }
+    return Append(list, Read());
+  }
+
+  // Numbers of type T (Ints as int64_t, or Doubles) from the current one
+  // on, as many as follow in a row, appended to the list: the decoder reads
+  // them run by run (the vector kernels decode runs of Ints). False after
+  // recording why.
+  template <typename T>
+  bool ReadNumberRun(PyObject* list) {
+    constexpr bool kInts = std::is_integral_v<T>;
+    // A record's few numbers cost less one by one.
+    if (r_.in.run.count < kFewNumbers) return Append(list, kInts ? ReadInt() : ReadDouble());
+    T v[64];
+    const std::size_t n = r_.in.ReadNumbers(v, 64);
+    if (n == 0) return Append(list, kInts ? ReadInt() : ReadDouble());  // cut: its read says why
+    if (!r_.Take(n * (kInts ? cost::kInt : cost::kFloat))) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+      PyObject* const o = kInts ? PyLong_FromLongLong(static_cast<long long>(v[i]))
+                                : PyFloat_FromDouble(static_cast<double>(v[i]));
+      if (!Append(list, Made(o))) return false;
+    }
+    return true;
   }
 
   // With `arrays`: the array just opened, when its values are all Ints or
@@ -294,9 +358,7 @@ class ObjectReader {
   // Appends an item read to the list, which takes it; false for none.
   bool Append(PyObject* list, PyObject* item) {
     if (item == nullptr) return false;
-    const int appended = PyList_Append(list, item);
-    Py_DECREF(item);
-    return appended == 0 || Failed(ErrorCode::io, "") != nullptr;
+    return AppendTaking(list, item) || Failed(ErrorCode::io, "") != nullptr;
   }
 
   // After the item that would have followed the list's failed: its place.
@@ -314,6 +376,8 @@ class ObjectReader {
     return nullptr;
   }
 
+  // Runs with fewer numbers left are read a number at a time.
+  static constexpr std::uint8_t kFewNumbers = 4;
   // Input left from which numbers are decoded without the GIL.
   static constexpr std::size_t kNumbersWithoutLockBytes = std::size_t{1} << 16;
 

@@ -104,15 +104,23 @@ class BinaryDecoder {
   // with nothing consumed, for any other string (*out is then left with an
   // unspecified part of it).
   bool ReadAsciiString(std::string* out) {
+    return ReadAsciiUnits([out](uint32_t n) {
+      out->resize(n);
+      return reinterpret_cast<uint8_t*>(out->data());
+    });
+  }
+
+  // The same into the room for n bytes that room(n) returns (null: the
+  // string is not read), asked for only once the string is known to be
+  // ASCII and whole: n units in n bytes, each of which ends a varint.
+  template <typename Room>
+  bool ReadAsciiUnits(Room room) {
     uint32_t n;
     const uint8_t* const f = StringUnits(&n);
-    if (f == nullptr) return false;
-    out->resize(n);
-    const uint8_t* const next = GetUnitVarints(f, dc.l, reinterpret_cast<uint8_t*>(out->data()), n);
-    // n units in n bytes: one byte each. Where the input ends there, they
-    // may also be fewer units, cut: then not every byte ends a varint.
-    if (next != f + n || (next == dc.l && !EveryByteEnds(f, n))) return false;
-    Advance(next);
+    if (f == nullptr || !EveryByteEnds(f, n)) return false;
+    uint8_t* const out = room(n);
+    if (out == nullptr) return false;
+    Advance(GetUnitVarints(f, dc.l, out, n));
     return true;
   }
 
