@@ -91,6 +91,15 @@ class NumberBlock {
     }
     return data_ + size_;
   }
+  // Room for `total` numbers in all, at once; false when memory runs out.
+  bool Reserve(std::size_t total) {
+    if (total <= capacity_) return true;
+    void* const grown = std::realloc(data_, total * sizeof(T));
+    if (grown == nullptr) return false;
+    data_ = static_cast<T*>(grown);
+    capacity_ = total;
+    return true;
+  }
   void Added(std::size_t n) { size_ += n; }
   std::size_t size() const { return size_; }
   const T* data() const { return data_; }
@@ -325,7 +334,8 @@ class ObjectReader {
   template <typename T>
   bool GatherNumbers(NumberBlock<T>* block) {
     constexpr std::size_t kStep = 4096;
-    const bool large = r_.limit - r_.in.Position() >= kNumbersWithoutLockBytes;
+    const std::size_t left = r_.limit - r_.in.Position();
+    const bool large = left >= kNumbersWithoutLockBytes;
     for (;;) {
       T* const room = block->Room(kStep);
       if (room == nullptr) return Failed(ErrorCode::too_large, "numbers beyond the memory left");
@@ -342,6 +352,13 @@ class ObjectReader {
       n += n == 0;
       if (!r_.Take(n * sizeof(T))) return false;
       block->Added(n);
+      // A long array: room at once for as many numbers as the input can
+      // still hold (a binary Double takes 8 bytes, anything else at least
+      // one unit), so that the block is not moved again; its pages are
+      // touched only as they are filled.
+      if (block->size() == kStep && !block->Reserve(kStep + left / (kBinary ? sizeof(T) : 1))) {
+        return Failed(ErrorCode::too_large, "numbers beyond the memory left");
+      }
     }
   }
 
