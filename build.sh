@@ -203,8 +203,9 @@ stage_windows() {
   done
 }
 
-# The Python module (python/, docs/python.md): built with the python preset
-# and tested from the build tree (tests/python, against the qkxdr tool of the
+# The Python module (python/, docs/python.md): built with the python preset,
+# its C++ checked by clang-tidy and its fuzz corpus replayed, then tested
+# from the build tree (tests/python, against the qkxdr tool of the
 # same build, the Dask cluster run included), with the benchmark's quick run
 # checking its results; then installed as docs/python.md tells users, with
 # pip, offline, into a new virtual environment, where the tests run again on
@@ -227,6 +228,11 @@ stage_python() {
     python3-msgpack:/usr/lib/python3/dist-packages/msgpack/__init__.py \
     python3-cbor2:/usr/lib/python3/dist-packages/cbor2/__init__.py python3-ujson:/usr/lib/python3/dist-packages/ujson.cpython-311-x86_64-linux-gnu.so
   build python
+  # The extension's C++ under clang-tidy (.clang-tidy), as lint checks src/.
+  require clang-tidy:/usr/bin/run-clang-tidy
+  run-clang-tidy -quiet -p build/python -extra-arg=-Wno-ignored-optimization-argument \
+    "$PWD/python/src/" >build/python/clang-tidy.log 2>&1 ||
+    { grep -E 'error|warning' build/python/clang-tidy.log; return 1; }
   build/python/fuzz/python_module_replay fuzz/corpus/python_module
   local tests=$PWD/tests/python
   export QKXDR_TOOL=$PWD/build/python/tools/qkxdr

@@ -66,7 +66,8 @@ void RaiseEncodeError(const EncodeFault& fault) {
   PyErr_SetObject(type.ptr(), e.ptr());
 }
 
-void Translate(std::exception_ptr p) {
+// By value: the signature pybind11::register_exception_translator takes.
+void Translate(std::exception_ptr p) {  // NOLINT(performance-unnecessary-value-param)
   try {
     if (p) std::rethrow_exception(p);
   } catch (const DecodeFault& fault) {
