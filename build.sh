@@ -228,10 +228,11 @@ stage_python() {
     python3-msgpack:/usr/lib/python3/dist-packages/msgpack/__init__.py \
     python3-cbor2:/usr/lib/python3/dist-packages/cbor2/__init__.py python3-ujson:/usr/lib/python3/dist-packages/ujson.cpython-311-x86_64-linux-gnu.so
   build python
-  # The extension's C++ under clang-tidy (.clang-tidy), as lint checks src/.
+  # The extension's C++ and its fuzz target under clang-tidy (.clang-tidy),
+  # as lint checks src/.
   require clang-tidy:/usr/bin/run-clang-tidy
   run-clang-tidy -quiet -p build/python -extra-arg=-Wno-ignored-optimization-argument \
-    "$PWD/python/src/" >build/python/clang-tidy.log 2>&1 ||
+    "$PWD/(python/src|fuzz)/" >build/python/clang-tidy.log 2>&1 ||
     { grep -E 'error|warning' build/python/clang-tidy.log; return 1; }
   build/python/fuzz/python_module_replay fuzz/corpus/python_module
   local tests=$PWD/tests/python

@@ -18,8 +18,11 @@
 
 namespace py = pybind11;
 
-// Where the leak checker runs, these pause and resume it.
+// Where the leak checker runs, these pause and resume it (the sanitizer
+// runtime's own names).
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" void __lsan_disable() __attribute__((weak));
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" void __lsan_enable() __attribute__((weak));
 
 namespace {
