@@ -144,11 +144,13 @@ inline bool AppendTaking(PyObject* list, PyObject* item) {
   return true;
 }
 
-// Gives a list grown by AppendTaking exactly the room of its items.
+// Cuts the room of a list grown by AppendTaking down to its items, when
+// more than a quarter of it (and 8 places) is spare.
 inline bool ShrinkToFit(PyObject* list) {
   auto* const l = reinterpret_cast<PyListObject*>(list);
   const Py_ssize_t n = Py_SIZE(l);
-  if (n == l->allocated) return true;
+  const Py_ssize_t spare = l->allocated - n;
+  if (spare <= 8 || spare <= n / 4) return true;
   if (n == 0) {
     PyMem_Free(l->ob_item);
     l->ob_item = nullptr;
