@@ -110,7 +110,8 @@ class BytesOutput {
  public:
   using value_type = std::uint8_t;
 
-  BytesOutput() : bytes_(PyBytes_FromStringAndSize(nullptr, kFirstRoom)) {
+  explicit BytesOutput(std::size_t room)
+      : bytes_(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(room))), size_(room) {
     if (bytes_ == nullptr) throw py::error_already_set();
   }
   BytesOutput(const BytesOutput&) = delete;
@@ -141,8 +142,6 @@ class BytesOutput {
   }
 
  private:
-  static constexpr Py_ssize_t kFirstRoom = 256;
-
   void Reallocate(std::size_t n) {
     if (bytes_ == nullptr || _PyBytes_Resize(&bytes_, static_cast<Py_ssize_t>(n)) != 0) {
       PyErr_Clear();  // the encoder reports it as std::bad_alloc
@@ -151,7 +150,7 @@ class BytesOutput {
   }
 
   PyObject* bytes_;  // null after a failed growth
-  std::size_t size_ = kFirstRoom;
+  std::size_t size_;
 };
 
 py::object Dumps(py::handle o, bool text, py::handle fallback) {
@@ -162,7 +161,7 @@ py::object Dumps(py::handle o, bool text, py::handle fallback) {
     if (!done) throw EncodeFault(done.error().path(), done.error().detail());
     return StrOf(out);
   }
-  BytesOutput out;
+  BytesOutput out(EncodedSizeHint(o.ptr()));
   Result<void> done = detail::EncodeInto<impl::BinaryEncoderInto>(v, out);
   if (!done) throw EncodeFault(done.error().path(), done.error().detail());
   return out.take();

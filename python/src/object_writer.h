@@ -40,6 +40,27 @@ struct ObjectToWrite {
 // Runs of at least this many numbers are encoded without the GIL.
 constexpr std::size_t kNumbersWithoutLock = std::size_t{1} << 16;
 
+inline bool IsNumpyArray(PyObject* o) {
+  // numpy is loaded when one of its arrays exists; it is not imported here.
+  PyObject* const modules = PyImport_GetModuleDict();
+  return PyDict_GetItemString(modules, "numpy") != nullptr &&
+         pybind11::isinstance<pybind11::array>(o);
+}
+
+// Bytes that the binary encoding of `o` may take, to make room for at
+// once: for a numpy array of numbers, at most 10 bytes an int64 (5 an
+// int32, 8 a double) with its runs' tag bytes and its rows' brackets; for
+// anything else a start that grows. At most 1 GiB: beyond, it grows.
+inline std::size_t EncodedSizeHint(PyObject* o) {
+  constexpr std::size_t kStart = 256;
+  constexpr std::size_t kMost = std::size_t{1} << 30;
+  if (Py_TYPE(o) == &PyList_Type || !IsNumpyArray(o)) return kStart;
+  const auto a = pybind11::reinterpret_borrow<pybind11::array>(o);
+  const auto n = static_cast<std::size_t>(a.size());
+  const std::size_t most = a.dtype().kind() == 'f' ? 8 : a.itemsize() == 4 ? 5 : 10;
+  return n < kMost / 16 ? kStart + n * most + n / 8 : kMost;
+}
+
 template <typename Encoder>
 class ObjectWriter {
  public:
@@ -145,26 +166,55 @@ class ObjectWriter {
     out_.BeginArray();
     // default= and __index__ may run Python code that changes the sequence,
     // so its size is read again and each item is held while it is written.
-    for (Py_ssize_t i = 0; i < size(o); ++i) {
+    for (Py_ssize_t i = 0; i < size(o);) {
       path_.back() = i;
-      const pybind11::object held = pybind11::reinterpret_borrow<pybind11::object>(item(o, i));
-      Write(held.ptr());
+      PyTypeObject* const type = Py_TYPE(item(o, i));
+      if (type == &PyLong_Type) {
+        i = WriteNumberRun<std::int64_t>(o, i, size, item);
+      } else if (type == &PyFloat_Type) {
+        i = WriteNumberRun<double>(o, i, size, item);
+      } else {
+        const pybind11::object held = pybind11::reinterpret_borrow<pybind11::object>(item(o, i));
+        Write(held.ptr());
+        ++i;
+      }
     }
     out_.EndArray();
     Leave();
+  }
+
+  // The items from i on that are exactly int (each within 64 bits) or
+  // exactly float, as T says, written together, so that the encoder writes
+  // them a run at a time (ints by the vector kernels); returns the index
+  // after them. Reading them runs no Python code.
+  template <typename T, typename Size, typename Item>
+  Py_ssize_t WriteNumberRun(PyObject* o, Py_ssize_t i, Size size, Item item) {
+    PyTypeObject* const type = std::is_same_v<T, double> ? &PyFloat_Type : &PyLong_Type;
+    T v[64];
+    std::size_t n = 0;
+    for (const Py_ssize_t end = size(o); i < end && n < 64 && Py_TYPE(item(o, i)) == type; ++i) {
+      if constexpr (std::is_same_v<T, double>) {
+        v[n++] = PyFloat_AS_DOUBLE(item(o, i));
+      } else {
+        int overflow = 0;
+        v[n] = PyLong_AsLongLongAndOverflow(item(o, i), &overflow);
+        if (overflow != 0) break;  // written alone, which refuses it with its place
+        ++n;
+      }
+    }
+    out_.WriteNumbers(v, n);
+    if (n == 0) {
+      const pybind11::object held = pybind11::reinterpret_borrow<pybind11::object>(item(o, i));
+      Write(held.ptr());
+      ++i;
+    }
+    return i;
   }
 
   static Py_ssize_t ListSize(PyObject* o) { return PyList_GET_SIZE(o); }
   static PyObject* ListItem(PyObject* o, Py_ssize_t i) { return PyList_GET_ITEM(o, i); }
   static Py_ssize_t TupleSize(PyObject* o) { return PyTuple_GET_SIZE(o); }
   static PyObject* TupleItem(PyObject* o, Py_ssize_t i) { return PyTuple_GET_ITEM(o, i); }
-
-  static bool IsNumpyArray(PyObject* o) {
-    // numpy is loaded when one of its arrays exists; it is not imported here.
-    PyObject* const modules = PyImport_GetModuleDict();
-    return PyDict_GetItemString(modules, "numpy") != nullptr &&
-           pybind11::isinstance<pybind11::array>(o);
-  }
 
   // An int32, int64 or float64 array: nested arrays over its dimensions, the
   // last one written as runs of numbers in one call. A 0-d array is its
