@@ -396,7 +396,7 @@ class ObjectReader {
   }
 
   // Runs with fewer numbers left are read a number at a time.
-  static constexpr std::uint8_t kFewNumbers = 4;
+  static constexpr std::uint8_t kFewNumbers = 16;
   // Input left from which numbers are decoded without the GIL.
   static constexpr std::size_t kNumbersWithoutLockBytes = std::size_t{1} << 16;
 
