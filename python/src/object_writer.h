@@ -125,12 +125,12 @@ class ObjectWriter {
   }
 
   void WriteStr(PyObject* o) {
+    if (text_ && StartsLikeBlobText(o)) {
+      throw Fault("a str starting \"0x\", which the text form reads back as bytes");
+    }
     if (PyUnicode_IS_ASCII(o)) {
       const std::string_view ascii(static_cast<const char*>(PyUnicode_DATA(o)),
                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(o)));
-      if (text_ && ascii.size() >= 2 && ascii[0] == '0' && (ascii[1] | 0x20) == 'x') {
-        throw Fault("a str starting \"0x\", which the text form reads back as bytes");
-      }
       out_.WriteUtf8(ascii);
     } else {
       if (StrToUnits(o, &units_) == StrFault::split_pair) {
@@ -141,6 +141,12 @@ class ObjectWriter {
       out_.WriteUnits(units_);
     }
     if (out_.refused()) throw Fault(std::string(impl::kZeroUnitDetail));
+  }
+
+  // Whether the str starts "0x" or "0X", as the text form's blobs do.
+  static bool StartsLikeBlobText(PyObject* o) {
+    return PyUnicode_GET_LENGTH(o) >= 2 && PyUnicode_READ_CHAR(o, 0) == '0' &&
+           (PyUnicode_READ_CHAR(o, 1) | 0x20) == 'x';
   }
 
   void WriteBlob(const char* data, std::size_t n) {

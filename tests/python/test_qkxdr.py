@@ -134,6 +134,7 @@ def test_binary_keeps_every_bit_of_a_double(bits):
     (["\0é"], True, qkxdr.EncodeError, "[0]", "U+0000"),
     ("\ud800\udc00", False, qkxdr.EncodeError, "", "lone high surrogate"),
     ([b"", "0x12"], True, qkxdr.EncodeError, "[1]", 'starting "0x"'),
+    (["0Xé"], True, qkxdr.EncodeError, "[0]", 'starting "0x"'),
     ([True], False, TypeError, "[0]", "'bool'"),
     ([[None]], False, TypeError, "[0][0]", "'NoneType'"),
     ({1: 2}, True, TypeError, "", "'dict'"),
