@@ -209,7 +209,7 @@ stage_windows() {
 # same build, the Dask cluster run included), with the benchmark's quick run
 # checking its results; then installed as docs/python.md tells users, with
 # pip, offline, into a new virtual environment, where the tests run again on
-# the installed package.
+# the installed package, and under a prefix, where the docs' examples run.
 # What the Python module builds with (the python stage, and the fuzz stage's
 # python_module target).
 require_python() {
@@ -245,6 +245,13 @@ stage_python() {
   "$venv/bin/python" -m pip install -q --no-build-isolation --no-index ./python
   rm -rf python/build python/qkxdr.egg-info
   (cd "$venv" && "$venv/bin/python" -m pytest -q -p no:cacheprovider "$tests")
+  # ... and under a prefix, where docs/python.md says it goes.
+  local prefix=$PWD/build/python/prefix
+  rm -rf "$prefix"
+  /usr/bin/python3 -m pip install -q --no-build-isolation --no-index --prefix "$prefix" ./python
+  rm -rf python/build python/qkxdr.egg-info
+  (cd "$prefix" && PYTHONPATH=$prefix/local/lib/python3.11/dist-packages /usr/bin/python3 -m pytest -q \
+    -p no:cacheprovider "$tests/test_docs.py")
 }
 
 # Installs the ci build into build/package/prefix and checks the installed

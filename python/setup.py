@@ -8,6 +8,7 @@ import pathlib
 import shutil
 import subprocess
 import sys
+import sysconfig
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
@@ -25,7 +26,7 @@ class CMakeBuild(build_ext):
                         "-DQKXDR_BUILD_TESTS=OFF", "-DQKXDR_BUILD_TOOL=OFF",
                         f"-DPython3_EXECUTABLE={sys.executable}"], check=True)
         subprocess.run(["cmake", "--build", str(build), "--target", "qkxdr_python"], check=True)
-        built = next((build / "python" / "qkxdr").glob("_qkxdr*"))
+        built = build / "python" / "qkxdr" / ("_qkxdr" + sysconfig.get_config_var("EXT_SUFFIX"))
         target = pathlib.Path(self.get_ext_fullpath(ext.name))
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copy2(built, target)
