@@ -284,7 +284,7 @@ class ObjectReader {
     constexpr bool kInts = std::is_integral_v<T>;
     // A record's few numbers cost less one by one.
     if (r_.in.run.count < kFewNumbers) return Append(list, kInts ? ReadInt() : ReadDouble());
-    T v[64];
+    T v[64] = {};
     const std::size_t n = r_.in.ReadNumbers(v, 64);
     if (n == 0) return Append(list, kInts ? ReadInt() : ReadDouble());  // cut: its read says why
     if (!r_.Take(n * (kInts ? cost::kInt : cost::kFloat))) return false;

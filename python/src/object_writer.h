@@ -196,7 +196,7 @@ class ObjectWriter {
   template <typename T, typename Size, typename Item>
   Py_ssize_t WriteNumberRun(PyObject* o, Py_ssize_t i, Size size, Item item) {
     PyTypeObject* const type = std::is_same_v<T, double> ? &PyFloat_Type : &PyLong_Type;
-    T v[64];
+    T v[64] = {};  // GCC cannot see that only the n written are read
     std::size_t n = 0;
     for (const Py_ssize_t end = size(o); i < end && n < 64 && Py_TYPE(item(o, i)) == type; ++i) {
       if constexpr (std::is_same_v<T, double>) {
