@@ -15,8 +15,8 @@ import dask
 import dask.bag
 import fsspec
 from dask.delayed import Delayed
+from fsspec import AbstractFileSystem
 from fsspec.core import OpenFile
-from fsspec.spec import AbstractFileSystem
 
 import qkxdr
 

@@ -70,7 +70,7 @@ void RaiseEncodeError(const EncodeFault& fault) {
 void Translate(std::exception_ptr p) {  // NOLINT(performance-unnecessary-value-param)
   try {
     if (p) std::rethrow_exception(p);
-  } catch (const DecodeFault& fault) {
+  } catch (const BadResultAccess& fault) {
     RaiseDecodeError(fault.error());
   } catch (const EncodeFault& fault) {
     RaiseEncodeError(fault);
@@ -82,7 +82,7 @@ void Translate(std::exception_ptr p) {  // NOLINT(performance-unnecessary-value-
 // A failed read: the Python error that stopped it, or its Error.
 [[noreturn]] void ThrowRead(const Error& error) {
   if (PyErr_Occurred()) throw py::error_already_set();
-  throw DecodeFault(error);
+  throw BadResultAccess(error);
 }
 
 py::bytes BytesOf(const void* data, std::size_t n) {
@@ -205,7 +205,7 @@ py::str ToJson(py::handle data, bool array) {
       convert(in);
     }
   }
-  if (!json) throw DecodeFault(json.error());
+  if (!json) throw BadResultAccess(json.error());
   return py::reinterpret_steal<py::str>(
       PyUnicode_DecodeUTF8(json->data(), static_cast<Py_ssize_t>(json->size()), "strict"));
 }
@@ -229,7 +229,7 @@ py::object FromJson(py::handle json_text, bool text, bool array, bool convert) {
       const py::gil_scoped_release unlocked;
       done = json::from_json(json, out, JsonOptions(array, convert));
     }
-    if (!done) throw DecodeFault(done.error());
+    if (!done) throw BadResultAccess(done.error());
   };
   if (text) {
     TextWriter out;
@@ -280,8 +280,8 @@ class Stream {
       }
     }
     if (!values.empty()) return values;
-    if (failed_read_) throw DecodeFault(*failed_read_);
-    if (reader_.failed()) throw DecodeFault(reader_.error());
+    if (failed_read_) throw BadResultAccess(*failed_read_);
+    if (reader_.failed()) throw BadResultAccess(reader_.error());
     return values;
   }
   bool Done() const { return reader_.done(); }

@@ -1,5 +1,7 @@
 // The C++ exceptions by which the module's code raises its Python errors;
-// module.cpp turns each into its Python exception.
+// bindings.cpp turns each into its Python exception (qkxdr.DecodeError
+// comes from the library's own qkxdr::BadResultAccess, which carries the
+// Error of a read).
 
 #ifndef QKXDR_PYTHON_ERRORS_H_
 #define QKXDR_PYTHON_ERRORS_H_
@@ -29,17 +31,6 @@ class TypeFaultError : public std::runtime_error {
  public:
   TypeFaultError(const std::string& path, const std::string& what)
       : std::runtime_error(path.empty() ? what : "at " + path + ": " + what) {}
-};
-
-// Raised as qkxdr.DecodeError: the library's Error of a read.
-class DecodeFault : public std::runtime_error {
- public:
-  explicit DecodeFault(Error error)
-      : std::runtime_error(error.message()), error_(std::move(error)) {}
-  const Error& error() const noexcept { return error_; }
-
- private:
-  Error error_;
 };
 
 }  // namespace qkxdr::python

@@ -1,7 +1,6 @@
 #include "str_units.h"
 
 #include <cstdint>
-#include <cstring>
 
 namespace qkxdr::python {
 namespace {
@@ -81,12 +80,6 @@ PyObject* StrFromUnits(const char16_t* u, std::size_t n) {
   return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(u),
                                static_cast<Py_ssize_t>(n * sizeof(char16_t)), "surrogatepass",
                                &native_order);
-}
-
-PyObject* StrFromAscii(const char* s, std::size_t n) {
-  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(n), 0x7F);
-  if (str != nullptr && n != 0) std::memcpy(PyUnicode_1BYTE_DATA(str), s, n);
-  return str;
 }
 
 }  // namespace qkxdr::python

@@ -31,9 +31,6 @@ void TextToUnits(PyObject* s, std::u16string* units);
 // code points. Null, with a Python error set, when memory runs out.
 PyObject* StrFromUnits(const char16_t* u, std::size_t n);
 
-// A new str of the n ASCII bytes at s.
-PyObject* StrFromAscii(const char* s, std::size_t n);
-
 }  // namespace qkxdr::python
 
 #endif  // QKXDR_PYTHON_STR_UNITS_H_
