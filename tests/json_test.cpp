@@ -15,6 +15,7 @@
 
 #include "QkXDR.hpp"
 #include "qkxdr/json.hpp"
+#include "qkxdr/stream.hpp"
 #include "qkxdr/typed.hpp"
 #include "test_util.h"
 #include "utf8.h"
@@ -57,6 +58,9 @@ TEST(Json, AcceptedTextsAndTheirBytes) {
        "7F 00 00 00 00 00 00 F0 7F 01 00 00 00 00 00 F0 FF"},
       {"\"\\uD800\\n\\u001F\\\"\"\n", "A8 84 00 30 83 8A 9F A2"},
       {"[1]\n2\n", "00 54 82 2A 54 84"},
+      {"\xEF\xBB\xBF"
+       "7\n",
+       "54 8E", "7\n"},  // a byte-order mark first is skipped
       {"\n\n 7 \r\n\t\"x\"  \n\n", "54 8E A8 81 F8", "7\n\"x\"\n"},
       // Doubles: 1e22, then the Int 0, then 0, 0.0015, -0, 5e-324, 0, 0.
       {" [1E22, -0, 0e+1, 1.5E-3, -1e-400, 5e-324, 0.0001e-400, 1e-99999999999999999999 ] ",
@@ -108,7 +112,8 @@ TEST(Json, RefusedTextsNameTheirPlace) {
     const char* path = "";
     Options options = {};
   } kCases[] = {
-      {"\xEF\xBB\xBF", ErrorCode::malformed, 0, "not a JSON value"},  // a byte-order mark
+      {"1\n\xEF\xBB\xBF", ErrorCode::malformed, 2, "not a JSON value"},  // a mark not first
+      {"\xEF\xBB\xBF[1,", ErrorCode::truncated, 6, "the text ends inside a value"},
       {"[1,]", ErrorCode::malformed, 3, "not a JSON value"},
       {"[NaN]", ErrorCode::malformed, 1, "not a JSON value"},
       {"[\"abc\\q\"]", ErrorCode::malformed, 5, "an escape that JSON does not have"},
@@ -301,34 +306,120 @@ TEST(Json, StreamConverterWritesTheWholeConversion) {
   }
 }
 
+// Through PassingWriters, streaming writers take the values as they come
+// (here a unit at a time, the text fed in pieces of 3 bytes): the bytes and
+// the text of the in-memory writers, every value counted, none held.
+TEST(Json, PassingWriterStreamsTheConversion) {
+  const struct {
+    std::string_view json;
+    const char* hex;
+    uint64_t values;
+  } kCases[] = {
+      {"", "", 0},
+      {"7\n-1099511627776\n[]\n", "55 8E 7F 7F 7F 7F 7F BF 00 2A", 4},
+      {"[1, 2.5, \"ab\",\n {\"$blob\": \"3q2+7w==\"}, [[\"\\uD800\"]]]\n",
+       "00 54 82 7E 00 00 00 00 00 00 04 40 A8 82 E1 E2 D2 84 DE AD BE EF 01 A8 81 00 30 83 2C",
+       11},
+      {"[{\"$double\": \"-Infinity\"}, 3, 4, 5]\n\"\xC3\xA9\"\n",
+       "00 7E 00 00 00 00 00 00 F0 FF 56 86 88 8A 2A A8 81 69 81", 7},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.json);
+    std::vector<uint8_t> bytes;
+    std::u16string text;
+    {
+      qkxdr::BinaryStreamWriter binary(
+          [&bytes](const uint8_t* data, size_t n) {
+            bytes.insert(bytes.end(), data, data + n);
+            return true;
+          },
+          1);
+      qkxdr::TextStreamWriter units(
+          [&text](const char16_t* data, size_t n) {
+            text.append(data, n);
+            return true;
+          },
+          1);
+      qkxdr::json::PassingWriter to_binary(binary);
+      qkxdr::json::PassingWriter to_text(units);
+      for (qkxdr::Writer* out : {&to_binary, &to_text}) {
+        qkxdr::json::StreamConverter converter(*out);
+        for (size_t at = 0; at < c.json.size(); at += 3) {
+          ASSERT_TRUE(converter.feed(c.json.substr(at, 3)));
+        }
+        ASSERT_TRUE(converter.finish());
+        EXPECT_EQ(out->data(), nullptr);
+      }
+      EXPECT_EQ(to_binary.values(), c.values);
+      EXPECT_EQ(to_text.values(), c.values);
+    }  // the streaming writers pass on what they hold
+    EXPECT_EQ(bytes, Hex(c.hex));
+    qkxdr::TextWriter whole;
+    ASSERT_TRUE(qkxdr::json::from_json(c.json, whole));
+    EXPECT_EQ(text, whole.text());
+  }
+  // The 8-bit strings of the exported interface, as its own writers take
+  // them: each byte a unit of its value in binary, sign-extended in text.
+  std::vector<uint8_t> bytes;
+  std::u16string text;
+  {
+    qkxdr::BinaryStreamWriter binary([&bytes](const uint8_t* data, size_t n) {
+      bytes.insert(bytes.end(), data, data + n);
+      return true;
+    });
+    qkxdr::TextStreamWriter units([&text](const char16_t* data, size_t n) {
+      text.append(data, n);
+      return true;
+    });
+    qkxdr::json::PassingWriter(binary).get()->WriteStringA("a\xE9");
+    qkxdr::json::PassingWriter(units).get()->WriteStringA("a\xE9");
+  }
+  EXPECT_EQ(bytes, Hex("A8 82 E1 69 81"));
+  EXPECT_EQ(text, u"\"a\xFFE9\"");
+}
+
 // Fed in pieces, a problem is reported at its place in the whole text,
-// which the converter still holds: a misplaced byte as soon as it comes, a
-// value held beyond the limit (here 16 bytes) at its start. The first
-// problem sticks.
+// which the converter still holds, and can tell as a line and a column
+// (of characters): a misplaced byte as soon as it comes, a value held
+// beyond the limit (here 16 bytes) at its start. The first problem sticks.
 TEST(Json, StreamConverterRefusesAsTheTextComes) {
   const struct {
     std::vector<std::string_view> pieces;
     ErrorCode code;
     size_t offset;
+    uint64_t line;
+    uint64_t column;
     const char* detail;
     Options options = {};
   } kCases[] = {
-      {{"1\n[2,\n", "3]\n[x", "never fed"}, ErrorCode::malformed, 10, "not a JSON value"},
-      {{"1\n", "\0\0\0"sv, "never fed"}, ErrorCode::malformed, 2, "a zero byte"},
-      {{"[1, \"a", "\x01", "never fed"}, ErrorCode::malformed, 6, "a control character"},
-      {{"[\"\xC3\xA9\", \xC3", "\xA9", "never fed"}, ErrorCode::malformed, 7, "not a JSON value"},
-      {{"7\n\xFF", "never fed"}, ErrorCode::malformed, 2, "not UTF-8"},
-      {{"1\n2 ", "]", "never fed"}, ErrorCode::malformed, 4, "a second value on the line"},
-      {{"[1]\n[2] 3\n"}, ErrorCode::malformed, 8, "a second value on the line"},
-      {{"[1,\n", "2"}, ErrorCode::truncated, 5, "the text ends inside a value"},
-      {{"[1, 2]\n[\"\xC3\x28\"]\n"}, ErrorCode::malformed, 9, "not UTF-8"},
+      {{"1\n[2,\n", "3]\n[x", "never fed"}, ErrorCode::malformed, 10, 4, 2, "not a JSON value"},
+      {{"1\n", "\0\0\0"sv, "never fed"}, ErrorCode::malformed, 2, 2, 1, "a zero byte"},
+      {{"[1, \"a", "\x01", "never fed"}, ErrorCode::malformed, 6, 1, 7, "a control character"},
+      {{"[\"\xC3\xA9\", \xC3", "\xA9", "never fed"},
+       ErrorCode::malformed,
+       7,
+       1,
+       7,
+       "not a JSON value"},
+      {{"7\n\xFF", "never fed"}, ErrorCode::malformed, 2, 2, 1, "not UTF-8"},
+      {{"1\n2 ", "]", "never fed"}, ErrorCode::malformed, 4, 2, 3, "a second value on the line"},
+      {{"[1]\n[2] 3\n"}, ErrorCode::malformed, 8, 2, 5, "a second value on the line"},
+      {{"\xEF\xBB", "\xBF[1, x"}, ErrorCode::malformed, 7, 1, 6, "not a JSON value"},
+      {{"\xEF", "\xBB\xBF[1,\n", "x"}, ErrorCode::malformed, 7, 2, 1, "not a JSON value"},
+      {{"\xEF\xBB"}, ErrorCode::malformed, 0, 1, 1, "not UTF-8"},
+      {{"[1,\n", "2"}, ErrorCode::truncated, 5, 2, 2, "the text ends inside a value"},
+      {{"[1, 2]\n[\"\xC3\x28\"]\n"}, ErrorCode::malformed, 9, 2, 3, "not UTF-8"},
       {{"[1]\n[[[[[[[[[[", "[[[[[[[[", "never fed"},
        ErrorCode::too_large,
        4,
+       2,
+       1,
        "a top-level value of more than 16 bytes"},
       {{"[1, 2, 3, 4, 5, 6, 7]"},
        ErrorCode::too_large,
        0,
+       1,
+       1,
        "an array of more than 16 bytes",
        kArray},
   };
@@ -349,6 +440,9 @@ TEST(Json, StreamConverterRefusesAsTheTextComes) {
     EXPECT_NE(e.detail().find(c.detail), std::string::npos) << e.message();
     EXPECT_LE(converter.held_offset(), e.offset());
     EXPECT_LE(e.offset(), converter.held_offset() + converter.held().size());
+    const qkxdr::json::StreamConverter::Place place = converter.place(e.offset());
+    EXPECT_EQ(place.line, c.line);
+    EXPECT_EQ(place.column, c.column);
     EXPECT_EQ(converter.feed("1\n").error().message(), e.message());
   }
   qkxdr::BinaryWriter out;

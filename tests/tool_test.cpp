@@ -16,7 +16,7 @@
 namespace test_values {
 namespace {
 
-using namespace qkxdr::tool;  // test_values' Value and Blob come first
+using namespace qkxdr::tool;
 
 // Walks a text from a file, in UTF-16LE; whether it is well formed, the
 // values counted and the messages.

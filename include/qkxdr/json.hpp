@@ -30,7 +30,12 @@
 #include "QkXDR.hpp"
 #include "qkxdr/error.hpp"
 
-namespace qkxdr::json {
+namespace qkxdr {
+
+class BinaryStreamWriter;  // qkxdr/stream.hpp
+class TextStreamWriter;
+
+namespace json {
 
 // How the values of a stream sit in the JSON text.
 enum class Layout {
@@ -63,8 +68,8 @@ struct Options {
 // (the codes of Reader's reads, QkXDR.hpp).
 Result<std::string> to_json(Reader& in, const Options& options = {});
 
-// Writes the values of the JSON text to `out`. Errors, with the byte offset
-// in `json`:
+// Writes the values of the JSON text to `out`, skipping the byte-order mark
+// (EF BB BF) that may start it. Errors, with the byte offset in `json`:
 //   malformed     text that is not UTF-8 or not JSON (a zero byte
 //                 included); with the JSON Lines layout, two top-level
 //                 values on one line (one value may span lines); a "$blob"
@@ -115,10 +120,23 @@ class StreamConverter {
   std::string_view held() const noexcept { return held_; }
   std::uint64_t held_offset() const noexcept { return held_offset_; }
 
+  // Where a byte of the whole text stands, both from 1; a column counts
+  // characters (UTF-8 sequences), not bytes.
+  struct Place {
+    std::uint64_t line;
+    std::uint64_t column;
+  };
+  // The place of byte `offset`, which is in held() or at its end, as the
+  // offset of an error is; other offsets are placed at the nearer end.
+  Place place(std::uint64_t offset) const;
+
  private:
   // What a byte is, where it stands.
   enum class Seen { part, line_end, misplaced };
 
+  // Drops the byte-order mark that starts the text; false while the text
+  // held may still be the start of one.
+  bool DropMark();
   Seen See(char c);
   // from_json on the first `length` bytes held.
   Result<void> Write(std::size_t length);
@@ -137,6 +155,9 @@ class StreamConverter {
   std::size_t max_held_;
   std::string held_;
   std::uint64_t held_offset_ = 0;
+  // Where held_ starts: at a line's start, or after the byte-order mark.
+  std::uint64_t held_line_ = 1;
+  std::uint64_t held_column_ = 1;
   std::size_t scanned_ = 0;  // bytes of held_ that See() has seen
   std::uint64_t depth_ = 0;  // brackets open at scanned_
   bool in_string_ = false;
@@ -144,6 +165,25 @@ class StreamConverter {
   std::optional<Error> error_;
 };
 
-}  // namespace qkxdr::json
+// A Writer that passes each value on to a streaming writer of
+// qkxdr/stream.hpp as it comes, and holds none: through one, a
+// StreamConverter writes a text of any size into a stream in bounded
+// memory, with the bytes or text of the in-memory writers. data() and
+// size() stay null and 0; the streaming writer collects the output, reports
+// its failures, and must outlive this one. WriteStringA takes each byte as
+// the exported writer of the same encoding does: a unit of the byte's value
+// in binary, sign-extended in text.
+class PassingWriter final : public Writer {
+ public:
+  explicit PassingWriter(BinaryStreamWriter& out);
+  explicit PassingWriter(TextStreamWriter& out);
+
+  // The values passed on: each number, string and blob, and each array
+  // begin and end; 0 once moved from.
+  std::uint64_t values() const noexcept;
+};
+
+}  // namespace json
+}  // namespace qkxdr
 
 #endif  // QKXDR_JSON_HPP_

@@ -556,6 +556,13 @@ Result<void> Convert(std::string_view json, const detail::PreparedText& prepared
 }  // namespace
 
 Result<void> from_json(std::string_view json, Writer& out, const Options& options) {
+  if (json.substr(0, detail::kByteOrderMark.size()) == detail::kByteOrderMark) {
+    Result<void> rest = from_json(json.substr(detail::kByteOrderMark.size()), out, options);
+    if (rest) return rest;
+    Error error = rest.error();
+    error.shift(detail::kByteOrderMark.size());
+    return error;
+  }
   const detail::PreparedText prepared(json, /*rewrite_zeros=*/false);
   const std::size_t bad = prepared.bad_byte();
   if (bad == std::string_view::npos) return Convert(json, prepared, out, options);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "json/json_text.h"
 #include "qkxdr/json.hpp"
 
 namespace qkxdr::json {
@@ -42,6 +43,7 @@ std::string SizeText(std::size_t bytes) {
 Result<void> StreamConverter::feed(std::string_view piece) {
   if (error_) return *error_;
   held_.append(piece);
+  if (held_offset_ == 0 && scanned_ == 0 && !DropMark()) return {};
   std::size_t lines_end = 0;  // held_ up to here is whole lines
   for (; scanned_ < held_.size(); ++scanned_) {
     const Seen seen = See(held_[scanned_]);
@@ -65,9 +67,35 @@ Result<void> StreamConverter::feed(std::string_view piece) {
   return CheckSize();
 }
 
+bool StreamConverter::DropMark() {
+  const std::string_view mark = detail::kByteOrderMark;
+  const std::size_t n = std::min(held_.size(), mark.size());
+  if (held_.compare(0, n, mark.substr(0, n)) != 0) return true;
+  if (n < mark.size()) return false;
+  held_.erase(0, n);
+  held_offset_ = n;
+  held_column_ = 2;
+  return true;
+}
+
 Result<void> StreamConverter::finish() {
   if (error_) return *error_;
   return Convert(held_.size());
+}
+
+StreamConverter::Place StreamConverter::place(std::uint64_t offset) const {
+  const auto length = static_cast<std::size_t>(
+      offset < held_offset_ ? 0 : std::min<std::uint64_t>(offset - held_offset_, held_.size()));
+  const std::string_view before = std::string_view(held_).substr(0, length);
+  const std::size_t line_start = before.rfind('\n') + 1;  // 0 when none: held_'s start
+  Place place{
+      held_line_ + static_cast<std::uint64_t>(std::count(before.begin(), before.end(), '\n')),
+      line_start == 0 ? held_column_ : 1};
+  // Bytes that start a UTF-8 sequence.
+  for (std::size_t i = line_start; i < before.size(); ++i) {
+    place.column += (static_cast<unsigned char>(before[i]) & 0xC0) != 0x80;
+  }
+  return place;
 }
 
 StreamConverter::Seen StreamConverter::See(char c) {
@@ -120,8 +148,10 @@ Result<void> StreamConverter::Write(std::size_t length) {
 Result<void> StreamConverter::Convert(std::size_t length) {
   const Result<void> written = Write(length);
   if (!written) return Stop(written.error());
+  held_line_ += static_cast<std::uint64_t>(std::count(held_.begin(), held_.begin() + length, '\n'));
   held_.erase(0, length);
   held_offset_ += length;
+  held_column_ = 1;
   scanned_ -= length;
   return {};
 }

@@ -18,6 +18,9 @@ namespace qkxdr::json::detail {
 // that is not half of a pair.
 void AppendJsonString(std::u16string_view s, std::string* out);
 
+// The byte-order mark, which a JSON text may start with: skipped.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // Whether `c` can stand in a JSON number.
 inline bool IsNumberPart(char c) {

@@ -8,13 +8,41 @@
 
 #include "dump.h"
 #include "file_io.h"
-#include "hex.h"
 #include "item_writer.h"
 #include "qkxdr/detail/base/string_rules.h"
+#include "qkxdr/detail/text/hex_digits.h"
 #include "utf8.h"
 
 namespace qkxdr::tool {
 namespace {
+
+// Turns hexadecimal text into bytes, as it comes in pieces: digits in either
+// case, two a byte, with whitespace anywhere; a pair may be split between
+// two pieces.
+class HexParser {
+ public:
+  // Appends the bytes of the digits in [p, e) to *out; false at a character
+  // that is neither a digit nor whitespace, with its offset from p in *bad.
+  bool Feed(const uint8_t* p, const uint8_t* e, std::vector<uint8_t>* out, size_t* bad) {
+    for (const uint8_t* at = p; at < e; ++at) {
+      if (*at == ' ' || *at == '\t' || *at == '\n' || *at == '\r') continue;
+      const int lower = *at | 0x20;
+      if (!((*at >= '0' && *at <= '9') || (lower >= 'a' && lower <= 'f'))) {
+        *bad = static_cast<size_t>(at - p);
+        return false;
+      }
+      const int digit = impl::HexDigitTable[*at];
+      if (high_ >= 0) out->push_back(static_cast<uint8_t>(high_ << 4 | digit));
+      high_ = high_ >= 0 ? -1 : digit;
+    }
+    return true;
+  }
+  // Whether the digits so far make whole pairs.
+  bool Paired() const { return high_ < 0; }
+
+ private:
+  int high_ = -1;  // the first digit of a pair, while its second is awaited
+};
 
 // The binary input of the options, raw or as hex digits, read chunk by
 // chunk.
@@ -140,15 +168,6 @@ bool WalkBinaryInput(const Options& options, const char* label, const TakeItem& 
   return true;
 }
 
-namespace {
-
-void PrintFault(const Options& options, const WalkItem& item) {
-  PrintError(DisplayName(options.input) + ": byte " + std::to_string(item.offset) + ": " +
-             DescribeFault(item));
-}
-
-}  // namespace
-
 bool WalkWellFormed(const Options& options, const char* label, const TakeItem& take, uint64_t* size,
                     int* status) {
   WalkItem fault;
@@ -159,7 +178,8 @@ bool WalkWellFormed(const Options& options, const char* label, const TakeItem& t
   };
   if (!WalkBinaryInput(options, label, guard, size, status)) return false;
   if (fault.fault == WalkFault::None) return true;
-  PrintFault(options, fault);
+  PrintError(DisplayName(options.input) + ": byte " + std::to_string(fault.offset) + ": " +
+             DescribeFault(fault));
   *status = kExitBadData;
   return false;
 }

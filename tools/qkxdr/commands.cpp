@@ -1,45 +1,19 @@
-// The commands encode, decode, dump and validate.
+// encode, which reads text or JSON, and validate, which checks any input.
 
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "QkXDR.h"
 #include "command.h"
 #include "command_io.h"
-#include "decode.h"
-#include "dump.h"
-#include "encode.h"
 #include "file_io.h"
-#include "json_commands.h"
 #include "text_walk.h"
-#include "values.h"
 
 namespace qkxdr::tool {
+
 int RunEncode(const Options& options) {
   if (options.json) return EncodeJson(options);
   return EncodeText(options);
-}
-
-int RunDecode(const Options& options) {
-  if (options.json && options.text) return DecodeTextToJson(options);
-  if (options.json) return DecodeToJson(options);
-  return DecodeToText(options);
-}
-
-int RunDump(const Options& options) {
-  int status;
-  Output out;
-  if (!OpenOutput(options, false, &out, &status)) return status;
-  Dumper dumper(options.hex, &out);
-  uint64_t size = 0;
-  const auto take = [&dumper](const WalkItem& item, const StreamBytes& bytes) {
-    dumper.Take(item, bytes);
-    return true;
-  };
-  if (!WalkBinaryInput(options, "dumping", take, &size, &status)) return status;
-  return Finish(&out, dumper.Finish(size).faults == 0 ? kExitOk : kExitBadData);
 }
 
 int RunValidate(const Options& options) {

@@ -1,16 +1,17 @@
-#include "decode.h"
+// decode: a binary input to the text form or to JSON, item by item as it is
+// read, in memory bounded by the largest value.
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "command.h"
 #include "command_io.h"
 #include "file_io.h"
 #include "item_writer.h"
-#include "json_values.h"
+#include "qkxdr/detail/text/reader_values.h"
 #include "qkxdr/stream.hpp"
-#include "utf8.h"
 
 namespace qkxdr::tool {
 namespace {
@@ -18,59 +19,40 @@ namespace {
 using TextBuffer = impl::VectorBuffer<std::u16string, impl::kMaxTextUnits>;
 
 // Whether a double reads back from its text as the same bits: all but NaNs
-// with payloads of their own.
-class DoubleReadBack {
- public:
-  bool Survives(double v) {
-    impl::TextEncoderInto<TextBuffer> encoder(&text_);
-    encoder.WriteDoubleExact(v);
-    const auto* text = static_cast<const char16_t*>(encoder.data());
-    impl::TextDecoder decoder(text, text + encoder.buffer().size());
-    double back = 0;
-    if (!decoder.ReadDoubleExact(&back)) return false;
-    uint64_t a;
-    uint64_t b;
-    std::memcpy(&a, &v, sizeof a);
-    std::memcpy(&b, &back, sizeof b);
-    return a == b;  // bit for bit
-  }
+// with payloads of their own. *text is room to write it in.
+bool DoubleSurvivesText(double v, std::u16string* text) {
+  impl::TextEncoderInto<TextBuffer> encoder(text);
+  encoder.WriteDoubleExact(v);
+  const auto* units = static_cast<const char16_t*>(encoder.data());
+  impl::TextDecoder decoder(units, units + encoder.buffer().size());
+  double back = 0;
+  return decoder.ReadDoubleExact(&back) && std::memcmp(&v, &back, sizeof v) == 0;
+}
 
- private:
-  std::u16string text_;
-};
-
-// Writes the items of a well-formed stream as text to `out`: in UTF-8 with
-// a line end after the last, or in UTF-16LE as the writer gives it.
+// The items of a well-formed stream written as text: in UTF-8 with a line
+// end after the last, or in UTF-16LE as the writer gives it.
 class TextDecoding {
  public:
+  static constexpr const char* kTarget = "as text";
+
   TextDecoding(const Options& options, Output* out)
       : text_(options.utf16, out),
         writer_([this](const char16_t* data, size_t n) { return text_.Pass(data, n); }) {}
 
-  // Writes the item. From a string holding U+0000 on, which text cannot
-  // hold, only lets the input be checked.
-  bool Take(const WalkItem& item, const StreamBytes& bytes) {
-    refused_ = refused_ || IsZeroUnitString(item, bytes, &units_);
-    if (refused_) return true;
-    if (!SurvivesText(item)) {
-      if (differences_++ == 0) first_ = values_;
-    }
-    StreamCalls calls(&writer_);
-    WriteItem(item, bytes, units_, &calls);
-    ++values_;
+  // Writes item number `index`, a string as `units`.
+  bool Write(const WalkItem& item, const StreamBytes& bytes, const std::u16string& units,
+             uint64_t index) {
+    if (!SurvivesText(item, units) && differences_++ == 0) first_ = index;
+    WriteItem(item, bytes, units, &writer_);
     return true;
   }
 
-  uint64_t values() const { return values_; }
-  // Stopped at a string holding U+0000, value number values() + 1.
-  bool refused() const { return refused_; }
-
   // Passes on the rest, then warns of the values that do not survive the
   // text form and of replaced surrogates.
-  void Finish() {
+  void Finish(uint64_t values) {
     static_cast<void>(writer_.flush());  // the sink reports its own failures
     if (differences_ != 0) {
-      PrintWarning(std::to_string(differences_) + " of " + std::to_string(values_) +
+      PrintWarning(std::to_string(differences_) + " of " + std::to_string(values) +
                    " values read back from the text differently, the first is value " +
                    std::to_string(first_ + 1) +
                    " (a NaN keeps no payload in the text, and a string that starts with "
@@ -80,44 +62,39 @@ class TextDecoding {
   }
 
  private:
-  // A double may lose digits; a string that starts with "0x" reads back as
-  // a blob.
-  bool SurvivesText(const WalkItem& item) {
-    if (item.type == WireType::Double) return doubles_.Survives(ItemDouble(item));
-    if (item.type != WireType::String) return true;
-    return units_.size() < 2 || units_[0] != u'0' || (units_[1] | 0x20) != u'x';
+  // A NaN may lose its payload; a string that starts with "0x" reads back
+  // as a blob.
+  bool SurvivesText(const WalkItem& item, const std::u16string& units) {
+    if (item.type == WireType::Double) return DoubleSurvivesText(ItemDouble(item), &double_text_);
+    return item.type != WireType::String || !impl::HasHexPrefix(units);
   }
 
   TextOutput text_;
   TextStreamWriter writer_;
-  DoubleReadBack doubles_;
-  std::u16string units_;
-  uint64_t values_ = 0;
+  std::u16string double_text_;
   uint64_t differences_ = 0;
   uint64_t first_ = 0;  // 0-based index of the first value that differs
-  bool refused_ = false;
 };
 
-// The items of a well-formed stream written as JSON one by one: the
-// brackets and commas here, each number, string and blob as the converter
-// writes it alone.
+// The items of a well-formed stream written as JSON: the brackets and
+// commas here, each number, string and blob as the converter writes it
+// alone.
 class JsonDecoding {
  public:
+  static constexpr const char* kTarget = "as JSON";
+
   JsonDecoding(const Options& options, Output* out)
       : options_(options), out_(out), writer_([this](const uint8_t* data, size_t n) {
           scalar_.insert(scalar_.end(), data, data + n);
           return true;
         }) {}
 
-  // Writes the item; false when JSON cannot hold it (printed). From a
-  // string holding U+0000 on, only lets the input be checked.
-  bool Take(const WalkItem& item, const StreamBytes& bytes) {
-    refused_ = refused_ || IsZeroUnitString(item, bytes, &units_);
-    if (refused_) return true;
-    text_.assign(values_ == 0 && options_.array ? "[" : "");
+  // Writes item number `index`; false when JSON cannot hold it (printed).
+  bool Write(const WalkItem& item, const StreamBytes& bytes, const std::u16string& units,
+             uint64_t index) {
+    text_.assign(index == 0 && options_.array ? "[" : "");
     if (comma_ && item.type != WireType::ArrayEnd) text_ += ',';
-    if (!AppendItem(item, bytes)) return false;
-    ++values_;
+    if (!AppendItem(item, bytes, units, index)) return false;
     comma_ = item.type != WireType::ArrayBegin;
     if (item.depth == 0 && comma_ && !options_.array) {
       text_ += '\n';  // a line of its own
@@ -127,17 +104,13 @@ class JsonDecoding {
     return true;
   }
 
-  uint64_t values() const { return values_; }
-  // Stopped at a string holding U+0000, value number values() + 1.
-  bool refused() const { return refused_; }
-
-  // The end of the JSON text.
-  void Finish() {
-    if (options_.array) out_->Write(values_ == 0 ? "[]\n" : "]\n");
+  void Finish(uint64_t values) {
+    if (options_.array) out_->Write(values == 0 ? "[]\n" : "]\n");
   }
 
  private:
-  bool AppendItem(const WalkItem& item, const StreamBytes& bytes) {
+  bool AppendItem(const WalkItem& item, const StreamBytes& bytes, const std::u16string& units,
+                  uint64_t index) {
     switch (item.type) {
       case WireType::ArrayBegin:
         text_ += '[';
@@ -150,10 +123,9 @@ class JsonDecoding {
         return true;
       default:
         scalar_.clear();
-        StreamCalls calls(&writer_);
-        WriteItem(item, bytes, units_, &calls);
+        WriteItem(item, bytes, units, &writer_);
         static_cast<void>(writer_.flush());  // the sink reports its own failures
-        return AppendJsonScalar(options_, scalar_, values_, &text_);
+        return AppendJsonScalar(options_, scalar_, index, &text_);
     }
   }
 
@@ -161,51 +133,46 @@ class JsonDecoding {
   Output* out_;
   std::vector<uint8_t> scalar_;  // the value at hand, encoded alone
   BinaryStreamWriter writer_;    // after its sink: it flushes when destroyed
-  std::u16string units_;
   std::string text_;
-  uint64_t values_ = 0;
   bool comma_ = false;  // a value came before, in the same array
-  bool refused_ = false;
 };
 
-// Checks a named input first, opens the output, and hands every item of the
-// input to take() until it returns false.
-bool DecodeInput(const Options& options, Output* out, const TakeItem& take, int* status) {
+// Checks a named input first, then writes every item of the input with a
+// Decoding, until a string holding U+0000, which neither output holds, or a
+// value the output cannot hold; returns the exit status.
+template <typename Decoding>
+int Decode(const Options& options) {
+  Output out;
+  Decoding decoding(options, &out);
+  std::u16string units;  // of the string at hand
+  uint64_t values = 0;
+  bool refused = false;  // from here on the input is only checked
+  bool failed = false;
+  const auto take = [&](const WalkItem& item, const StreamBytes& bytes) {
+    refused = refused || IsZeroUnitString(item, bytes, &units);
+    if (refused) return true;
+    failed = !decoding.Write(item, bytes, units, values);
+    values += failed ? 0 : 1;
+    return !failed;
+  };
+  int status;
   uint64_t size;
-  return CheckBeforeWriting(options, status) && OpenOutput(options, false, out, status) &&
-         WalkWellFormed(options, "decoding", take, &size, status);
+  if (!CheckBeforeWriting(options, &status) || !OpenOutput(options, false, &out, &status) ||
+      !WalkWellFormed(options, "decoding", take, &size, &status)) {
+    return status;
+  }
+  if (failed) return kExitBadData;
+  if (refused) return RefuseZeroUnit(options, values, Decoding::kTarget);
+  decoding.Finish(values);
+  return Finish(&out, kExitOk);
 }
 
 }  // namespace
 
-int DecodeToText(const Options& options) {
-  Output out;
-  TextDecoding decoding(options, &out);
-  const auto take = [&decoding](const WalkItem& item, const StreamBytes& bytes) {
-    return decoding.Take(item, bytes);
-  };
-  int status;
-  if (!DecodeInput(options, &out, take, &status)) return status;
-  if (decoding.refused()) return RefuseZeroUnit(options, decoding.values(), "as text");
-  decoding.Finish();
-  return Finish(&out, kExitOk);
-}
-
-int DecodeToJson(const Options& options) {
-  if (!HasJson()) return kExitTrouble;
-  Output out;
-  JsonDecoding decoding(options, &out);
-  bool failed = false;
-  const auto take = [&decoding, &failed](const WalkItem& item, const StreamBytes& bytes) {
-    failed = !decoding.Take(item, bytes);
-    return !failed;
-  };
-  int status;
-  if (!DecodeInput(options, &out, take, &status)) return status;
-  if (failed) return kExitBadData;
-  if (decoding.refused()) return RefuseZeroUnit(options, decoding.values(), "as JSON");
-  decoding.Finish();
-  return Finish(&out, kExitOk);
+int RunDecode(const Options& options) {
+  if (options.json && options.text) return DecodeTextToJson(options);
+  if (!options.json) return Decode<TextDecoding>(options);
+  return HasJson() ? Decode<JsonDecoding>(options) : kExitTrouble;
 }
 
 }  // namespace qkxdr::tool

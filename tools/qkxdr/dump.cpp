@@ -7,11 +7,16 @@
 #include <cstring>
 
 #include "command_io.h"
-#include "hex.h"
+#include "qkxdr/detail/text/hex_digits.h"
 #include "utf8.h"
 
 namespace qkxdr::tool {
 namespace {
+
+struct DumpTotals {
+  uint64_t values = 0;
+  uint64_t faults = 0;
+};
 
 constexpr uint32_t kShownUnits = 64;  // longer strings are cut in the view
 constexpr uint32_t kShownBytes = 32;  // longer blobs too
@@ -234,31 +239,57 @@ std::string DescribeFault(const WalkItem& item) {
   }
 }
 
-Dumper::Dumper(bool hex, Output* out) : hex_(hex), out_(out) { AppendHeader(hex, &text_); }
+namespace {
 
-void Dumper::Take(const WalkItem& item, const StreamBytes& bytes) {
-  if (item.fault != WalkFault::None) ++totals_.faults;
-  if (item.fault == WalkFault::UnclosedArrays) {
-    unclosed_ = item;
-    open_ = true;
-    return;
+// Shows items one by one as rows, written to `out` in pieces.
+class Dumper {
+ public:
+  Dumper(bool hex, Output* out) : hex_(hex), out_(out) { AppendHeader(hex, &text_); }
+
+  // A row for the item, whose bytes `bytes` holds.
+  void Take(const WalkItem& item, const StreamBytes& bytes) {
+    if (item.fault != WalkFault::None) ++totals_.faults;
+    if (item.fault == WalkFault::UnclosedArrays) {
+      unclosed_ = item;
+      open_ = true;
+      return;
+    }
+    if (item.fault == WalkFault::None || item.fault == WalkFault::UnbalancedEnd) ++totals_.values;
+    AppendItem(item, bytes, hex_, &text_);
+    if (text_.size() >= (size_t{1} << 16)) {
+      out_->Write(text_);
+      text_.clear();
+    }
   }
-  if (item.fault == WalkFault::None || item.fault == WalkFault::UnbalancedEnd) ++totals_.values;
-  AppendItem(item, bytes, hex_, &text_);
-  if (text_.size() >= (size_t{1} << 16)) {
+
+  // The last row, for a stream of `size` bytes; returns the problems marked.
+  uint64_t Finish(uint64_t size) {
+    AppendEnd(static_cast<size_t>(size), totals_, open_ ? &unclosed_ : nullptr, hex_, &text_);
     out_->Write(text_);
     text_.clear();
+    return totals_.faults;
+  }
+
+ private:
+  bool hex_;
+  Output* out_;
+  std::string text_;
+  DumpTotals totals_;
+  WalkItem unclosed_;
+  bool open_ = false;
+};
+
+}  // namespace
+
+void AppendHex(const uint8_t* p, size_t n, char separator, std::string* out) {
+  for (size_t i = 0; i < n; ++i) {
+    if (i != 0 && separator != '\0') out->push_back(separator);
+    out->push_back(impl::kUpperHexDigits[p[i] >> 4]);
+    out->push_back(impl::kUpperHexDigits[p[i] & 0xF]);
   }
 }
 
-DumpTotals Dumper::Finish(uint64_t size) {
-  AppendEnd(static_cast<size_t>(size), totals_, open_ ? &unclosed_ : nullptr, hex_, &text_);
-  out_->Write(text_);
-  text_.clear();
-  return totals_;
-}
-
-DumpTotals Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out) {
+uint64_t Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out) {
   const StreamBytes bytes{begin, 0, static_cast<size_t>(end - begin)};
   Progress progress("dumping", bytes.size);
   Dumper dumper(hex, out);
@@ -268,6 +299,20 @@ DumpTotals Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out)
     progress.Update(item.end);
   }
   return dumper.Finish(bytes.size);
+}
+
+int RunDump(const Options& options) {
+  int status;
+  Output out;
+  if (!OpenOutput(options, false, &out, &status)) return status;
+  Dumper dumper(options.hex, &out);
+  uint64_t size = 0;
+  const auto take = [&dumper](const WalkItem& item, const StreamBytes& bytes) {
+    dumper.Take(item, bytes);
+    return true;
+  };
+  if (!WalkBinaryInput(options, "dumping", take, &size, &status)) return status;
+  return Finish(&out, dumper.Finish(size) == 0 ? kExitOk : kExitBadData);
 }
 
 }  // namespace qkxdr::tool

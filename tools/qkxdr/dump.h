@@ -14,33 +14,12 @@
 
 namespace qkxdr::tool {
 
-struct DumpTotals {
-  uint64_t values = 0;
-  uint64_t faults = 0;
-};
+// Appends the bytes [p, p + n) as uppercase digit pairs, with `separator`
+// between pairs when it is not '\0'.
+void AppendHex(const uint8_t* p, size_t n, char separator, std::string* out);
 
-// Writes the view of [begin, end) to *out; with `hex`, each value's raw
-// bytes too, eight on its own line and the rest on lines of their own.
-// Shows items one by one as rows, written to `out` in pieces; with `hex`
-// every byte too.
-class Dumper {
- public:
-  Dumper(bool hex, Output* out);
-  // A row for the item, whose bytes `bytes` holds.
-  void Take(const WalkItem& item, const StreamBytes& bytes);
-  // The last row, for a stream of `size` bytes.
-  DumpTotals Finish(uint64_t size);
-
- private:
-  bool hex_;
-  Output* out_;
-  std::string text_;
-  DumpTotals totals_;
-  WalkItem unclosed_;
-  bool open_ = false;
-};
-
-DumpTotals Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out);
+// The view of [begin, end), written to *out; the number of problems marked.
+uint64_t Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out);
 
 // What is wrong at an item with a fault, in words.
 std::string DescribeFault(const WalkItem& item);

@@ -1,18 +1,27 @@
-#include "encode.h"
+// encode: the text form to the binary encoding; decode --json --text: the
+// text form to JSON. Both read the text with TextWalk, as it comes.
+
+#include "command.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "QkXDR.h"
 #include "command_io.h"
 #include "file_io.h"
-#include "json_values.h"
 #include "qkxdr/stream.hpp"
 #include "text_walk.h"
-#include "values.h"
 
 namespace qkxdr::tool {
 namespace {
+
+// Whether a writer takes the item: none after the first string holding
+// U+0000, whose index *refused notes.
+bool Takes(const TextItem& item, std::optional<uint64_t>* refused) {
+  if (!*refused && IsZeroUnitString(item)) *refused = item.index;
+  return !*refused;
+}
 
 // Reads a text and writes its values with the binary writer to `out`, or
 // only checks them without `out`.
@@ -37,7 +46,7 @@ class Encoding {
     // A check before writing leaves the warnings to the writing.
     if (out_ != nullptr || lost || refused_) findings_.Print();
     if (lost) return kExitBadData;
-    if (refused_) return RefuseZeroUnit(options_, zeroUnit_, "by the binary writer");
+    if (refused_) return RefuseZeroUnit(options_, *refused_, "by the binary writer");
     static_cast<void>(writer_.flush());  // the sink reports its own failures
     return kExitOk;
   }
@@ -46,14 +55,10 @@ class Encoding {
   // After a finding that is an error, or a string that cannot be written,
   // only checks.
   bool Take(const TextItem& item) {
-    if ((findings_.Check(walk_, item) != 0 && !options_.lenient) || refused_) return true;
-    if (IsZeroUnitString(item)) {
-      refused_ = true;
-      zeroUnit_ = item.index;
+    if ((findings_.Check(walk_, item) != 0 && !options_.lenient) || !Takes(item, &refused_)) {
       return true;
     }
-    StreamCalls calls(&writer_);
-    WriteTextItem(item, &calls);
+    WriteTextItem(item, &writer_);
     return true;
   }
 
@@ -62,8 +67,7 @@ class Encoding {
   TextWalk walk_;
   FindingPrinter findings_;
   BinaryStreamWriter writer_;
-  bool refused_ = false;   // stopped at a string holding U+0000
-  uint64_t zeroUnit_ = 0;  // its index
+  std::optional<uint64_t> refused_;  // stopped at a string holding U+0000: its index
 };
 
 // Writes the values of a text as JSON, each top-level value converted
@@ -82,7 +86,7 @@ class TextToJson {
     int status;
     const auto take = [this](const TextItem& item) { return Take(item); };
     if (!walk.Run(take, true, &status)) return status;
-    if (refused_) return RefuseZeroUnit(options_, failed_at_, "as JSON");
+    if (refused_) return RefuseZeroUnit(options_, *refused_, "as JSON");
     if (failed_) return kExitBadData;
     if (options_.array && out_ != nullptr) out_->Write(values_ == 0 ? "[]\n" : "]\n");
     return kExitOk;
@@ -91,14 +95,8 @@ class TextToJson {
  private:
   // After a value JSON cannot hold, only checks.
   bool Take(const TextItem& item) {
-    if (refused_ || failed_) return true;
-    if (IsZeroUnitString(item)) {
-      refused_ = true;
-      failed_at_ = item.index;
-      return true;
-    }
-    StreamCalls calls(&writer_);
-    WriteTextItem(item, &calls);
+    if (failed_ || !Takes(item, &refused_)) return true;
+    WriteTextItem(item, &writer_);
     if (item.depth == 0 && item.type != QkXDRType2::ArrayBegin) Convert(item.index);
     return true;
   }
@@ -121,9 +119,8 @@ class TextToJson {
   BinaryStreamWriter writer_;   // after its sink: it flushes when destroyed
   std::string line_;
   uint64_t values_ = 0;  // top-level values
-  bool refused_ = false;
+  std::optional<uint64_t> refused_;
   bool failed_ = false;
-  uint64_t failed_at_ = 0;
 };
 
 }  // namespace

@@ -20,16 +20,7 @@ namespace {
 
 constexpr size_t kChunk = size_t{1} << 20;
 
-int Descriptor(StdStream stream) {
-  switch (stream) {
-    case StdStream::In:
-      return 0;
-    case StdStream::Out:
-      return 1;
-    default:
-      return 2;
-  }
-}
+int Descriptor(StdStream stream) { return static_cast<int>(stream); }
 
 // Standard streams carry bytes unchanged: no CR/LF translation on Windows.
 void SetBinaryMode(std::FILE* file) {

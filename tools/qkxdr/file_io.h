@@ -15,7 +15,8 @@ namespace qkxdr::tool {
 // Inputs of this size and more show their progress on a terminal.
 constexpr uint64_t kProgressThreshold = uint64_t{64} << 20;
 
-enum class StdStream { In, Out, Err };
+// The standard streams, by their descriptors.
+enum class StdStream { In = 0, Out = 1, Err = 2 };
 
 bool IsTerminal(StdStream stream);
 
@@ -45,7 +46,6 @@ class Input {
   void set_piece(size_t bytes) { piece_ = bytes; }
   // The size of a regular file; 0 when not known in advance.
   uint64_t size() const { return size_; }
-  std::FILE* file() const { return file_; }
 
  private:
   std::FILE* file_ = nullptr;

@@ -14,7 +14,6 @@
 #include "qkxdr/detail/base/string_rules.h"
 #include "qkxdr/detail/binary/item_walk.h"
 #include "qkxdr/detail/binary/unit_varints.h"
-#include "values.h"
 
 namespace qkxdr::tool {
 
@@ -55,30 +54,29 @@ inline double ItemDouble(const WalkItem& item) {
   return v;
 }
 
-// Writes the complete item, a string as `units` (see IsZeroUnitString), with
-// the calls of the encoders: WriteInt, WriteInt64, WriteDouble, WriteString,
-// WriteBytes, BeginArray, EndArray.
-template <typename Encoder>
+// Writes the complete item, a string as `units` (see IsZeroUnitString), to a
+// streaming writer of the library (qkxdr/stream.hpp).
+template <typename Writer>
 void WriteItem(const WalkItem& item, const StreamBytes& bytes, const std::u16string& units,
-               Encoder* out) {
+               Writer* out) {
   switch (item.type) {
     case WireType::ArrayBegin:
-      out->BeginArray();
+      out->begin_array();
       break;
     case WireType::ArrayEnd:
-      out->EndArray();
+      out->end_array();
       break;
     case WireType::Int:
-      WriteInteger(impl::UnZigZag64(item.number), out);
+      out->write(impl::UnZigZag64(item.number));
       break;
     case WireType::Double:
-      out->WriteDouble(ItemDouble(item));
+      out->write(ItemDouble(item));
       break;
     case WireType::String:
-      out->WriteString(units.data(), units.size());
+      out->write(std::u16string_view(units));
       break;
     case WireType::Binary:
-      out->WriteBytes(bytes.At(item.data), item.present);
+      out->write(std::vector<uint8_t>(bytes.At(item.data), bytes.At(item.data) + item.present));
       break;
     default:
       break;

@@ -1,6 +1,8 @@
-#include "json_commands.h"
+// The JSON side of encode, decode and validate, through the converter of
+// qkxdr/json.hpp; a build without it prints so and fails with kExitTrouble.
 
-#include <algorithm>
+#include "command.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,8 +15,6 @@
 #include "qkxdr/detail/base/string_rules.h"
 #include "qkxdr/json.hpp"
 #include "qkxdr/stream.hpp"
-#include "utf8.h"
-#include "values.h"
 #endif
 
 namespace qkxdr::tool {
@@ -22,198 +22,87 @@ namespace qkxdr::tool {
 #if defined(QKXDR_TOOL_JSON)
 namespace {
 
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-
-json::Options JsonOptions(const Options& options) {
-  json::Options converter;
-  converter.layout = options.array ? json::Layout::array : json::Layout::lines;
-  converter.others = options.convert ? json::Others::convert : json::Others::refuse;
-  return converter;
+// Prints the problem the converter found at its line, column and byte;
+// returns the exit status.
+int Report(const Options& options, const json::StreamConverter& converter, const Error& error) {
+  const json::StreamConverter::Place place = converter.place(error.offset());
+  std::string hint;
+  if (error.code() == ErrorCode::too_large) {
+    hint = options.array ? ": give its values as JSON Lines, one a line, without --array"
+                         : ": give its values as JSON Lines, one a line";
+  } else if (error.code() == ErrorCode::unsupported && error.detail() != impl::kZeroUnitDetail) {
+    hint = " (--convert converts it)";
+  }
+  PrintError(DisplayName(options.input) + ": line " + std::to_string(place.line) + ", column " +
+             std::to_string(place.column) + " (byte " + std::to_string(error.offset()) +
+             "): " + (error.path().empty() ? "" : error.path() + ": ") + error.detail() + hint);
+  return error.code() == ErrorCode::too_large ? kExitTrouble : kExitBadData;
 }
 
-// The exported writer interface over a streaming writer of the library:
-// every write is passed on as it comes, and counted as a value. Nothing is
-// kept: GetData() and GetSize() tell of no output.
-template <typename Target>
-class PassingStream final : public QkXDROStream2 {
- public:
-  explicit PassingStream(Target* target) : calls_(target) {}
-
-  // Each byte a unit, sign-extended, as the exported writers take it.
-  void WriteStringA(const char* s) override {
-    units_.clear();
-    for (; *s != '\0'; ++s) units_.push_back(static_cast<char16_t>(static_cast<signed char>(*s)));
-    Count().WriteString(units_.c_str());
-  }
-  void WriteBinary(const QkXDRBinary* blob) override {
-    Count().WriteBytes(static_cast<const uint8_t*>(QkXDRBinaryData(blob)), QkXDRBinarySize(blob));
-  }
-  void WriteInt64(int64_t v) override { Count().WriteInt64(v); }
-  void WriteString(const char16_t* s) override { Count().WriteString(s); }
-  void WriteDouble(double v) override { Count().WriteDouble(v); }
-  void WriteInt(int32_t v) override { Count().WriteInt(v); }
-  void BeginArray() override { Count().BeginArray(); }
-  void EndArray() override { Count().EndArray(); }
-  const void* GetData() override { return nullptr; }
-  uint32_t GetSize() override { return 0; }
-  void Release() override { delete this; }
-
-  uint64_t values() const { return values_; }
-
- private:
-  StreamCalls<Target>& Count() {
-    ++values_;
-    return calls_;
-  }
-
-  StreamCalls<Target> calls_;
-  std::u16string units_;
-  uint64_t values_ = 0;
-};
-
-// A Writer whose writes go to `target` as they come.
-template <typename Target>
-class PassingWriter final : public Writer {
- public:
-  explicit PassingWriter(Target* target) : Writer(new PassingStream<Target>(target)) {}
-  uint64_t values() const { return static_cast<const PassingStream<Target>*>(get())->values(); }
-};
-
-// The JSON input, read in pieces of 1 MiB and converted as it comes.
-class JsonInput {
- public:
-  JsonInput(const Options& options, Writer& out)
-      : options_(options), converter_(out, JsonOptions(options)) {}
-
-  // Converts the whole input. On a problem prints it, with its line, column
-  // and byte, and returns false with the exit status in *status.
-  bool Convert(const char* label, int* status) {
-    if (!OpenInput(options_, &input_, status)) return false;
-    std::string error;
-    Progress progress(label, input_.size());
-    std::vector<uint8_t> piece;
-    for (;;) {
-      piece.clear();
-      const size_t got = input_.Read(&piece, &error);
-      read_ += got;
-      progress.Update(read_);
-      if (!error.empty()) {
-        progress.Clear();
-        PrintError(DisplayName(options_.input) + ": " + error);
-        return false;
-      }
-      Result<void> converted = converter_.feed(Text(piece, got == 0));
-      if (converted && got == 0) converted = converter_.finish();
-      if (!converted) {
-        progress.Clear();
-        Report(converted.error(), status);
-        return false;
-      }
-      if (got == 0) return true;
+// Converts the JSON input into `out` as it is read, showing the progress
+// with `label`. On a problem prints it and returns false with the exit
+// status in *status.
+bool ConvertJson(const Options& options, const char* label, Writer& out, int* status) {
+  Input input;
+  if (!OpenInput(options, &input, status)) return false;
+  json::StreamConverter converter(out,
+                                  {options.array ? json::Layout::array : json::Layout::lines,
+                                   options.convert ? json::Others::convert : json::Others::refuse});
+  Progress progress(label, input.size());
+  uint64_t read = 0;
+  std::string error;
+  std::vector<uint8_t> piece;
+  for (size_t got = 1; got != 0;) {
+    piece.clear();
+    got = input.Read(&piece, &error);
+    read += got;
+    progress.Update(read);
+    if (!error.empty()) {
+      progress.Clear();
+      PrintError(DisplayName(options.input) + ": " + error);
+      *status = kExitTrouble;
+      return false;
+    }
+    Result<void> converted =
+        converter.feed(std::string_view(reinterpret_cast<const char*>(piece.data()), piece.size()));
+    if (converted && got == 0) converted = converter.finish();
+    if (!converted) {
+      progress.Clear();
+      *status = Report(options, converter, converted.error());
+      return false;
     }
   }
-
- private:
-  // The text of a piece, without the byte-order mark that may start the
-  // input, which is looked for once three bytes are there (or the input
-  // ends); counts its line ends.
-  std::string_view Text(const std::vector<uint8_t>& piece, bool end) {
-    std::string_view text(reinterpret_cast<const char*>(piece.data()), piece.size());
-    if (!marked_) {
-      head_.append(text);
-      if (head_.size() < kUtf8Mark.size() && !end) return {};
-      marked_ = true;
-      text = head_;
-      if (text.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
-        skipped_ = kUtf8Mark.size();
-        text.remove_prefix(skipped_);
-      }
-    }
-    line_ends_ += static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
-    return text;
-  }
-
-  // "line L, column C (byte B)" for byte `offset` of the text, which the
-  // converter holds; columns count characters, the mark as one.
-  std::string DescribeByte(uint64_t offset) const {
-    const std::string_view held = converter_.held();
-    const std::string_view before =
-        held.substr(0, std::min<uint64_t>(offset - converter_.held_offset(), held.size()));
-    const auto count = [](std::string_view text) {
-      return static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
-    };
-    const uint64_t line = line_ends_ - count(held) + count(before) + 1;
-    const size_t line_start = before.rfind('\n') + 1;  // 0 when none: held starts a line
-    uint64_t column = line == 1 && skipped_ != 0 ? 2 : 1;
-    for (size_t i = line_start; i < before.size(); ++i) {
-      column += (static_cast<unsigned char>(before[i]) & 0xC0) != 0x80;
-    }
-    return "line " + std::to_string(line) + ", column " + std::to_string(column) + " (byte " +
-           std::to_string(skipped_ + offset) + ")";
-  }
-
-  void Report(const Error& error, int* status) {
-    std::string hint;
-    if (error.code() == ErrorCode::too_large) {
-      hint = options_.array ? ": give its values as JSON Lines, one a line, without --array"
-                            : ": give its values as JSON Lines, one a line";
-    } else if (error.code() == ErrorCode::unsupported && error.detail() != impl::kZeroUnitDetail) {
-      hint = " (--convert converts it)";
-    }
-    PrintError(DisplayName(options_.input) + ": " + DescribeByte(error.offset()) + ": " +
-               (error.path().empty() ? "" : error.path() + ": ") + error.detail() + hint);
-    *status = error.code() == ErrorCode::too_large ? kExitTrouble : kExitBadData;
-  }
-
-  const Options& options_;
-  json::StreamConverter converter_;
-  Input input_;
-  uint64_t read_ = 0;       // bytes read
-  std::string head_;        // the first bytes, until the mark is looked for
-  bool marked_ = false;     // the mark was looked for
-  size_t skipped_ = 0;      // bytes of a byte-order mark
-  uint64_t line_ends_ = 0;  // in the text fed to the converter
-};
-
-// Converts the JSON input into `target`, a streaming writer of the library;
-// *values counts the values written.
-template <typename Target>
-bool ConvertJson(const Options& options, const char* label, Target* target, uint64_t* values,
-                 int* status) {
-  PassingWriter<Target> out(target);
-  if (!JsonInput(options, out).Convert(label, status)) return false;
-  *values = out.values();
   return true;
 }
 
-// Whether the JSON input converts, and how many values it holds; nothing is
-// kept.
-bool CheckJson(const Options& options, uint64_t* values, int* status) {
-  BinaryStreamWriter discard([](const uint8_t* /*data*/, size_t /*n*/) { return true; });
-  return ConvertJson(options, "checking", &discard, values, status);
+// Converts the JSON input to the binary encoding, written to `out` when
+// there is one; *values counts its values.
+bool ToBinary(const Options& options, Output* out, uint64_t* values, int* status) {
+  BinaryStreamWriter writer([out](const uint8_t* data, size_t n) {
+    if (out != nullptr) out->Write(data, n);
+    return true;
+  });
+  json::PassingWriter passing(writer);
+  const char* label = out == nullptr ? "checking" : "converting";
+  if (!ConvertJson(options, label, passing, status)) return false;
+  *values = passing.values();
+  return true;
 }
 
-// Converts the JSON input to `out` as it comes: the binary encoding, or the
-// text form with --text.
-bool WriteConverted(const Options& options, Output* out, int* status) {
-  uint64_t values;
-  if (!options.text) {
-    BinaryStreamWriter writer([out](const uint8_t* data, size_t n) {
-      out->Write(data, n);
-      return true;
-    });
-    return ConvertJson(options, "converting", &writer, &values, status);
-  }
+// Converts the JSON input to the text form, written to `out`.
+bool ToText(const Options& options, Output* out, int* status) {
   TextOutput text(options.utf16, out);
-  {
-    TextStreamWriter writer([&text](const char16_t* data, size_t n) { return text.Pass(data, n); });
-    if (!ConvertJson(options, "converting", &writer, &values, status)) return false;
-  }  // the writer passes on what it holds
+  TextStreamWriter writer([&text](const char16_t* data, size_t n) { return text.Pass(data, n); });
+  json::PassingWriter passing(writer);
+  if (!ConvertJson(options, "converting", passing, status)) return false;
+  static_cast<void>(writer.flush());  // the sink reports its own failures
   text.Finish();
   return true;
 }
 
 }  // namespace
+
+bool HasJson() { return true; }
 
 bool AppendJsonScalar(const Options& options, const std::vector<uint8_t>& value, uint64_t index,
                       std::string* json) {
@@ -231,14 +120,13 @@ bool AppendJsonScalar(const Options& options, const std::vector<uint8_t>& value,
   return false;
 }
 
-bool HasJson() { return true; }
-
 int EncodeJson(const Options& options) {
   return CheckThenWrite(options, !options.text, [&options](Output* out) {
     int status;
     uint64_t values;
-    const bool converted = out == nullptr ? CheckJson(options, &values, &status)
-                                          : WriteConverted(options, out, &status);
+    const bool converted = out != nullptr && options.text
+                               ? ToText(options, out, &status)
+                               : ToBinary(options, out, &values, &status);
     return converted ? kExitOk : status;
   });
 }
@@ -246,37 +134,29 @@ int EncodeJson(const Options& options) {
 int ValidateJson(const Options& options) {
   uint64_t values;
   int status;
-  if (!CheckJson(options, &values, &status)) return status;
+  if (!ToBinary(options, nullptr, &values, &status)) return status;
   Output out;
   if (!OpenOutput(options, false, &out, &status)) return status;
   out.Write("well formed: " + Counted(values, "value", "values") + "\n");
   return Finish(&out, kExitOk);
 }
 
-#else  // the build had no RapidJSON
+#else  // the build had no RapidJSON: each JSON command prints so and fails
 
-namespace {
-
-int NoJson() {
+bool HasJson() {
   PrintError("this qkxdr was built without JSON (RapidJSON was not found)");
-  return kExitTrouble;
+  return false;
 }
 
-}  // namespace
-
-int EncodeJson(const Options& /*options*/) { return NoJson(); }
-
+// Never called: its callers ask HasJson() first.
 bool AppendJsonScalar(const Options& /*options*/, const std::vector<uint8_t>& /*value*/,
                       uint64_t /*index*/, std::string* /*json*/) {
   return false;
 }
 
-bool HasJson() {
-  NoJson();
-  return false;
-}
+int EncodeJson(const Options& /*options*/) { return HasJson() ? kExitOk : kExitTrouble; }
 
-int ValidateJson(const Options& /*options*/) { return NoJson(); }
+int ValidateJson(const Options& /*options*/) { return HasJson() ? kExitOk : kExitTrouble; }
 
 #endif
 

@@ -1,22 +1,18 @@
-#include "text_forms.h"
-
 #include <algorithm>
+#include <cctype>
 #include <string_view>
 
+#include "text_walk.h"
 #include "utf8.h"
 
 namespace qkxdr::tool {
 namespace {
 
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-bool IsHexDigit(char16_t c) {
-  return IsDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-}
+bool IsHexDigit(char16_t c) { return c < 0x80 && std::isxdigit(c) != 0; }
 
 // Escapes the text writer writes, and those of JSON.
 bool IsPlainEscape(char16_t c) {
-  return c == u'n' || c == u'r' || c == u'"' || c == u'\'' || c == u'\\' || c == u'b' ||
-         c == u'f' || c == u't' || c == u'/';
+  return std::u16string_view(u"nr\"'\\bft/").find(c) != std::u16string_view::npos;
 }
 
 // Looks at how one token is written.
@@ -34,21 +30,23 @@ class FormCheck {
   }
 
   void Number() {
-    size_t at = text_[0] == u'+' || text_[0] == u'-';
-    const size_t digits = at;
-    while (at < text_.size() && IsDigit(text_[at])) ++at;
-    const size_t whole = at - digits;
+    const size_t sign = text_[0] == u'+' || text_[0] == u'-';
+    const size_t whole =
+        std::find_if_not(text_.begin() + sign, text_.end(), impl::IsDigit) - (text_.begin() + sign);
     const std::string number = Shown(0, text_.size());
     if (text_[0] == u'+') Note(0, false, "a \"+\" sign: " + number);
-    if (whole == 0 && text_.size() == digits) Note(0, false, "a sign without digits: " + number);
-    if (whole == 0 && text_.size() > digits) Note(0, false, "no digit before the point: " + number);
-    if (whole > 1 && text_[digits] == u'0') Note(0, false, "a leading zero: " + number);
+    if (whole == 0 && text_.size() == sign) Note(0, false, "a sign without digits: " + number);
+    if (whole == 0 && text_.size() > sign) Note(0, false, "no digit before the point: " + number);
+    if (whole > 1 && text_[sign] == u'0') Note(0, false, "a leading zero: " + number);
     const size_t e = text_.find_first_of(u"eE");
     if (e != std::u16string_view::npos) {
-      const size_t sign = e + 1 < text_.size() && (text_[e + 1] == u'+' || text_[e + 1] == u'-');
-      if (e + 1 + sign == text_.size()) Note(0, false, "an exponent without digits: " + number);
+      const size_t exponent_sign =
+          e + 1 < text_.size() && (text_[e + 1] == u'+' || text_[e + 1] == u'-');
+      if (e + 1 + exponent_sign == text_.size()) {
+        Note(0, false, "an exponent without digits: " + number);
+      }
     }
-    if (item_.type == QkXDRType2::Int) Integer(number);
+    if (item_.type == QkXDRType2::Int) Integer(sign, number);
   }
 
  private:
@@ -58,32 +56,32 @@ class FormCheck {
       if (!IsPlainEscape(e)) Note(at, false, "an escape no writer uses: " + Shown(at, 2));
       return;
     }
-    bool hex = at + 6 <= text_.size();
-    for (size_t i = at + 2; hex && i < at + 6; ++i) hex = IsHexDigit(text_[i]);
-    if (!hex) Note(at, false, "a \\u escape without four hex digits: " + Shown(at, 6));
+    const std::u16string_view digits = text_.substr(at + 2, 4);
+    if (digits.size() < 4 || !std::all_of(digits.begin(), digits.end(), IsHexDigit)) {
+      Note(at, false, "a \\u escape without four hex digits: " + Shown(at, 6));
+    }
   }
 
   // A blob that is not the bytes its text says.
   void Blob() {
     const std::u16string& content = item_.value->text;
-    bool hex = content.size() % 2 == 0;
-    for (size_t i = 2; hex && i < content.size(); ++i) hex = IsHexDigit(content[i]);
-    if (hex) return;
+    if (content.size() % 2 == 0 && std::all_of(content.begin() + 2, content.end(), IsHexDigit)) {
+      return;
+    }
     Note(0, true,
          Shown(0, text_.size()) +
              " reads as a blob of other bytes: \"0x\" is not followed by pairs of hex digits");
   }
 
   // An integer beyond 64 bits, with the value the reader wraps it to.
-  void Integer(const std::string& number) {
-    const size_t digits = text_[0] == u'+' || text_[0] == u'-';
-    const size_t first = text_.find_first_not_of(u'0', digits);
-    const size_t length = first == std::u16string_view::npos ? 0 : text_.size() - first;
+  void Integer(size_t sign, const std::string& number) {
     constexpr std::u16string_view kLimit = u"9223372036854775808";  // 2^63
+    const std::u16string_view magnitude =
+        text_.substr(std::min(text_.find_first_not_of(u'0', sign), text_.size()));
     const bool negative = text_[0] == u'-';
-    const std::u16string_view magnitude = text_.substr(std::min(first, text_.size()));
-    if (length < kLimit.size()) return;
-    if (length == kLimit.size() && (magnitude < kLimit || (negative && magnitude == kLimit))) {
+    if (magnitude.size() < kLimit.size()) return;
+    if (magnitude.size() == kLimit.size() &&
+        (magnitude < kLimit || (negative && magnitude == kLimit))) {
       return;
     }
     int64_t read = 0;
@@ -117,9 +115,7 @@ std::vector<TextFinding> FindTextForms(const TextItem& item, bool* after_value) 
   if (item.comma && !*after_value) {
     findings.push_back({*item.comma, false, "a comma where a value should start"});
   }
-  if (item.comma && end) {
-    findings.push_back({*item.comma, false, "a comma before \"]\""});
-  }
+  if (item.comma && end) findings.push_back({*item.comma, false, "a comma before \"]\""});
   // The writer writes a blob after a value without a comma.
   if (!end && *after_value && !item.comma && item.type != QkXDRType2::Binary) {
     findings.push_back({item.unit, false, "two values without a comma between them"});

@@ -1,68 +1,52 @@
 #include "text_walk.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "command_io.h"
-#include "text_forms.h"
+#include "qkxdr/detail/base/utf8.h"
+#include "qkxdr/detail/text/text_decoder.h"
 #include "utf8.h"
 
 namespace qkxdr::tool {
 namespace {
 
-constexpr uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
-constexpr uint8_t kUtf16Mark[] = {0xFF, 0xFE};
 constexpr size_t kExcerptChars = 16;
 constexpr size_t kShownFindings = 20;
-
-template <size_t N>
-size_t MarkLength(const std::vector<uint8_t>& bytes, const uint8_t (&mark)[N]) {
-  return bytes.size() >= N && std::equal(mark, mark + N, bytes.begin()) ? N : 0;
-}
+constexpr char kNotAValue[] = "not a value the reader accepts: ";
 
 bool HasTextReader() {
   const char16_t empty[] = u"";
-  return StreamPtr<QkXDRIStream2>(QkXDRCreateTextIStream2(empty, 0)) != nullptr;
-}
-
-QkXDRType2 ValueType(const impl::TextValue& value) {
-  switch (value.kind) {
-    case impl::TextValueKind::Integer:
-      return QkXDRType2::Int;
-    case impl::TextValueKind::Real:
-      return QkXDRType2::Double;
-    case impl::TextValueKind::String:
-      return impl::HasHexPrefix(value.text) ? QkXDRType2::Binary : QkXDRType2::String;
-    default:
-      return QkXDRType2::None;
-  }
+  QkXDRIStream2* const reader = QkXDRCreateTextIStream2(empty, 0);
+  if (reader == nullptr) return false;
+  reader->Release();
+  return true;
 }
 
 }  // namespace
 
 bool TextWalk::Run(const std::function<bool(const TextItem&)>& take, bool warn, int* status) {
   if (!Open(status)) return false;
-  while (true) {
-    if (!end_ && units_.size() - pos_ <= 2 * waited_) {
-      if (units_.size() - pos_ > kMaxTokenUnits) {
-        Trouble("a string or word longer than 64 Mi units, which is more than qkxdr holds", status);
-        return false;
-      }
-      Drop();
-      if (!Fill(status)) return false;
+  for (bool done = false; !done;) {
+    if (end_ || units_.size() - pos_ > 2 * waited_) {
+      if (!Step(take, status, &done)) return false;
       continue;
     }
-    bool done = false;
-    if (!Step(take, status, &done)) return false;
-    if (done) break;
+    if (units_.size() - pos_ > kMaxTokenUnits) {
+      Trouble("a string or word longer than 64 Mi units, which is more than qkxdr holds", status);
+      return false;
+    }
+    Drop();
+    if (!Fill(status)) return false;
   }
   if (warn) WarnReplaced();
   return true;
 }
 
 bool TextWalk::Open(int* status) {
-  *status = kExitTrouble;
   if (!HasTextReader()) {
     PrintError("this build of the library has no text reader");
+    *status = kExitTrouble;
     return false;
   }
   if (!OpenInput(options_, &input_, status)) return false;
@@ -86,20 +70,25 @@ bool TextWalk::Fill(int* status) {
 
 void TextWalk::Convert() {
   if (!marked_) {
-    if (bytes_.size() < sizeof kUtf8Mark && !end_) return;
+    if (bytes_.size() < 3 && !end_) return;  // a byte-order mark may follow
     marked_ = true;
-    skipped_ = options_.utf16 ? MarkLength(bytes_, kUtf16Mark) : MarkLength(bytes_, kUtf8Mark);
-    bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(skipped_));
-    cursor_.byte = skipped_;
+    const std::string_view mark = options_.utf16 ? "\xFF\xFE" : "\xEF\xBB\xBF";
+    if (bytes_.size() >= mark.size() && std::memcmp(bytes_.data(), mark.data(), mark.size()) == 0) {
+      bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(mark.size()));
+      cursor_.byte = mark.size();
+    }
   }
   const size_t until = bytes_.size() - (end_ ? 0 : HeldBack());
-  const size_t from = units_.size();
   const uint8_t* const b = bytes_.data();
-  const size_t first = converted_;
-  const size_t replaced = options_.utf16 ? Utf16LeToUtf16(b + first, b + until, &units_)
-                                         : Utf8ToUtf16(b + first, b + until, &units_);
+  size_t invalid = 0;
+  const size_t replaced = options_.utf16
+                              ? Utf16LeToUtf16(b + converted_, b + until, &units_, &invalid)
+                              : Utf8ToUtf16(b + converted_, b + until, &units_, &invalid);
   converted_ = until;
-  if (replaced != 0 && replaced_ == 0) NoteInvalid(from, first);
+  if (replaced != 0 && replaced_ == 0) {
+    invalid_ = base_ + invalid;
+    invalid_place_ = Place(*invalid_);
+  }
   replaced_ += replaced;
   // A space of our own ends the last token: a string that takes it in has
   // no closing quote.
@@ -112,31 +101,10 @@ size_t TextWalk::HeldBack() const {
   if (options_.utf16) return n % 2;
   for (size_t k = 1; k <= 3 && k <= n; ++k) {
     const uint8_t byte = bytes_[bytes_.size() - k];
-    if (byte < 0x80) return 0;
-    if (byte >= 0xC0) {
-      const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
-      return length > k ? k : 0;
-    }
+    if (impl::utf8::IsContinuation(byte)) continue;
+    return static_cast<size_t>(impl::utf8::RuleOfLead(byte).length) > k ? k : 0;
   }
   return 0;
-}
-
-// Notes the place of the first U+FFFD among the units from `from` on, made
-// from the bytes from `byte` on, that stands for no U+FFFD of the input.
-void TextWalk::NoteInvalid(size_t from, size_t byte) {
-  size_t invalid = units_.size() - 1;  // UTF-16: an odd last byte
-  const uint8_t* p = bytes_.data() + byte;
-  const uint8_t* const e = bytes_.data() + converted_;
-  for (size_t unit = from; !options_.utf16 && unit < units_.size(); ++unit) {
-    if (units_[unit] != kReplacementChar) continue;
-    p += Utf8BytesForUnits(p, e, unit - from);
-    from = unit;
-    if (e - p < 3 || p[0] != 0xEF || p[1] != 0xBF || p[2] != 0xBD) {
-      invalid = unit;
-      break;
-    }
-  }
-  first_invalid_ = {base_ + invalid, Place(base_ + invalid)};
 }
 
 // Lets go of the units before the last item's end, once they are many.
@@ -178,11 +146,10 @@ void TextWalk::Advance(Cursor* at, uint64_t unit) const {
 // Passes the whitespace at cur, a comma unless one was passed since the last
 // item (it is noted), and the whitespace after it, as far as they go.
 const char16_t* TextWalk::PassSeparator(const char16_t* cur, const char16_t* end) {
-  while (cur < end && impl::IsWhitespace(*cur)) ++cur;
+  cur = impl::TextTokenizer::SkipWhitespace(cur, end);
   if (cur == end || *cur != u',' || comma_) return cur;
   comma_ = base_ + static_cast<uint64_t>(cur - units_.data());
-  for (++cur; cur < end && impl::IsWhitespace(*cur);) ++cur;
-  return cur;
+  return impl::TextTokenizer::SkipWhitespace(cur + 1, end);
 }
 
 bool TextWalk::Step(const std::function<bool(const TextItem&)>& take, int* status, bool* done) {
@@ -194,70 +161,41 @@ bool TextWalk::Step(const std::function<bool(const TextItem&)>& take, int* statu
   if (start == end) {
     if (!end_) return true;  // the separators are passed: nothing is held for them
     *done = true;
-    trailing_comma_ = comma_;
     const uint32_t open = tokenizer_.containers().depth() - 1;
     if (open == 0) return true;
-    return Fail(units_.size() - 1,
-                "the text ends with " + Counted(open, "array", "arrays") + " still open", status);
+    return Fail(pos_ - 1, "the text ends with " + Counted(open, "array", "arrays") + " still open",
+                status);
   }
-  // A second comma, which the reader stops at.
-  if (*start == u',') return Fail(pos_, "not a value the reader accepts: ", status, true);
+  if (*start == u',') return Fail(pos_, kNotAValue, status, true);  // the reader stops at it
   tokenizer_.ClearToken();
   const char16_t* const after = tokenizer_.Step(start, end);
-  const impl::TextToken token = tokenizer_.GetToken();
+  const bool value = tokenizer_.GetToken() == impl::TextToken::Value;
+  TextItem item;
+  item.type = impl::TokenType(tokenizer_);
   // A word is refused however it goes on; a value waits for the units that
   // end it.
-  if (token == impl::TextToken::Value && !end_ && end - after < 2 &&
-      ValueType(tokenizer_.GetValue()) != QkXDRType2::None) {
+  if (value && item.type != QkXDRType2::None && !end_ && end - after < 2) {
     waited_ = units_.size() - pos_;
     return true;
   }
   const size_t at = pos_;
   pos_ = static_cast<size_t>(after - data);
-  if (!Take(token, at, pos_, take, status)) {
-    *done = *status == kExitOk;
-    return *done;
-  }
-  return true;
-}
-
-// False at a fault (*status set) or when take() says so (*status kExitOk).
-bool TextWalk::Take(impl::TextToken token, size_t at, size_t after,
-                    const std::function<bool(const TextItem&)>& take, int* status) {
   const uint32_t depth = tokenizer_.containers().depth();
-  TextItem item;
-  switch (token) {
-    case impl::TextToken::Value:
-      item.type = ValueType(tokenizer_.GetValue());
-      if (item.type == QkXDRType2::None) break;
-      if (end_ && after == units_.size()) {
-        return Fail(at, "the string that starts here has no closing quote", status);
-      }
-      item.value = &tokenizer_.GetValue();
-      break;
-    case impl::TextToken::BeginArray:
-      item.type = QkXDRType2::ArrayBegin;
-      break;
-    case impl::TextToken::EndArray:
-      if (depth == 0) return Fail(at, "\"]\" without an open array", status);
-      item.type = QkXDRType2::ArrayEnd;
-      break;
-    default:
-      break;
+  if (item.type == QkXDRType2::None) return Fail(at, kNotAValue, status, true);
+  if (depth == 0) return Fail(at, "\"]\" without an open array", status);
+  if (value && after == end) {
+    return Fail(at, "the string that starts here has no closing quote", status);
   }
-  if (item.type == QkXDRType2::None) {
-    return Fail(at, "not a value the reader accepts: ", status, true);
-  }
-  item.units = std::u16string_view(units_.data() + at, after - at);
+  if (value) item.value = &tokenizer_.GetValue();
+  item.units = std::u16string_view(data + at, pos_ - at);
   item.unit = base_ + at;
   item.index = values_++;
   item.depth = depth - 1;
   item.comma = comma_;
-  *status = kExitOk;
-  const bool go_on = take(item);
+  *done = !take(item);
   comma_.reset();
   comma_place_.clear();
-  return go_on;
+  return true;
 }
 
 bool TextWalk::Fail(size_t at, const std::string& what, int* status, bool excerpt) {
@@ -290,6 +228,7 @@ void TextWalk::WarnReplaced() {
 
 std::string TextWalk::Place(uint64_t unit) const {
   if (comma_ && unit == *comma_ && !comma_place_.empty()) return comma_place_;
+  if (invalid_ && unit == *invalid_ && !invalid_place_.empty()) return invalid_place_;
   Cursor at = cursor_;
   Advance(&at, unit);
   return "line " + std::to_string(at.line) + ", column " + std::to_string(at.column) + " (byte " +
@@ -311,19 +250,16 @@ std::string TextWalk::Excerpt(uint64_t unit) const {
 
 size_t FindingPrinter::Check(const TextWalk& walk, const TextItem& item) {
   for (const TextFinding& finding : FindTextForms(item, &after_value_)) {
-    if (strict_ || finding.loss) Add(finding.unit, walk.Place(finding.unit), finding.what);
+    if (strict_ || finding.loss) Add(walk, finding.unit, finding.what);
   }
   return count_;
 }
 
 size_t FindingPrinter::Close(const TextWalk& walk) {
-  if (strict_ && walk.trailing_comma()) {
-    Add(*walk.trailing_comma(), walk.Place(*walk.trailing_comma()),
-        "a comma at the end of the text");
-  }
-  if (strict_ && walk.first_invalid()) {
-    const auto& [unit, place] = *walk.first_invalid();
-    Add(unit, place,
+  if (!strict_) return count_;
+  if (walk.trailing_comma()) Add(walk, *walk.trailing_comma(), "a comma at the end of the text");
+  if (walk.first_invalid()) {
+    Add(walk, *walk.first_invalid(),
         options_.utf16 ? "an odd last byte, read as U+FFFD"
                        : "an invalid UTF-8 sequence, read as U+FFFD");
   }
@@ -339,9 +275,10 @@ void FindingPrinter::Print() {
   shown_.clear();
 }
 
-void FindingPrinter::Add(uint64_t unit, const std::string& place, const std::string& what) {
+// Only the findings shown are placed: each place takes a walk over the text.
+void FindingPrinter::Add(const TextWalk& walk, uint64_t unit, const std::string& what) {
   if (++count_ > kShownFindings) return;
-  shown_.emplace_back(unit, DisplayName(options_.input) + ": " + place + ": " + what);
+  shown_.emplace_back(unit, DisplayName(options_.input) + ": " + walk.Place(unit) + ": " + what);
 }
 
 }  // namespace qkxdr::tool

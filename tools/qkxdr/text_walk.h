@@ -23,7 +23,6 @@
 #include "qkxdr/detail/text/exact_number.h"
 #include "qkxdr/detail/text/reader_values.h"
 #include "qkxdr/detail/text/tokenizer.h"
-#include "values.h"
 
 namespace qkxdr::tool {
 
@@ -33,7 +32,7 @@ constexpr size_t kMaxTokenUnits = size_t{64} << 20;
 // One token of a well-formed text: an array's "[" or "]", or a value.
 struct TextItem {
   QkXDRType2 type = QkXDRType2::None;      // ArrayBegin, ArrayEnd, Int, Double, String, Binary
-  const impl::TextValue* value = nullptr;  // a value, as the tokenizer read it
+  const impl::TextValue* value = nullptr;  // for a value: as the tokenizer read it
   std::u16string_view units;               // the token's own text
   uint64_t unit = 0;                       // where it starts in the whole text
   uint64_t index = 0;                      // values before it
@@ -47,41 +46,49 @@ inline bool IsZeroUnitString(const TextItem& item) {
          impl::HoldsZeroUnit(std::u16string_view(item.value->text));
 }
 
-// Writes what the item reads as with the calls of the library's encoders
-// (see WriteValue in values.h): doubles as the nearest to their text.
-template <typename Encoder>
-void WriteTextItem(const TextItem& item, Encoder* out) {
+// Writes what the item reads as to a streaming writer of the library
+// (qkxdr/stream.hpp): doubles as the nearest to their text.
+template <typename Writer>
+void WriteTextItem(const TextItem& item, Writer* out) {
   switch (item.type) {
     case QkXDRType2::ArrayBegin:
-      out->BeginArray();
+      out->begin_array();
       break;
     case QkXDRType2::ArrayEnd:
-      out->EndArray();
+      out->end_array();
       break;
-    case QkXDRType2::Int: {
-      int64_t v = 0;
-      impl::ToInt64(*item.value, &v);
-      WriteInteger(v, out);
+    case QkXDRType2::Int:
+      out->write(item.value->integer);
       break;
-    }
-    case QkXDRType2::Double: {
-      double v = 0;
-      impl::ToDouble(*item.value, &v);
-      out->WriteDouble(
-          impl::NearestDouble(item.units.data(), item.units.data() + item.units.size(), v));
+    case QkXDRType2::Double:
+      out->write(impl::NearestDouble(item.units.data(), item.units.data() + item.units.size(),
+                                     item.value->real));
       break;
-    }
     case QkXDRType2::String:
-      out->WriteString(item.value->text.data(), item.value->text.size());
+      out->write(std::u16string_view(item.value->text));
       break;
     default: {
       std::vector<uint8_t> bytes(impl::HexBlobSize(item.value->text));
       impl::DecodeHexBlob(item.value->text, bytes.data());
-      out->WriteBytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
+      out->write(bytes);
       break;
     }
   }
 }
+
+// What a well-formed text holds that a careful writer would not write: values
+// whose text does not read back as written, and the lenient forms that only
+// the library's reader takes. The text writer's own forms ("1." for 1.0,
+// "5.e-002", no comma before a blob) are not lenient.
+struct TextFinding {
+  uint64_t unit = 0;  // where the form starts in the text
+  bool loss = false;  // the value read differs from what the text says
+  std::string what;   // one line, with the form quoted
+};
+
+// The findings of the next item of a text, in text order (text_forms.cpp).
+// *after_value says whether a value or "]" came last, and is updated.
+std::vector<TextFinding> FindTextForms(const TextItem& item, bool* after_value);
 
 class TextWalk {
  public:
@@ -95,21 +102,17 @@ class TextWalk {
   bool Run(const std::function<bool(const TextItem&)>& take, bool warn, int* status);
 
   // "line L, column C (byte B)" for a unit at or after the start of the
-  // last item handed out, or of the comma before it.
+  // last item handed out, for the comma before it or after the last item,
+  // and for first_invalid().
   std::string Place(uint64_t unit) const;
-  // The text at `unit` (as Place), to the line's end and 16 characters at
-  // most, for showing where a problem is.
-  std::string Excerpt(uint64_t unit) const;
 
   uint64_t values() const { return values_; }
   uint64_t bytes() const { return read_; }
   // After Run: the comma after the last item, if any.
-  std::optional<uint64_t> trailing_comma() const { return trailing_comma_; }
-  // The first invalid UTF-8 sequence (UTF-16: an odd last byte): its unit
-  // in the text and Place there.
-  const std::optional<std::pair<uint64_t, std::string>>& first_invalid() const {
-    return first_invalid_;
-  }
+  std::optional<uint64_t> trailing_comma() const { return comma_; }
+  // The unit of the first invalid UTF-8 sequence (UTF-16: an odd last
+  // byte), if any.
+  std::optional<uint64_t> first_invalid() const { return invalid_; }
 
  private:
   // Where a unit of the text is in the input.
@@ -124,19 +127,18 @@ class TextWalk {
   bool Fill(int* status);
   void Convert();
   size_t HeldBack() const;
-  void NoteInvalid(size_t from, size_t byte);
   void Drop();
   void Advance(Cursor* at, uint64_t unit) const;
   const char16_t* PassSeparator(const char16_t* cur, const char16_t* end);
-  // Takes the next item, or waits for the units that decide it (*done at
-  // the end); false at a problem, printed.
+  // Hands out the next item (*done at the end, or when take() says so), or
+  // waits for the units that decide it; false at a problem, printed.
   bool Step(const std::function<bool(const TextItem&)>& take, int* status, bool* done);
-  bool Take(impl::TextToken token, size_t at, size_t after,
-            const std::function<bool(const TextItem&)>& take, int* status);
   // Prints the problem at `at`, with the text there when `excerpt`.
   bool Fail(size_t at, const std::string& what, int* status, bool excerpt = false);
   void Trouble(const std::string& why, int* status);
   void WarnReplaced();
+  // The text at `unit`, to the line's end and 16 characters at most.
+  std::string Excerpt(uint64_t unit) const;
   size_t Local(uint64_t unit) const { return static_cast<size_t>(unit - base_); }
 
   const Options& options_;
@@ -150,7 +152,6 @@ class TextWalk {
   size_t pos_ = 0;              // in units_, after the last item
   size_t waited_ = 0;           // units after pos_ when the last step had to wait
   Cursor cursor_;               // at base_
-  size_t skipped_ = 0;          // bytes of a byte-order mark
   bool marked_ = false;         // the byte-order mark was looked for
   bool end_ = false;            // the input has ended: units_ ends with a space of our own
   uint64_t read_ = 0;
@@ -158,8 +159,8 @@ class TextWalk {
   uint64_t values_ = 0;
   std::optional<uint64_t> comma_;  // passed since the last item
   std::string comma_place_;        // Place of comma_ once its unit is dropped
-  std::optional<uint64_t> trailing_comma_;
-  std::optional<std::pair<uint64_t, std::string>> first_invalid_;
+  std::optional<uint64_t> invalid_;
+  std::string invalid_place_;  // Place of invalid_, worked out before it can be dropped
 };
 
 // Prints the findings of a text, each with its place, as errors or as
@@ -177,10 +178,9 @@ class FindingPrinter {
   size_t Close(const TextWalk& walk);
   // Prints them, in text order, and how many were not shown.
   void Print();
-  size_t count() const { return count_; }
 
  private:
-  void Add(uint64_t unit, const std::string& place, const std::string& what);
+  void Add(const TextWalk& walk, uint64_t unit, const std::string& what);
 
   const Options& options_;
   bool strict_;

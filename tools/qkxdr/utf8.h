@@ -15,18 +15,22 @@ namespace qkxdr::tool {
 constexpr char16_t kReplacementChar = 0xFFFD;
 
 // Appends the UTF-16 form of the UTF-8 bytes [p, e) to *out and returns the
-// number of U+FFFD put in for invalid sequences. Each maximal invalid piece
-// gives one U+FFFD: a byte that starts nothing, an overlong form, an encoded
-// surrogate, a value beyond U+10FFFF, or a sequence cut short.
-size_t Utf8ToUtf16(const uint8_t* p, const uint8_t* e, std::u16string* out);
+// number of U+FFFD put in for invalid sequences, the first of them at
+// (*out)[*first_invalid] when first_invalid is given. Each maximal invalid
+// piece gives one U+FFFD: a byte that starts nothing, an overlong form, an
+// encoded surrogate, a value beyond U+10FFFF, or a sequence cut short.
+size_t Utf8ToUtf16(const uint8_t* p, const uint8_t* e, std::u16string* out,
+                   size_t* first_invalid = nullptr);
 
 // How many bytes at the start of [p, e) Utf8ToUtf16 turns into the first
 // `units` units (all of them when the text is shorter).
 size_t Utf8BytesForUnits(const uint8_t* p, const uint8_t* e, size_t units);
 
 // Appends the UTF-16LE bytes [p, e) to *out unit for unit; an odd last byte
-// becomes U+FFFD. Returns the number of replacements (0 or 1).
-size_t Utf16LeToUtf16(const uint8_t* p, const uint8_t* e, std::u16string* out);
+// becomes U+FFFD. Returns the number of replacements (0 or 1), noted as
+// Utf8ToUtf16 does.
+size_t Utf16LeToUtf16(const uint8_t* p, const uint8_t* e, std::u16string* out,
+                      size_t* first_invalid = nullptr);
 
 // Appends the UTF-8 form of [p, e) to *out and returns the number of
 // unpaired surrogates replaced by U+FFFD.

@@ -16,6 +16,31 @@
 
 namespace qkxdr::impl {
 
+// The type of the token the tokenizer read last. Strings that begin "0x" or
+// "0X" are blobs; words, literals, objects and anything unreadable are None.
+inline QkXDRType2 TokenType(const TextTokenizer& tokenizer) {
+  switch (tokenizer.GetToken()) {
+    case TextToken::BeginArray:
+      return QkXDRType2::ArrayBegin;
+    case TextToken::EndArray:
+      return QkXDRType2::ArrayEnd;
+    case TextToken::Value:
+      break;
+    default:
+      return QkXDRType2::None;
+  }
+  switch (tokenizer.GetValue().kind) {
+    case TextValueKind::Integer:
+      return QkXDRType2::Int;
+    case TextValueKind::Real:
+      return QkXDRType2::Double;
+    case TextValueKind::String:
+      return HasHexPrefix(tokenizer.GetValue().text) ? QkXDRType2::Binary : QkXDRType2::String;
+    default:
+      return QkXDRType2::None;
+  }
+}
+
 // Reads the values of a text back one by one. Keeps one token of lookahead:
 // the current token is always already read, and every consuming operation
 // reads the next one. The text is not copied; it must outlive the decoder.
@@ -32,20 +57,7 @@ class TextDecoder {
     Advance();
   }
 
-  // Strings that begin "0x" or "0X" are blobs; words, literals, objects and
-  // anything unreadable are None.
-  QkXDRType2 PeekType() const {
-    switch (tokenizer_.GetToken()) {
-      case TextToken::BeginArray:
-        return QkXDRType2::ArrayBegin;
-      case TextToken::EndArray:
-        return QkXDRType2::ArrayEnd;
-      case TextToken::Value:
-        return ValueType(tokenizer_.GetValue());
-      default:
-        return QkXDRType2::None;
-    }
-  }
+  QkXDRType2 PeekType() const { return TokenType(tokenizer_); }
 
   // The current type; moves on whatever the current token is.
   QkXDRType2 ReadType() {
@@ -123,19 +135,6 @@ class TextDecoder {
   }
 
  private:
-  static QkXDRType2 ValueType(const TextValue& value) {
-    switch (value.kind) {
-      case TextValueKind::Integer:
-        return QkXDRType2::Int;
-      case TextValueKind::Real:
-        return QkXDRType2::Double;
-      case TextValueKind::String:
-        return HasHexPrefix(value.text) ? QkXDRType2::Binary : QkXDRType2::String;
-      default:
-        return QkXDRType2::None;
-    }
-  }
-
   // Moves to the next token. A step that reads no token leaves None current,
   // so no token is ever reported twice; every step moves forward until the
   // end of the text.
