@@ -1,9 +1,7 @@
 #include "command_io.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 #include "dump.h"
@@ -16,113 +14,69 @@
 namespace qkxdr::tool {
 namespace {
 
-// Turns hexadecimal text into bytes, as it comes in pieces: digits in either
-// case, two a byte, with whitespace anywhere; a pair may be split between
-// two pieces.
-class HexParser {
- public:
-  // Appends the bytes of the digits in [p, e) to *out; false at a character
-  // that is neither a digit nor whitespace, with its offset from p in *bad.
-  bool Feed(const uint8_t* p, const uint8_t* e, std::vector<uint8_t>* out, size_t* bad) {
-    for (const uint8_t* at = p; at < e; ++at) {
-      if (*at == ' ' || *at == '\t' || *at == '\n' || *at == '\r') continue;
-      const int lower = *at | 0x20;
-      if (!((*at >= '0' && *at <= '9') || (lower >= 'a' && lower <= 'f'))) {
-        *bad = static_cast<size_t>(at - p);
-        return false;
-      }
-      const int digit = impl::HexDigitTable[*at];
-      if (high_ >= 0) out->push_back(static_cast<uint8_t>(high_ << 4 | digit));
-      high_ = high_ >= 0 ? -1 : digit;
-    }
-    return true;
-  }
-  // Whether the digits so far make whole pairs.
-  bool Paired() const { return high_ < 0; }
+constexpr size_t kPiece = size_t{1} << 20;  // read at a time, unless the options say
 
- private:
-  int high_ = -1;  // the first digit of a pair, while its second is awaited
-};
-
-// The binary input of the options, raw or as hex digits, read chunk by
-// chunk.
+// The binary input of the options, raw or as hex digits, read piece by
+// piece.
 class BinarySource {
  public:
-  explicit BinarySource(const Options& options) : options_(options) {}
+  explicit BinarySource(const Options& options) : options_(options), reader_(options) {}
 
-  // On failure prints why and returns false with the exit status in *status.
-  bool Open(int* status) { return OpenInput(options_, &input_, status); }
-
-  // The size of the input as read, 0 when not known in advance.
-  uint64_t size() const { return input_.size(); }
+  bool Open(const char* label, int* status) { return reader_.Open(label, status); }
   // The next Read reports a problem of the hex input.
   bool stopping() const { return !pending_.empty(); }
 
-  // Appends the next bytes to *bytes, *got of them, and sets *ended at the
-  // end of the input; shows the progress. A piece of hex input may give no
-  // byte before its end. A character that is no hex digit, and an odd
-  // number of digits, are reported only once the bytes before them are
-  // walked, so that a fault among them comes first, however the input is
-  // cut. On failure clears the progress, prints why and returns false with
-  // the exit status in *status.
-  bool Read(std::vector<uint8_t>* bytes, Progress* progress, size_t* got, bool* ended,
-            int* status) {
-    std::string error = pending_;
-    *status = error.empty() ? kExitTrouble : kExitBadData;
+  // Appends the next bytes to *bytes, and sets *ended at the end of the
+  // input. A piece of hex input may give no byte before its end. A
+  // character that is no hex digit, and an odd number of digits, are
+  // reported only once the bytes before them are walked, so that a fault
+  // among them comes first, however the input is cut.
+  bool Read(std::vector<uint8_t>* bytes, bool* ended, int* status) {
     *ended = false;
-    const size_t before = bytes->size();
-    if (error.empty()) {
-      digits_.clear();
-      const size_t read = input_.Read(options_.fromHex ? &digits_ : bytes, &error);
-      read_ += read;
-      progress->Update(read_);
-      if (error.empty() && options_.fromHex) ParseDigits(bytes, read == 0);
-      *ended = read == 0 && !stopping();
-    }
-    *got = bytes->size() - before;
-    if (error.empty()) return true;
-    progress->Clear();
-    PrintError(DisplayName(options_.input) + ": " + error);
-    return false;
+    if (stopping()) return reader_.Fail(pending_, kExitBadData, status);
+    if (!options_.fromHex) return reader_.Read(bytes, ended, status);
+    digits_.clear();
+    if (!reader_.Read(&digits_, ended, status)) return false;
+    ParseDigits(bytes, *ended);
+    *ended = *ended && !stopping();
+    return true;
   }
 
  private:
-  // The hex digits just read, into bytes; what is wrong with them, once
-  // they end, becomes pending.
+  // Appends the bytes of the digits just read to *bytes: digits in either
+  // case, two a byte, with whitespace anywhere; a pair may be split between
+  // two pieces. What is wrong with them, once they end, becomes pending.
   void ParseDigits(std::vector<uint8_t>* bytes, bool end) {
-    size_t bad;
-    if (!hex_.Feed(digits_.data(), digits_.data() + digits_.size(), bytes, &bad)) {
-      pending_ = "byte " + std::to_string(read_ - digits_.size() + bad) +
-                 " of the hex input is not a hex digit";
-    } else if (end && !hex_.Paired()) {
-      pending_ = "the hex input has an odd number of digits";
+    for (size_t i = 0; i < digits_.size(); ++i) {
+      const uint8_t c = digits_[i];
+      if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+      const int lower = c | 0x20;
+      if (!((c >= '0' && c <= '9') || (lower >= 'a' && lower <= 'f'))) {
+        pending_ = "byte " + std::to_string(reader_.read() - digits_.size() + i) +
+                   " of the hex input is not a hex digit";
+        return;
+      }
+      const int digit = impl::HexDigitTable[c];
+      if (high_ >= 0) bytes->push_back(static_cast<uint8_t>(high_ << 4 | digit));
+      high_ = high_ >= 0 ? -1 : digit;
     }
+    if (end && high_ >= 0) pending_ = "the hex input has an odd number of digits";
   }
 
   const Options& options_;
-  Input input_;
-  HexParser hex_;
+  InputReader reader_;
   std::vector<uint8_t> digits_;
-  uint64_t read_ = 0;    // bytes read from the input
-  std::string pending_;  // a character that is no hex digit, to report next
+  int high_ = -1;        // the first digit of a pair, while its second is awaited
+  std::string pending_;  // a problem of the hex input, to report next
 };
 
-}  // namespace
-
-bool OpenInput(const Options& options, Input* input, int* status) {
-  *status = kExitTrouble;
-  if (options.input == "-" && IsTerminal(StdStream::In)) {
-    PrintError("no input: give a FILE, or send the data to standard input");
-    return false;
-  }
-  std::string error;
-  if (!input->Open(options.input, &error)) {
-    PrintError(DisplayName(options.input) + ": " + error);
-    return false;
-  }
-  input->set_piece(options.piece);
-  return true;
+bool FailAtByte(const Options& options, uint64_t offset, const std::string& what, int* status) {
+  PrintError(options, "byte " + std::to_string(offset) + ": " + what);
+  *status = kExitBadData;
+  return false;
 }
+
+}  // namespace
 
 std::string Counted(uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -136,19 +90,70 @@ void PrintWarning(const std::string& message) {
   std::fprintf(stderr, "qkxdr: warning: %s\n", message.c_str());
 }
 
+void PrintError(const Options& options, const std::string& message) {
+  PrintError(DisplayName(options.input) + ": " + message);
+}
+
+void PrintWarning(const Options& options, const std::string& message) {
+  PrintWarning(DisplayName(options.input) + ": " + message);
+}
+
+InputReader::~InputReader() {
+  if (owned_) std::fclose(file_);
+}
+
+bool InputReader::Open(const char* label, int* status) {
+  *status = kExitTrouble;
+  if (options_.input == "-" && IsTerminal(StdStream::In)) {
+    PrintError("no input: give a FILE, or send the data to standard input");
+    return false;
+  }
+  file_ = OpenFile(options_.input, "rb", stdin, &owned_);
+  if (file_ == nullptr) {
+    PrintError(options_, "cannot open: " + SystemReason());
+    return false;
+  }
+  progress_.emplace(label, owned_ ? RegularFileSize(options_.input) : 0);
+  return true;
+}
+
+bool InputReader::Read(std::vector<uint8_t>* bytes, bool* ended, int* status) {
+  const size_t used = bytes->size();
+  const size_t piece = options_.piece != 0 ? options_.piece : kPiece;
+  bytes->resize(used + piece);
+  const size_t got = std::fread(bytes->data() + used, 1, piece, file_);
+  bytes->resize(used + got);
+  if (got == 0 && std::ferror(file_)) {
+    return Fail("cannot read: " + SystemReason(), kExitTrouble, status);
+  }
+  read_ += got;
+  progress_->Update(read_);
+  *ended = got == 0;
+  return true;
+}
+
+bool InputReader::Fail(const std::string& message, int exit, int* status) {
+  progress_->Clear();
+  PrintError(options_, message);
+  *status = exit;
+  return false;
+}
+
+void InputReader::Warn(const std::string& message) {
+  progress_->Clear();
+  PrintWarning(options_, message);
+}
+
 bool WalkBinaryInput(const Options& options, const char* label, const TakeItem& take,
                      uint64_t* size, int* status) {
   BinarySource source(options);
-  if (!source.Open(status)) return false;
-  Progress progress(label, source.size());
+  if (!source.Open(label, status)) return false;
   std::vector<uint8_t> window;  // the bytes from `at` on
   impl::WalkResume at;
   size_t wanted = 0;  // bytes the window waits for before the next walk
-  *size = 0;
   for (bool final = false; !final;) {
-    size_t got;
-    if (!source.Read(&window, &progress, &got, &final, status)) return false;
-    *size += got;
+    if (!source.Read(&window, &final, status)) return false;
+    *size = at.offset + window.size();
     // An item the last walk stopped before is walked again only once the
     // bytes from its start have doubled: each byte is walked a bounded
     // number of times on average. Before a problem of the hex input is
@@ -178,10 +183,7 @@ bool WalkWellFormed(const Options& options, const char* label, const TakeItem& t
   };
   if (!WalkBinaryInput(options, label, guard, size, status)) return false;
   if (fault.fault == WalkFault::None) return true;
-  PrintError(DisplayName(options.input) + ": byte " + std::to_string(fault.offset) + ": " +
-             DescribeFault(fault));
-  *status = kExitBadData;
-  return false;
+  return FailAtByte(options, fault.offset, DescribeFault(fault), status);
 }
 
 bool CheckBinaryInput(const Options& options, uint64_t* values, uint64_t* size, int* status) {
@@ -195,10 +197,7 @@ bool CheckBinaryInput(const Options& options, uint64_t* values, uint64_t* size, 
   };
   if (!WalkWellFormed(options, "checking", count, size, status)) return false;
   if (!zero_unit) return true;
-  PrintError(DisplayName(options.input) + ": byte " + std::to_string(*zero_unit) + ": " +
-             std::string(impl::kZeroUnitDetail));
-  *status = kExitBadData;
-  return false;
+  return FailAtByte(options, *zero_unit, std::string(impl::kZeroUnitDetail), status);
 }
 
 bool CheckBeforeWriting(const Options& options, int* status) {
@@ -208,9 +207,9 @@ bool CheckBeforeWriting(const Options& options, int* status) {
 }
 
 int RefuseZeroUnit(const Options& options, uint64_t index, const char* target) {
-  PrintError(DisplayName(options.input) + ": value " + std::to_string(index + 1) + ": " +
-             std::string(impl::kZeroUnitDetail) +
-             (target != nullptr ? std::string(" cannot be written ") + target : ""));
+  PrintError(options, "value " + std::to_string(index + 1) + ": " +
+                          std::string(impl::kZeroUnitDetail) +
+                          (target != nullptr ? std::string(" cannot be written ") + target : ""));
   return kExitBadData;
 }
 
@@ -225,7 +224,7 @@ bool OpenOutput(const Options& options, bool binary, Output* out, int* status) {
     PrintError(error);
     return false;
   }
-  if (binary && out->IsTerminal()) {
+  if (binary && options.output == "-" && IsTerminal(StdStream::Out)) {
     PrintError("binary output is not written to a terminal: use -o FILE, or a redirection");
     return false;
   }

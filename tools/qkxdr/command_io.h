@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,20 +21,47 @@ namespace qkxdr::tool {
 // "1 value", "2 values": n and the noun that goes with it.
 std::string Counted(uint64_t n, const char* one, const char* many);
 
-// Messages on standard error, "qkxdr: " first.
+// Messages on standard error, "qkxdr: " first; about the input of
+// `options`, its name next.
 void PrintError(const std::string& message);
 void PrintWarning(const std::string& message);
+void PrintError(const Options& options, const std::string& message);
+void PrintWarning(const Options& options, const std::string& message);
 
-// Opens the input of `options` in *input, read in its pieces; a terminal
-// is refused. On failure prints why and returns false with the exit status
-// in *status.
-bool OpenInput(const Options& options, Input* input, int* status);
+// The input of `options`, read in pieces, with the progress line shown.
+class InputReader {
+ public:
+  explicit InputReader(const Options& options) : options_(options) {}
+  InputReader(const InputReader&) = delete;
+  ~InputReader();
+
+  // Opens the input, showing the progress with `label`; a terminal is
+  // refused. On failure prints why and returns false with the exit status
+  // in *status.
+  bool Open(const char* label, int* status);
+  // Appends the next piece to *bytes; sets *ended at the end of the input.
+  bool Read(std::vector<uint8_t>* bytes, bool* ended, int* status);
+  // Clears the progress line, prints the message about the input and
+  // returns false with `exit` in *status.
+  bool Fail(const std::string& message, int exit, int* status);
+  // Clears the progress line and prints the warning about the input.
+  void Warn(const std::string& message);
+  // The bytes read so far.
+  uint64_t read() const { return read_; }
+
+ private:
+  const Options& options_;
+  std::FILE* file_ = nullptr;
+  bool owned_ = false;
+  std::optional<Progress> progress_;
+  uint64_t read_ = 0;
+};
 
 // Walks the binary input of `options` (raw bytes, or hex digits with
-// --from-hex) as it is read, in memory bounded by its largest item, handing every item, with bytes
-// that hold it, to take() until it returns false; *size counts the bytes read. Shows the progress
-// line with `label`. On failure to read prints why and returns false with
-// the exit status in *status.
+// --from-hex) as it is read, in memory bounded by its largest item, handing
+// every item, with the bytes that hold it, to take() until it returns false;
+// *size counts the bytes read. Shows the progress with `label`. On failure
+// to read prints why and returns false with the exit status in *status.
 using TakeItem = std::function<bool(const WalkItem& item, const StreamBytes& bytes)>;
 bool WalkBinaryInput(const Options& options, const char* label, const TakeItem& take,
                      uint64_t* size, int* status);
@@ -42,11 +71,11 @@ bool WalkBinaryInput(const Options& options, const char* label, const TakeItem& 
 bool WalkWellFormed(const Options& options, const char* label, const TakeItem& take, uint64_t* size,
                     int* status);
 
-// Walks the input to its first fault, as WalkWellFormed; *values counts the
-// values before it.
+// Walks the input to its first fault, as WalkWellFormed, and refuses a
+// string holding U+0000; *values counts the values.
 bool CheckBinaryInput(const Options& options, uint64_t* values, uint64_t* size, int* status);
 
-// Checks a named input file before a command that writes as it reads, so
+// A command that writes as it reads first checks a named input file, so
 // that it writes nothing when the input is malformed; standard input is
 // read once, and such a command stops at the first fault.
 bool CheckBeforeWriting(const Options& options, int* status);
@@ -64,10 +93,8 @@ bool OpenOutput(const Options& options, bool binary, Output* out, int* status);
 // Closes `out` and returns `status`, or kExitTrouble when writing failed.
 int Finish(Output* out, int status);
 
-// Runs a command that writes as it reads, `run(out)` returning the exit
-// status: a named input file is first run with no output (null), so that
-// nothing is written when it is malformed; standard input is read once.
-// Then opens the output and runs with it.
+// CheckBeforeWriting for a command `run(out)` that returns the exit status:
+// it runs with no output (null), then with the output opened.
 template <typename Run>
 int CheckThenWrite(const Options& options, bool binary, const Run& run) {
   if (options.input != "-") {

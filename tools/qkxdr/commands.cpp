@@ -27,9 +27,7 @@ int RunValidate(const Options& options) {
     std::optional<uint64_t> zero_unit;  // the first string holding U+0000
     const auto take = [&](const TextItem& item) {
       if (options.strict) findings.Check(walk, item);
-      if (!zero_unit && IsZeroUnitString(item)) {
-        zero_unit = item.index;
-      }
+      if (!zero_unit && IsZeroUnitString(item)) zero_unit = item.index;
       return true;
     };
     if (!walk.Run(take, true, &status)) return status;

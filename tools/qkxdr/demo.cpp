@@ -87,18 +87,12 @@ std::optional<Value> ReadValue(Reader* in) {
   }
 }
 
-uint64_t Bits(double v) {
-  uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  return bits;
-}
-
 // Same type and contents; doubles bit for bit (NaN payloads and the sign of
 // zero count).
 bool SameValue(const Value& a, const Value& b) {
   const double* x = std::get_if<double>(&a);
   const double* y = std::get_if<double>(&b);
-  if (x != nullptr && y != nullptr) return Bits(*x) == Bits(*y);
+  if (x != nullptr && y != nullptr) return std::memcmp(x, y, sizeof *x) == 0;
   return a == b;
 }
 

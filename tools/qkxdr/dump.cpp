@@ -4,7 +4,6 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 #include "command_io.h"
 #include "qkxdr/detail/text/hex_digits.h"
@@ -12,11 +11,6 @@
 
 namespace qkxdr::tool {
 namespace {
-
-struct DumpTotals {
-  uint64_t values = 0;
-  uint64_t faults = 0;
-};
 
 constexpr uint32_t kShownUnits = 64;  // longer strings are cut in the view
 constexpr uint32_t kShownBytes = 32;  // longer blobs too
@@ -39,15 +33,14 @@ void AppendPadded(const std::string& text, int width, std::string* line) {
 
 // The shortest text that reads back as the same double, marked as a double
 // even when it is whole; NaN also shows its bits.
-std::string DoubleText(uint64_t bits) {
-  double v;
-  std::memcpy(&v, &bits, sizeof v);
+std::string DoubleText(const WalkItem& item) {
+  const double v = ItemDouble(item);
   char text[32];
   const char* end = std::to_chars(text, text + sizeof text, v).ptr;
   std::string s(text, static_cast<size_t>(end - text));
   if (std::isnan(v)) {
     char payload[24];
-    std::snprintf(payload, sizeof payload, " (%016" PRIX64 ")", bits);
+    std::snprintf(payload, sizeof payload, " (%016" PRIX64 ")", item.number);
     s += payload;
   } else if (s.find_first_of(".ein") == std::string::npos) {
     s += ".0";
@@ -118,7 +111,7 @@ std::string ValueText(const WalkItem& item, const StreamBytes& bytes) {
     case WireType::Int:
       return complete ? IntText(item.number) : "";
     case WireType::Double:
-      return complete ? DoubleText(item.number) : "";
+      return complete ? DoubleText(item) : "";
     case WireType::String:
       return complete || item.number > 0 ? StringText(item, bytes) : "";
     case WireType::Binary:
@@ -138,67 +131,31 @@ std::string RunText(const WalkItem& item) {
   return s;
 }
 
-std::string OffsetText(size_t offset) {
+// Appends the row's offset and, with hex, the first kHexPerLine of the n
+// bytes at p.
+void AppendRowStart(size_t offset, const uint8_t* p, size_t n, bool hex, std::string* row) {
   char text[24];
-  std::snprintf(text, sizeof text, "%*llu", kOffsetWidth, static_cast<unsigned long long>(offset));
-  return text;
-}
-
-// Appends the row's offset and, with hex, up to kHexPerLine bytes at it.
-void AppendRowStart(size_t offset, const StreamBytes& bytes, size_t end, bool hex,
-                    std::string* row) {
-  row->append(OffsetText(offset)).append("  ");
+  std::snprintf(text, sizeof text, "%*llu  ", kOffsetWidth,
+                static_cast<unsigned long long>(offset));
+  row->append(text);
   if (!hex) return;
   std::string shown;
-  AppendHex(bytes.At(offset), std::min(end - offset, kHexPerLine), ' ', &shown);
+  AppendHex(p, std::min(n, kHexPerLine), ' ', &shown);
   AppendPadded(shown, kHexWidth, row);
 }
 
 // The rest of a value's bytes, kHexPerLine to a line.
 void AppendHexLines(const WalkItem& item, const StreamBytes& bytes, std::string* out) {
   for (size_t at = item.offset + kHexPerLine; at < item.end; at += kHexPerLine) {
-    AppendRowStart(at, bytes, item.end, true, out);
+    AppendRowStart(at, bytes.At(at), item.end - at, true, out);
     while (out->back() == ' ') out->pop_back();
     out->push_back('\n');
   }
 }
 
 void AppendIndent(uint64_t depth, std::string* out) {
-  if (depth <= kMaxIndent) {
-    out->append(2 * depth, ' ');
-    return;
-  }
-  out->append(2 * kMaxIndent, ' ').append("<depth " + std::to_string(depth) + "> ");
-}
-
-void AppendItem(const WalkItem& item, const StreamBytes& bytes, bool hex, std::string* out) {
-  AppendRowStart(item.offset, bytes, item.end, hex, out);
-  AppendPadded(RunText(item), kRunWidth, out);
-  AppendIndent(item.depth, out);
-  out->append(ValueText(item, bytes));
-  if (item.fault != WalkFault::None) out->append("  ! ").append(DescribeFault(item));
-  out->push_back('\n');
-  if (hex) AppendHexLines(item, bytes, out);
-}
-
-void AppendHeader(bool hex, std::string* out) {
-  out->append(kOffsetWidth - 6, ' ').append("offset  ");
-  if (hex) AppendPadded("bytes", kHexWidth, out);
-  AppendPadded("run", kRunWidth, out);
-  out->append("value\n");
-}
-
-// The last row: the size and the totals, and the arrays left open, if any.
-void AppendEnd(size_t size, const DumpTotals& totals, const WalkItem* unclosed, bool hex,
-               std::string* out) {
-  out->append(OffsetText(size)).append("  ");
-  if (hex) out->append(kHexWidth, ' ');
-  AppendPadded("end", kRunWidth, out);
-  out->append(Counted(size, "byte", "bytes") + ", " + Counted(totals.values, "value", "values"));
-  out->append(totals.faults == 0 ? ", no problems"
-                                 : ", " + Counted(totals.faults, "problem", "problems"));
-  if (unclosed != nullptr) out->append("  ! ").append(DescribeFault(*unclosed));
-  out->push_back('\n');
+  out->append(2 * std::min(depth, kMaxIndent), ' ');
+  if (depth > kMaxIndent) out->append("<depth " + std::to_string(depth) + "> ");
 }
 
 std::string TruncationText(const WalkItem& item) {
@@ -220,6 +177,59 @@ std::string TruncationText(const WalkItem& item) {
   }
 }
 
+// Shows items one by one as rows, written to `out` in pieces.
+class Dumper {
+ public:
+  Dumper(bool hex, Output* out) : hex_(hex), out_(out) {
+    text_.append(kOffsetWidth - 6, ' ').append("offset  ");
+    if (hex) AppendPadded("bytes", kHexWidth, &text_);
+    AppendPadded("run", kRunWidth, &text_);
+    text_.append("value\n");
+  }
+
+  // A row for the item, whose bytes `bytes` holds.
+  void Take(const WalkItem& item, const StreamBytes& bytes) {
+    if (item.fault != WalkFault::None) ++faults_;
+    if (item.fault == WalkFault::UnclosedArrays) {
+      unclosed_ = DescribeFault(item);
+      return;
+    }
+    if (item.fault == WalkFault::None || item.fault == WalkFault::UnbalancedEnd) ++values_;
+    AppendRowStart(item.offset, bytes.At(item.offset), item.end - item.offset, hex_, &text_);
+    AppendPadded(RunText(item), kRunWidth, &text_);
+    AppendIndent(item.depth, &text_);
+    text_.append(ValueText(item, bytes));
+    if (item.fault != WalkFault::None) text_.append("  ! ").append(DescribeFault(item));
+    text_.push_back('\n');
+    if (hex_) AppendHexLines(item, bytes, &text_);
+    if (text_.size() >= (size_t{1} << 16)) {
+      out_->Write(text_);
+      text_.clear();
+    }
+  }
+
+  // The last row, for a stream of `size` bytes: the totals and the arrays
+  // left open, if any. Returns the problems marked.
+  uint64_t Finish(uint64_t size) {
+    AppendRowStart(static_cast<size_t>(size), nullptr, 0, hex_, &text_);
+    AppendPadded("end", kRunWidth, &text_);
+    text_.append(Counted(size, "byte", "bytes") + ", " + Counted(values_, "value", "values"));
+    text_.append(faults_ == 0 ? ", no problems" : ", " + Counted(faults_, "problem", "problems"));
+    if (!unclosed_.empty()) text_.append("  ! ").append(unclosed_);
+    text_.push_back('\n');
+    out_->Write(text_);
+    return faults_;
+  }
+
+ private:
+  bool hex_;
+  Output* out_;
+  std::string text_;
+  uint64_t values_ = 0;
+  uint64_t faults_ = 0;
+  std::string unclosed_;  // what is wrong with the arrays left open
+};
+
 }  // namespace
 
 std::string DescribeFault(const WalkItem& item) {
@@ -239,48 +249,6 @@ std::string DescribeFault(const WalkItem& item) {
   }
 }
 
-namespace {
-
-// Shows items one by one as rows, written to `out` in pieces.
-class Dumper {
- public:
-  Dumper(bool hex, Output* out) : hex_(hex), out_(out) { AppendHeader(hex, &text_); }
-
-  // A row for the item, whose bytes `bytes` holds.
-  void Take(const WalkItem& item, const StreamBytes& bytes) {
-    if (item.fault != WalkFault::None) ++totals_.faults;
-    if (item.fault == WalkFault::UnclosedArrays) {
-      unclosed_ = item;
-      open_ = true;
-      return;
-    }
-    if (item.fault == WalkFault::None || item.fault == WalkFault::UnbalancedEnd) ++totals_.values;
-    AppendItem(item, bytes, hex_, &text_);
-    if (text_.size() >= (size_t{1} << 16)) {
-      out_->Write(text_);
-      text_.clear();
-    }
-  }
-
-  // The last row, for a stream of `size` bytes; returns the problems marked.
-  uint64_t Finish(uint64_t size) {
-    AppendEnd(static_cast<size_t>(size), totals_, open_ ? &unclosed_ : nullptr, hex_, &text_);
-    out_->Write(text_);
-    text_.clear();
-    return totals_.faults;
-  }
-
- private:
-  bool hex_;
-  Output* out_;
-  std::string text_;
-  DumpTotals totals_;
-  WalkItem unclosed_;
-  bool open_ = false;
-};
-
-}  // namespace
-
 void AppendHex(const uint8_t* p, size_t n, char separator, std::string* out) {
   for (size_t i = 0; i < n; ++i) {
     if (i != 0 && separator != '\0') out->push_back(separator);
@@ -291,13 +259,9 @@ void AppendHex(const uint8_t* p, size_t n, char separator, std::string* out) {
 
 uint64_t Dump(const uint8_t* begin, const uint8_t* end, bool hex, Output* out) {
   const StreamBytes bytes{begin, 0, static_cast<size_t>(end - begin)};
-  Progress progress("dumping", bytes.size);
   Dumper dumper(hex, out);
   impl::ItemWalk walk(begin, end);
-  for (WalkItem item; walk.Next(&item);) {
-    dumper.Take(item, bytes);
-    progress.Update(item.end);
-  }
+  for (WalkItem item; walk.Next(&item);) dumper.Take(item, bytes);
   return dumper.Finish(bytes.size);
 }
 

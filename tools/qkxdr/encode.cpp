@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "QkXDR.h"
 #include "command_io.h"
@@ -24,117 +25,79 @@ bool Takes(const TextItem& item, std::optional<uint64_t>* refused) {
 }
 
 // Reads a text and writes its values with the binary writer to `out`, or
-// only checks them without `out`.
-class Encoding {
- public:
-  Encoding(const Options& options, Output* out)
-      : options_(options),
-        out_(out),
-        walk_(options),
-        findings_(options, options.strict, options.lenient),
-        writer_([out](const uint8_t* data, size_t n) {
-          if (out != nullptr) out->Write(data, n);
-          return true;
-        }) {}
-
-  // Returns the exit status.
-  int Run() {
-    int status;
-    const auto take = [this](const TextItem& item) { return Take(item); };
-    if (!walk_.Run(take, out_ != nullptr, &status)) return status;
-    const bool lost = findings_.Close(walk_) != 0 && !options_.lenient;
-    // A check before writing leaves the warnings to the writing.
-    if (out_ != nullptr || lost || refused_) findings_.Print();
-    if (lost) return kExitBadData;
-    if (refused_) return RefuseZeroUnit(options_, *refused_, "by the binary writer");
-    static_cast<void>(writer_.flush());  // the sink reports its own failures
-    return kExitOk;
-  }
-
- private:
+// only checks them without `out`; returns the exit status.
+int Encode(const Options& options, Output* out) {
+  TextWalk walk(options);
+  FindingPrinter findings(options, options.strict, options.lenient);
+  BinaryStreamWriter writer([out](const uint8_t* data, size_t n) {
+    if (out != nullptr) out->Write(data, n);
+    return true;
+  });
+  std::optional<uint64_t> refused;
   // After a finding that is an error, or a string that cannot be written,
   // only checks.
-  bool Take(const TextItem& item) {
-    if ((findings_.Check(walk_, item) != 0 && !options_.lenient) || !Takes(item, &refused_)) {
-      return true;
-    }
-    WriteTextItem(item, &writer_);
+  const auto take = [&](const TextItem& item) {
+    const bool error = findings.Check(walk, item) != 0 && !options.lenient;
+    if (!error && Takes(item, &refused)) WriteTextItem(item, &writer);
     return true;
-  }
-
-  const Options& options_;
-  Output* out_;
-  TextWalk walk_;
-  FindingPrinter findings_;
-  BinaryStreamWriter writer_;
-  std::optional<uint64_t> refused_;  // stopped at a string holding U+0000: its index
-};
+  };
+  int status;
+  if (!walk.Run(take, out != nullptr, &status)) return status;
+  const bool lost = findings.Close(walk) != 0 && !options.lenient;
+  // A check before writing leaves the warnings to the writing.
+  if (out != nullptr || lost || refused) findings.Print();
+  if (lost) return kExitBadData;
+  if (refused) return RefuseZeroUnit(options, *refused, "by the binary writer");
+  static_cast<void>(writer.flush());  // the sink reports its own failures
+  return kExitOk;
+}
 
 // Writes the values of a text as JSON, each top-level value converted
-// alone once it is complete.
-class TextToJson {
- public:
-  TextToJson(const Options& options, Output* out)
-      : options_(options), out_(out), writer_([this](const uint8_t* data, size_t n) {
-          value_.insert(value_.end(), data, data + n);
-          return true;
-        }) {}
-
-  // Returns the exit status.
-  int Run() {
-    TextWalk walk(options_);
-    int status;
-    const auto take = [this](const TextItem& item) { return Take(item); };
-    if (!walk.Run(take, true, &status)) return status;
-    if (refused_) return RefuseZeroUnit(options_, *refused_, "as JSON");
-    if (failed_) return kExitBadData;
-    if (options_.array && out_ != nullptr) out_->Write(values_ == 0 ? "[]\n" : "]\n");
-    return kExitOk;
-  }
-
- private:
-  // After a value JSON cannot hold, only checks.
-  bool Take(const TextItem& item) {
-    if (failed_ || !Takes(item, &refused_)) return true;
-    WriteTextItem(item, &writer_);
-    if (item.depth == 0 && item.type != QkXDRType2::ArrayBegin) Convert(item.index);
+// alone once it is complete; returns the exit status.
+int TextToJson(const Options& options, Output* out) {
+  std::vector<uint8_t> value;  // the top-level value at hand, encoded
+  BinaryStreamWriter writer([&value](const uint8_t* data, size_t n) {
+    value.insert(value.end(), data, data + n);
     return true;
-  }
-
-  // The top-level value that ends with item number `last`.
-  void Convert(uint64_t last) {
-    static_cast<void>(writer_.flush());  // the sink reports its own failures
-    line_.assign(!options_.array ? "" : values_ == 0 ? "[" : ",");
-    failed_ = !AppendJsonScalar(options_, value_, last, &line_);
-    value_.clear();
-    ++values_;
-    if (failed_ || out_ == nullptr) return;
-    if (!options_.array) line_ += '\n';
-    out_->Write(line_);
-  }
-
-  const Options& options_;
-  Output* out_;
-  std::vector<uint8_t> value_;  // the top-level value at hand, encoded
-  BinaryStreamWriter writer_;   // after its sink: it flushes when destroyed
-  std::string line_;
-  uint64_t values_ = 0;  // top-level values
-  std::optional<uint64_t> refused_;
-  bool failed_ = false;
-};
+  });
+  uint64_t values = 0;  // top-level values
+  std::optional<uint64_t> refused;
+  bool failed = false;  // from a value JSON cannot hold on, only checks
+  std::string line;
+  const auto take = [&](const TextItem& item) {
+    if (failed || !Takes(item, &refused)) return true;
+    WriteTextItem(item, &writer);
+    if (item.depth != 0 || item.type == QkXDRType2::ArrayBegin) return true;
+    static_cast<void>(writer.flush());  // the sink reports its own failures
+    line.assign(!options.array ? "" : values == 0 ? "[" : ",");
+    failed = !AppendJsonScalar(options, value, item.index, &line);
+    value.clear();
+    ++values;
+    if (failed || out == nullptr) return true;
+    if (!options.array) line += '\n';
+    out->Write(line);
+    return true;
+  };
+  TextWalk walk(options);
+  int status;
+  if (!walk.Run(take, true, &status)) return status;
+  if (refused) return RefuseZeroUnit(options, *refused, "as JSON");
+  if (failed) return kExitBadData;
+  if (options.array && out != nullptr) out->Write(values == 0 ? "[]\n" : "]\n");
+  return kExitOk;
+}
 
 }  // namespace
 
 int DecodeTextToJson(const Options& options) {
   if (!HasJson()) return kExitTrouble;
   return CheckThenWrite(options, false,
-                        [&options](Output* out) { return TextToJson(options, out).Run(); });
+                        [&options](Output* out) { return TextToJson(options, out); });
 }
 
 int EncodeText(const Options& options) {
   // The writer passes on what it still holds before the output is closed.
-  return CheckThenWrite(options, true,
-                        [&options](Output* out) { return Encoding(options, out).Run(); });
+  return CheckThenWrite(options, true, [&options](Output* out) { return Encode(options, out); });
 }
 
 }  // namespace qkxdr::tool

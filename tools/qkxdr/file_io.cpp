@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -18,27 +16,17 @@
 namespace qkxdr::tool {
 namespace {
 
-constexpr size_t kChunk = size_t{1} << 20;
+constexpr uint64_t kProgressThreshold = uint64_t{64} << 20;  // see Progress
 
 int Descriptor(StdStream stream) { return static_cast<int>(stream); }
 
-// Standard streams carry bytes unchanged: no CR/LF translation on Windows.
-void SetBinaryMode(std::FILE* file) {
-#ifdef _WIN32
-  _setmode(_fileno(file), _O_BINARY);
-#else
-  (void)file;
-#endif
-}
-
-std::string SystemReason() { return std::strerror(errno); }
-
 // What tells a file apart from every other: its device or volume, and its
-// number there.
+// number there; and the size of a regular file.
 struct FileIdentity {
   uint64_t device = 0;
   uint64_t index = 0;
   bool regular = false;
+  uint64_t size = 0;
 
   bool operator==(const FileIdentity& o) const { return device == o.device && index == o.index; }
 };
@@ -60,6 +48,7 @@ bool Identify(const std::string& path, FileIdentity* id) {
     id->index = uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
     id->regular = GetFileType(file) == FILE_TYPE_DISK &&
                   (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    id->size = uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
   }
   if (!in) CloseHandle(file);
   return known;
@@ -72,19 +61,31 @@ bool Identify(const std::string& path, FileIdentity* id) {
   id->device = static_cast<uint64_t>(info.st_dev);
   id->index = static_cast<uint64_t>(info.st_ino);
   id->regular = S_ISREG(info.st_mode);
+  id->size = static_cast<uint64_t>(info.st_size);
   return true;
 }
 #endif
 
-// The size of a regular file, or 0 when it is not known in advance.
-uint64_t KnownSize(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return 0;
-  const uintmax_t size = std::filesystem::file_size(path, ec);
-  return ec ? 0 : static_cast<uint64_t>(size);
+}  // namespace
+
+std::FILE* OpenFile(const std::string& path, const char* mode, std::FILE* standard, bool* owned) {
+  if (path != "-") {
+    std::FILE* const file = std::fopen(path.c_str(), mode);
+    *owned = file != nullptr;
+    return file;
+  }
+#ifdef _WIN32
+  _setmode(_fileno(standard), _O_BINARY);  // no CR/LF translation
+#endif
+  return standard;
 }
 
-}  // namespace
+std::string SystemReason() { return std::strerror(errno); }
+
+uint64_t RegularFileSize(const std::string& path) {
+  FileIdentity id;
+  return Identify(path, &id) && id.regular ? id.size : 0;
+}
 
 bool IsTerminal(StdStream stream) {
 #ifdef _WIN32
@@ -102,55 +103,16 @@ bool IsInputFile(const std::string& input, const std::string& output) {
 
 std::string DisplayName(const std::string& path) { return path == "-" ? "<standard input>" : path; }
 
-Input::~Input() {
-  if (owned_) std::fclose(file_);
-}
-
-bool Input::Open(const std::string& path, std::string* error) {
-  if (path == "-") {
-    SetBinaryMode(stdin);
-    file_ = stdin;
-    return true;
-  }
-  file_ = std::fopen(path.c_str(), "rb");
-  if (file_ == nullptr) {
-    *error = "cannot open: " + SystemReason();
-    return false;
-  }
-  owned_ = true;
-  size_ = KnownSize(path);
-  return true;
-}
-
-size_t Input::Read(std::vector<uint8_t>* bytes, std::string* error) {
-  const size_t used = bytes->size();
-  const size_t piece = piece_ != 0 ? piece_ : kChunk;
-  bytes->resize(used + piece);
-  const size_t got = std::fread(bytes->data() + used, 1, piece, file_);
-  bytes->resize(used + got);
-  if (got == 0 && std::ferror(file_)) *error = "cannot read: " + SystemReason();
-  return got;
-}
-
 Output::~Output() {
   if (owned_) std::fclose(file_);
 }
 
 bool Output::Open(const std::string& path, std::string* error) {
   name_ = path;
-  if (path == "-") {
-    SetBinaryMode(stdout);
-    file_ = stdout;
-    terminal_ = tool::IsTerminal(StdStream::Out);
-    return true;
-  }
-  file_ = std::fopen(path.c_str(), "wb");
-  if (file_ == nullptr) {
-    *error = "cannot create " + path + ": " + SystemReason();
-    return false;
-  }
-  owned_ = true;
-  return true;
+  file_ = OpenFile(path, "wb", stdout, &owned_);
+  if (file_ != nullptr) return true;
+  *error = "cannot create " + path + ": " + SystemReason();
+  return false;
 }
 
 void Output::Write(const void* data, size_t size) {
@@ -159,16 +121,14 @@ void Output::Write(const void* data, size_t size) {
 
 bool Output::Close(std::string* error) {
   if (file_ == nullptr) return true;
-  bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
-  if (!ok)
-    *error = "cannot write " + (name_ == "-" ? "standard output" : name_) + ": " + SystemReason();
-  if (owned_ && std::fclose(file_) != 0 && ok) {
-    *error = "cannot write " + name_ + ": " + SystemReason();
-    ok = false;
-  }
+  std::string reason;
+  if (std::fflush(file_) != 0 || std::ferror(file_)) reason = SystemReason();
+  if (owned_ && std::fclose(file_) != 0 && reason.empty()) reason = SystemReason();
   owned_ = false;
   file_ = nullptr;
-  return ok;
+  if (reason.empty()) return true;
+  *error = "cannot write " + (name_ == "-" ? "standard output" : name_) + ": " + reason;
+  return false;
 }
 
 Progress::Progress(const char* label, uint64_t total)

@@ -1,5 +1,5 @@
-// Whole inputs in, outputs out, and what the tool needs to know about the
-// terminal. The only part of the tool that differs between platforms.
+// Files and standard streams in binary mode, and the terminal: the only part
+// of the tool that differs between platforms.
 
 #ifndef QKXDR_TOOLS_QKXDR_FILE_IO_H_
 #define QKXDR_TOOLS_QKXDR_FILE_IO_H_
@@ -11,9 +11,6 @@
 #include <vector>
 
 namespace qkxdr::tool {
-
-// Inputs of this size and more show their progress on a terminal.
-constexpr uint64_t kProgressThreshold = uint64_t{64} << 20;
 
 // The standard streams, by their descriptors.
 enum class StdStream { In = 0, Out = 1, Err = 2 };
@@ -30,29 +27,16 @@ std::string DisplayName(const std::string& path);
 // as an output that does not exist yet.
 bool IsInputFile(const std::string& input, const std::string& output);
 
-// A file or standard input (path "-", in binary mode), read chunk by chunk.
-class Input {
- public:
-  Input() = default;
-  Input(const Input&) = delete;
-  Input& operator=(const Input&) = delete;
-  ~Input();
+// Opens `path` with `mode` ("rb", "wb"), or "-" as the `standard` stream,
+// which carries bytes unchanged. Null on failure (see SystemReason); *owned
+// says whether the file is to be closed.
+std::FILE* OpenFile(const std::string& path, const char* mode, std::FILE* standard, bool* owned);
 
-  bool Open(const std::string& path, std::string* error);
-  // Appends up to 1 MiB (or the piece set) to *bytes and returns how much;
-  // 0 at the end, and on failure with the reason in *error.
-  size_t Read(std::vector<uint8_t>* bytes, std::string* error);
-  // Reads at most `bytes` at a time; 0: 1 MiB.
-  void set_piece(size_t bytes) { piece_ = bytes; }
-  // The size of a regular file; 0 when not known in advance.
-  uint64_t size() const { return size_; }
+// Why the last call to the system failed.
+std::string SystemReason();
 
- private:
-  std::FILE* file_ = nullptr;
-  bool owned_ = false;
-  uint64_t size_ = 0;
-  size_t piece_ = 0;
-};
+// The size of the regular file at `path`; 0 when it is not one.
+uint64_t RegularFileSize(const std::string& path);
 
 // Standard output (path "-") or a file, written in binary mode.
 class Output {
@@ -67,18 +51,16 @@ class Output {
   void Write(const std::string& s) { Write(s.data(), s.size()); }
   // Flushes and closes; false, with the reason, when any write failed.
   bool Close(std::string* error);
-  bool IsTerminal() const { return terminal_; }
 
  private:
   std::FILE* file_ = nullptr;
   bool owned_ = false;
-  bool terminal_ = false;
   std::string name_;
 };
 
 // A line on standard error that tells how far a long job has come. It shows
-// only for jobs of kProgressThreshold bytes and more, and only when standard
-// error is a terminal; a total of 0 means the size is not known.
+// only for jobs of 64 MiB and more, and only when standard error is a
+// terminal; a total of 0 means the size is not known.
 class Progress {
  public:
   Progress(const char* label, uint64_t total);

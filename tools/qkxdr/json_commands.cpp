@@ -23,8 +23,9 @@ namespace qkxdr::tool {
 namespace {
 
 // Prints the problem the converter found at its line, column and byte;
-// returns the exit status.
-int Report(const Options& options, const json::StreamConverter& converter, const Error& error) {
+// returns false with the exit status in *status.
+bool Report(const Options& options, const json::StreamConverter& converter, const Error& error,
+            InputReader* input, int* status) {
   const json::StreamConverter::Place place = converter.place(error.offset());
   std::string hint;
   if (error.code() == ErrorCode::too_large) {
@@ -33,44 +34,30 @@ int Report(const Options& options, const json::StreamConverter& converter, const
   } else if (error.code() == ErrorCode::unsupported && error.detail() != impl::kZeroUnitDetail) {
     hint = " (--convert converts it)";
   }
-  PrintError(DisplayName(options.input) + ": line " + std::to_string(place.line) + ", column " +
-             std::to_string(place.column) + " (byte " + std::to_string(error.offset()) +
-             "): " + (error.path().empty() ? "" : error.path() + ": ") + error.detail() + hint);
-  return error.code() == ErrorCode::too_large ? kExitTrouble : kExitBadData;
+  return input->Fail("line " + std::to_string(place.line) + ", column " +
+                         std::to_string(place.column) + " (byte " + std::to_string(error.offset()) +
+                         "): " + (error.path().empty() ? "" : error.path() + ": ") +
+                         error.detail() + hint,
+                     error.code() == ErrorCode::too_large ? kExitTrouble : kExitBadData, status);
 }
 
 // Converts the JSON input into `out` as it is read, showing the progress
 // with `label`. On a problem prints it and returns false with the exit
 // status in *status.
 bool ConvertJson(const Options& options, const char* label, Writer& out, int* status) {
-  Input input;
-  if (!OpenInput(options, &input, status)) return false;
+  InputReader input(options);
+  if (!input.Open(label, status)) return false;
   json::StreamConverter converter(out,
                                   {options.array ? json::Layout::array : json::Layout::lines,
                                    options.convert ? json::Others::convert : json::Others::refuse});
-  Progress progress(label, input.size());
-  uint64_t read = 0;
-  std::string error;
   std::vector<uint8_t> piece;
-  for (size_t got = 1; got != 0;) {
+  for (bool ended = false; !ended;) {
     piece.clear();
-    got = input.Read(&piece, &error);
-    read += got;
-    progress.Update(read);
-    if (!error.empty()) {
-      progress.Clear();
-      PrintError(DisplayName(options.input) + ": " + error);
-      *status = kExitTrouble;
-      return false;
-    }
+    if (!input.Read(&piece, &ended, status)) return false;
     Result<void> converted =
         converter.feed(std::string_view(reinterpret_cast<const char*>(piece.data()), piece.size()));
-    if (converted && got == 0) converted = converter.finish();
-    if (!converted) {
-      progress.Clear();
-      *status = Report(options, converter, converted.error());
-      return false;
-    }
+    if (converted && ended) converted = converter.finish();
+    if (!converted) return Report(options, converter, converted.error(), &input, status);
   }
   return true;
 }
@@ -116,7 +103,7 @@ bool AppendJsonScalar(const Options& options, const std::vector<uint8_t>& value,
     }
     problem = text.error().detail();
   }
-  PrintError(DisplayName(options.input) + ": value " + std::to_string(index + 1) + ": " + problem);
+  PrintError(options, "value " + std::to_string(index + 1) + ": " + problem);
   return false;
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "command_io.h"
 #include "qkxdr/detail/base/utf8.h"
 #include "qkxdr/detail/text/text_decoder.h"
 #include "utf8.h"
@@ -26,15 +25,21 @@ bool HasTextReader() {
 }  // namespace
 
 bool TextWalk::Run(const std::function<bool(const TextItem&)>& take, bool warn, int* status) {
-  if (!Open(status)) return false;
+  if (!HasTextReader()) {
+    PrintError("this build of the library has no text reader");
+    *status = kExitTrouble;
+    return false;
+  }
+  if (!reader_.Open("reading", status)) return false;
   for (bool done = false; !done;) {
     if (end_ || units_.size() - pos_ > 2 * waited_) {
       if (!Step(take, status, &done)) return false;
       continue;
     }
     if (units_.size() - pos_ > kMaxTokenUnits) {
-      Trouble("a string or word longer than 64 Mi units, which is more than qkxdr holds", status);
-      return false;
+      return reader_.Fail(
+          "a string or word longer than 64 Mi units, which is more than qkxdr holds", kExitTrouble,
+          status);
     }
     Drop();
     if (!Fill(status)) return false;
@@ -43,27 +48,8 @@ bool TextWalk::Run(const std::function<bool(const TextItem&)>& take, bool warn, 
   return true;
 }
 
-bool TextWalk::Open(int* status) {
-  if (!HasTextReader()) {
-    PrintError("this build of the library has no text reader");
-    *status = kExitTrouble;
-    return false;
-  }
-  if (!OpenInput(options_, &input_, status)) return false;
-  progress_.emplace("reading", input_.size());
-  return true;
-}
-
 bool TextWalk::Fill(int* status) {
-  std::string error;
-  const size_t got = input_.Read(&bytes_, &error);
-  if (!error.empty()) {
-    Trouble(error, status);
-    return false;
-  }
-  read_ += got;
-  progress_->Update(read_);
-  end_ = got == 0;
+  if (!reader_.Read(&bytes_, &end_, status)) return false;
   Convert();
   return true;
 }
@@ -85,10 +71,7 @@ void TextWalk::Convert() {
                               ? Utf16LeToUtf16(b + converted_, b + until, &units_, &invalid)
                               : Utf8ToUtf16(b + converted_, b + until, &units_, &invalid);
   converted_ = until;
-  if (replaced != 0 && replaced_ == 0) {
-    invalid_ = base_ + invalid;
-    invalid_place_ = Place(*invalid_);
-  }
+  if (replaced != 0 && replaced_ == 0) invalid_.unit = base_ + invalid;
   replaced_ += replaced;
   // A space of our own ends the last token: a string that takes it in has
   // no closing quote.
@@ -110,8 +93,8 @@ size_t TextWalk::HeldBack() const {
 // Lets go of the units before the last item's end, once they are many.
 void TextWalk::Drop() {
   if (pos_ < units_.size() / 2) return;
-  // A comma noted before the units dropped keeps its place.
-  if (comma_ && *comma_ < base_ + pos_ && comma_place_.empty()) comma_place_ = Place(*comma_);
+  Keep(&comma_, base_ + pos_);
+  Keep(&invalid_, base_ + pos_);
   Cursor at = cursor_;
   Advance(&at, base_ + pos_);
   const auto dropped = static_cast<size_t>(at.byte - cursor_.byte);
@@ -121,6 +104,13 @@ void TextWalk::Drop() {
   base_ += pos_;
   pos_ = 0;
   cursor_ = at;
+}
+
+// Works out the place of a unit noted before `until`, which is dropped.
+void TextWalk::Keep(Noted* noted, uint64_t until) {
+  if (noted->unit && *noted->unit < until && noted->place.empty()) {
+    noted->place = Place(*noted->unit);
+  }
 }
 
 void TextWalk::Advance(Cursor* at, uint64_t unit) const {
@@ -147,8 +137,8 @@ void TextWalk::Advance(Cursor* at, uint64_t unit) const {
 // item (it is noted), and the whitespace after it, as far as they go.
 const char16_t* TextWalk::PassSeparator(const char16_t* cur, const char16_t* end) {
   cur = impl::TextTokenizer::SkipWhitespace(cur, end);
-  if (cur == end || *cur != u',' || comma_) return cur;
-  comma_ = base_ + static_cast<uint64_t>(cur - units_.data());
+  if (cur == end || *cur != u',' || comma_.unit) return cur;
+  comma_.unit = base_ + static_cast<uint64_t>(cur - units_.data());
   return impl::TextTokenizer::SkipWhitespace(cur + 1, end);
 }
 
@@ -191,10 +181,9 @@ bool TextWalk::Step(const std::function<bool(const TextItem&)>& take, int* statu
   item.unit = base_ + at;
   item.index = values_++;
   item.depth = depth - 1;
-  item.comma = comma_;
+  item.comma = comma_.unit;
   *done = !take(item);
-  comma_.reset();
-  comma_place_.clear();
+  comma_ = Noted();
   return true;
 }
 
@@ -204,31 +193,23 @@ bool TextWalk::Fail(size_t at, const std::string& what, int* status, bool excerp
     if (!Fill(status)) return false;
   }
   WarnReplaced();
-  PrintError(DisplayName(options_.input) + ": " + Place(base_ + at) + ": " + what +
-             (excerpt ? "\"" + Excerpt(base_ + at) + "\"" : ""));
-  *status = kExitBadData;
-  return false;
-}
-
-void TextWalk::Trouble(const std::string& why, int* status) {
-  if (progress_) progress_->Clear();
-  PrintError(DisplayName(options_.input) + ": " + why);
-  *status = kExitTrouble;
+  return reader_.Fail(
+      Place(base_ + at) + ": " + what + (excerpt ? "\"" + Excerpt(base_ + at) + "\"" : ""),
+      kExitBadData, status);
 }
 
 void TextWalk::WarnReplaced() {
   if (replaced_ == 0) return;
-  if (progress_) progress_->Clear();
-  PrintWarning(DisplayName(options_.input) + ": " +
-               (options_.utf16
+  reader_.Warn((options_.utf16
                     ? std::string("an odd last byte")
                     : Counted(replaced_, "invalid UTF-8 sequence", "invalid UTF-8 sequences")) +
                " replaced by U+FFFD");
 }
 
 std::string TextWalk::Place(uint64_t unit) const {
-  if (comma_ && unit == *comma_ && !comma_place_.empty()) return comma_place_;
-  if (invalid_ && unit == *invalid_ && !invalid_place_.empty()) return invalid_place_;
+  for (const Noted* noted : {&comma_, &invalid_}) {
+    if (noted->unit == unit && !noted->place.empty()) return noted->place;
+  }
   Cursor at = cursor_;
   Advance(&at, unit);
   return "line " + std::to_string(at.line) + ", column " + std::to_string(at.column) + " (byte " +

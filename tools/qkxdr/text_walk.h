@@ -18,7 +18,7 @@
 
 #include "QkXDR.h"
 #include "command.h"
-#include "file_io.h"
+#include "command_io.h"
 #include "qkxdr/detail/base/string_rules.h"
 #include "qkxdr/detail/text/exact_number.h"
 #include "qkxdr/detail/text/reader_values.h"
@@ -92,7 +92,7 @@ std::vector<TextFinding> FindTextForms(const TextItem& item, bool* after_value);
 
 class TextWalk {
  public:
-  explicit TextWalk(const Options& options) : options_(options) {}
+  explicit TextWalk(const Options& options) : options_(options), reader_(options) {}
 
   // Reads the text input to its end and hands every item to take() until it
   // returns false. At the first problem, or a failure to read, prints it and
@@ -107,12 +107,12 @@ class TextWalk {
   std::string Place(uint64_t unit) const;
 
   uint64_t values() const { return values_; }
-  uint64_t bytes() const { return read_; }
+  uint64_t bytes() const { return reader_.read(); }
   // After Run: the comma after the last item, if any.
-  std::optional<uint64_t> trailing_comma() const { return comma_; }
+  std::optional<uint64_t> trailing_comma() const { return comma_.unit; }
   // The unit of the first invalid UTF-8 sequence (UTF-16: an odd last
   // byte), if any.
-  std::optional<uint64_t> first_invalid() const { return invalid_; }
+  std::optional<uint64_t> first_invalid() const { return invalid_.unit; }
 
  private:
   // Where a unit of the text is in the input.
@@ -122,12 +122,17 @@ class TextWalk {
     uint64_t line = 1;
     uint64_t column = 1;
   };
+  // A unit whose place may be asked for once its text is dropped.
+  struct Noted {
+    std::optional<uint64_t> unit;
+    std::string place;  // worked out before the unit is dropped
+  };
 
-  bool Open(int* status);
   bool Fill(int* status);
   void Convert();
   size_t HeldBack() const;
   void Drop();
+  void Keep(Noted* noted, uint64_t until);
   void Advance(Cursor* at, uint64_t unit) const;
   const char16_t* PassSeparator(const char16_t* cur, const char16_t* end);
   // Hands out the next item (*done at the end, or when take() says so), or
@@ -135,15 +140,13 @@ class TextWalk {
   bool Step(const std::function<bool(const TextItem&)>& take, int* status, bool* done);
   // Prints the problem at `at`, with the text there when `excerpt`.
   bool Fail(size_t at, const std::string& what, int* status, bool excerpt = false);
-  void Trouble(const std::string& why, int* status);
   void WarnReplaced();
   // The text at `unit`, to the line's end and 16 characters at most.
   std::string Excerpt(uint64_t unit) const;
   size_t Local(uint64_t unit) const { return static_cast<size_t>(unit - base_); }
 
   const Options& options_;
-  Input input_;
-  std::optional<Progress> progress_;
+  InputReader reader_;
   impl::TextTokenizer tokenizer_{impl::ContainerKind::Array};
   std::vector<uint8_t> bytes_;  // read, from cursor_.byte on
   size_t converted_ = 0;        // of bytes_, in units_
@@ -154,13 +157,10 @@ class TextWalk {
   Cursor cursor_;               // at base_
   bool marked_ = false;         // the byte-order mark was looked for
   bool end_ = false;            // the input has ended: units_ ends with a space of our own
-  uint64_t read_ = 0;
   size_t replaced_ = 0;
   uint64_t values_ = 0;
-  std::optional<uint64_t> comma_;  // passed since the last item
-  std::string comma_place_;        // Place of comma_ once its unit is dropped
-  std::optional<uint64_t> invalid_;
-  std::string invalid_place_;  // Place of invalid_, worked out before it can be dropped
+  Noted comma_;  // passed since the last item
+  Noted invalid_;
 };
 
 // Prints the findings of a text, each with its place, as errors or as
