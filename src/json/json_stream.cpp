@@ -148,7 +148,8 @@ Result<void> StreamConverter::Write(std::size_t length) {
 Result<void> StreamConverter::Convert(std::size_t length) {
   const Result<void> written = Write(length);
   if (!written) return Stop(written.error());
-  held_line_ += static_cast<std::uint64_t>(std::count(held_.begin(), held_.begin() + length, '\n'));
+  held_line_ += static_cast<std::uint64_t>(
+      std::count(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(length), '\n'));
   held_.erase(0, length);
   held_offset_ += length;
   held_column_ = 1;

@@ -2,7 +2,6 @@
 // read, in memory bounded by the largest value.
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -29,7 +28,7 @@ bool SurvivesText(const WalkItem& item, const std::u16string& units, std::u16str
   const auto* written = static_cast<const char16_t*>(encoder.data());
   impl::TextDecoder decoder(written, written + encoder.buffer().size());
   double back = 0;
-  return decoder.ReadDoubleExact(&back) && std::memcmp(&v, &back, sizeof v) == 0;
+  return decoder.ReadDoubleExact(&back) && SameBits(v, back);
 }
 
 // Checks a named input first, then opens `out` and hands every item of the

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -92,7 +91,7 @@ std::optional<Value> ReadValue(Reader* in) {
 bool SameValue(const Value& a, const Value& b) {
   const double* x = std::get_if<double>(&a);
   const double* y = std::get_if<double>(&b);
-  if (x != nullptr && y != nullptr) return std::memcmp(x, y, sizeof *x) == 0;
+  if (x != nullptr && y != nullptr) return SameBits(*x, *y);
   return a == b;
 }
 

@@ -54,6 +54,16 @@ inline double ItemDouble(const WalkItem& item) {
   return v;
 }
 
+// Whether two doubles are the same bit for bit: NaN payloads and the sign
+// of zero count.
+inline bool SameBits(double a, double b) {
+  uint64_t x;
+  uint64_t y;
+  std::memcpy(&x, &a, sizeof x);
+  std::memcpy(&y, &b, sizeof y);
+  return x == y;
+}
+
 // Writes the complete item, a string as `units` (see IsZeroUnitString), to a
 // streaming writer of the library (qkxdr/stream.hpp).
 template <typename Writer>
