@@ -36,6 +36,10 @@ void Replace(std::u16string* out, size_t* replaced, size_t* first_invalid) {
 size_t Utf8ToUtf16(const uint8_t* p, const uint8_t* e, std::u16string* out, size_t* first_invalid) {
   size_t replaced = 0;
   while (p < e) {
+    const uint8_t* const ascii = p;  // copied as a run: most text is ASCII
+    while (p < e && *p < 0x80) ++p;
+    out->append(ascii, p);
+    if (p == e) break;
     uint32_t cp;
     p = DecodeUtf8(p, e, &cp);
     if (cp == kInvalid) {
