@@ -133,14 +133,14 @@ bool InputReader::Read(std::vector<uint8_t>* bytes, bool* ended, int* status) {
 }
 
 bool InputReader::Fail(const std::string& message, int exit, int* status) {
-  progress_->Clear();
+  if (progress_) progress_->Clear();  // none before Open
   PrintError(options_, message);
   *status = exit;
   return false;
 }
 
 void InputReader::Warn(const std::string& message) {
-  progress_->Clear();
+  if (progress_) progress_->Clear();  // none before Open
   PrintWarning(options_, message);
 }
 
